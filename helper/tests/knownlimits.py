@@ -1,0 +1,1 @@
+KNOWN_LIMITS = {}
