@@ -175,6 +175,13 @@ Extractor::Outcome Extractor::extractEntry(ArchiveReader& reader, archive_entry*
 {
     const std::string path = entryPath(entry);
     const std::string shown = Console::displayName(path);
+    if (archive_entry_filetype(entry) == 0 && !archive_entry_hardlink(entry)) {
+        // Some archivers store attributes without a file type: a plain file
+        // (whose data must still be read and checked).
+        archive_entry_set_filetype(entry, AE_IFREG);
+        if ((archive_entry_perm(entry) & 0777) == 0)
+            archive_entry_set_perm(entry, 0644);
+    }
     const auto type = archive_entry_filetype(entry);
     const char* hardlink = archive_entry_hardlink(entry);
     const char* symlink = type == AE_IFLNK ? archive_entry_symlink(entry) : nullptr;
