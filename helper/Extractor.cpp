@@ -84,6 +84,7 @@ int Extractor::run()
     testOnly_ = line_.command == CommandLine::Command::Test;
     PasswordPrompt prompt(line_.archive, line_.password);
     ArchiveReader reader(line_.archive, prompt);
+    prompt_ = &prompt;
     if (!reader.prepare()) {
         Console::errorLine(reader.error());
         return reader.errorStatus();
@@ -291,7 +292,8 @@ Extractor::Outcome Extractor::copyData(ArchiveReader& reader, archive_entry* ent
                 StopGuard::instance().endFile();
             }
             if (reader.passwordGivenUp() || mentions(why, "passphrase") || mentions(why, "password")) {
-                Console::errorLine("Wrong password for " + shown + ": " + why);
+                Console::errorLine(prompt_->inputEnded() ? "No password given for " + shown
+                                                       : "Wrong password for " + shown);
                 fail(kExitBadPassword);
                 return Outcome::Failed;
             }
