@@ -56,6 +56,18 @@ void OutputFile::patch(std::uint64_t offset, std::string_view bytes)
         std::memcpy(buffer_.data() + (offset + done - flushed_), bytes.data() + done, bytes.size() - done);
 }
 
+void OutputFile::truncate(std::uint64_t newSize)
+{
+    if (newSize >= flushed_) {
+        buffer_.resize(std::min<std::uint64_t>(buffer_.size(), newSize - flushed_));
+        return;
+    }
+    buffer_.clear();
+    if (::ftruncate(fd_, static_cast<off_t>(newSize)) != 0)
+        throw RarWriteError("cannot truncate " + path_.string() + ": " + std::strerror(errno));
+    flushed_ = newSize;
+}
+
 void OutputFile::flush()
 {
     if (buffer_.empty())

@@ -23,6 +23,8 @@ public:
     void append(std::string_view bytes) { append(bytes.data(), bytes.size()); }
     // Overwrites bytes at an earlier offset; the range must have been appended.
     void patch(std::uint64_t offset, std::string_view bytes);
+    // Cuts the file back to `size` bytes.
+    void truncate(std::uint64_t size);
     std::uint64_t size() const { return flushed_ + buffer_.size(); }
     // Flushes and closes; a failure here (a full disk) is reported, not lost.
     void close();

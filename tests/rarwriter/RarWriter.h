@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -28,6 +29,12 @@ struct WriterOptions {
 // are added, streaming each file's contents straight to disk. With a volume
 // size the archive is split into volumes, a file's data running on from one
 // volume into the next as it must.
+//
+// Like the volumes of the usual archivers, every volume but the last ends
+// inside a file's data: when the next header does not fit, the file before
+// it is shortened by a byte that moves to the next volume. libarchive 3.6
+// depends on it: at a volume boundary between two entries it stops (RAR 4)
+// or fails (RAR 5).
 class RarWriter {
 public:
     RarWriter(std::filesystem::path archivePath, WriterOptions options = {});
@@ -47,7 +54,22 @@ public:
                                             const WriterOptions &options);
 
 private:
+    // The last piece of file data written to the current volume, with what
+    // it takes to move its last byte into the next volume.
+    struct Piece {
+        ArchiveEntry entry;
+        DataPart part;
+        std::uint64_t headerOffset = 0;
+        std::size_t headerSize = 0;
+        std::uint32_t crcBeforeLastByte = 0;
+        std::uint32_t wholeCrc = 0;
+        char lastByte = 0;
+    };
+
     void addEntry(const ArchiveEntry &entry, ByteSource *contents);
+    void nextVolume();
+    void writeHeaderOnly(const ArchiveEntry &entry, const DataPart &part);
+    void lengthenLastVolume();
     void openVolume();
     void closeVolume(bool moreVolumes);
     std::uint64_t roomLeft() const;
@@ -61,6 +83,12 @@ private:
     std::uint64_t volumeStartSize_ = 0;
     std::size_t endReserve_ = 0;
     bool finished_ = false;
+    std::optional<Piece> lastPiece_;
+    std::vector<ArchiveEntry> entriesAfterLastPiece_;
+    // The piece that ends the previous volume and the piece that continues
+    // it at the start of the current one, for lengthenLastVolume().
+    std::optional<Piece> previousVolumeEnd_;
+    std::optional<Piece> volumeStartPiece_;
 };
 
 } // namespace vorlo::rarwriter

@@ -205,8 +205,8 @@ def walk(paths):
             volume, end = _walk_rar4(buf, entries, pending)
         else:
             raise FormatError("%s has no RAR signature" % path)
-        if end != len(buf):
-            raise FormatError("%s has %d bytes after its end header" % (path, len(buf) - end))
+        if buf[end:].strip(b"\0"):
+            raise FormatError("%s has data after its end header" % path)
         volumes.append(volume)
     if pending:
         raise FormatError("the last volume ends inside %s" % pending["name"])
