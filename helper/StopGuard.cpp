@@ -113,7 +113,7 @@ void StopGuard::run()
                 name = archiveName_;
             }
             abandon(kExitFatal, Console::displayName(name)
-                        + ": the archive is damaged: reading it stopped making progress\n"
+                        + ": no progress in reading the archive for " + std::to_string(stallLimit_.count()) + " seconds: it is damaged or unreadable\n"
                           "Unexpected end of archive");
         }
     }

@@ -139,6 +139,24 @@ class ExtractionTest(HelperTestCase):
                     self.assertIn(UNEXPECTED_END, output)
 
 
+class StallTest(HelperTestCase):
+    def test_a_stalled_read_ends_the_run(self):
+        shim = os.environ.get("VORLO_STALLING_READ")
+        if not shim:
+            self.skipTest("no stalling-read library")
+        with zipfile.ZipFile(self.path("s.zip"), "w") as archive:
+            archive.writestr("a.bin", os.urandom(2000000))
+        started = time.monotonic()
+        done = subprocess.run([self.helper, "x", self.path("s.zip"), self.path("out"), "-o+"],
+                              env=dict(os.environ, LD_PRELOAD=shim), stdin=subprocess.DEVNULL,
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=40)
+        output = done.stdout.decode()
+        self.assertLess(time.monotonic() - started, 20)
+        self.assertEqual(done.returncode, 2, output)
+        self.assertIn(UNEXPECTED_END, output)
+        self.assertNotIn(ALL_OK, output)
+
+
 class PasswordTest(HelperTestCase):
     SECRET = b"the secret contents\n" * 100
 
