@@ -52,6 +52,8 @@ int Lister::run()
 
     if (!reader.start()) {
         Console::errorLine(reader.error());
+        if (reader.isRar())
+            Console::errorLine("Unexpected end of archive");
         return reader.errorStatus();
     }
 

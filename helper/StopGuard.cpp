@@ -40,6 +40,9 @@ void StopGuard::install(std::chrono::seconds stallLimit)
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     // A closed output pipe must not kill us halfway through a file.
     std::signal(SIGPIPE, SIG_IGN);
+    // Over a file size limit, write() must fail (and be reported) rather
+    // than the process die with the file half written.
+    std::signal(SIGXFSZ, SIG_IGN);
     thread_ = std::thread([this] { run(); });
     thread_.detach();
 }
