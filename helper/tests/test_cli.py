@@ -43,6 +43,15 @@ class CommandLineTest(HelperTestCase):
             self.assertFailedRun(status, output)
             self.assertIn("text.rar", output)
 
+    def test_names_are_utf8_whatever_the_locale(self):
+        archive = self.fixture("sharpcompress/Rar4.rar")
+        for locale in ("C", "POSIX", "C.UTF-8"):
+            with self.subTest(locale=locale):
+                done = subprocess.run([self.helper, "vb", "-v", archive], stdout=subprocess.PIPE,
+                                      env=dict(os.environ, LC_ALL=locale, LANG=locale))
+                self.assertEqual(done.returncode, 0)
+                self.assertIn("тест.txt", done.stdout.decode("utf-8"))
+
     def test_control_characters_in_names_become_question_marks(self):
         with zipfile.ZipFile(self.path("odd.zip"), "w") as archive:
             archive.writestr("line\nfeed.txt", "1")
