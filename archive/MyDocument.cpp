@@ -160,6 +160,7 @@ void MyDocument::createWindow()
     QTableView *table = m_ui->listView;
     table->setModel(m_model);
     table->setIconSize(QSize(16, 16));
+    table->setStyleSheet(QStringLiteral("QTableView { outline: 0; }")); // no focus frame around one cell
     table->horizontalHeader()->setSectionResizeMode(EntryTableModel::IconColumn, QHeaderView::Fixed);
     table->horizontalHeader()->resizeSection(EntryTableModel::IconColumn, 28);
     table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
