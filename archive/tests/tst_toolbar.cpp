@@ -158,7 +158,7 @@ void TestToolbar::damagedSettingsAreRepaired()
     QCOMPARE(DocumentToolbar::savedArrangement(),
              (QStringList{Items::close, Items::extract, Items::separator, Items::separator}));
 
-    storeRaw(QStringList{QStringLiteral("placerDansLaCorbeille"), QStringLiteral("NSToolbarPrintItem")});
+    storeRaw(QStringList{QStringLiteral("placerDansLaCorbeille"), QStringLiteral("PrintItem")});
     QCOMPARE(DocumentToolbar::savedArrangement(), QStringList{Items::trash});
 
     storeRaw(42);
