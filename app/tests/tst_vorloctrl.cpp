@@ -155,6 +155,14 @@ void TestVorloCtrl::startOpensArchivesFromArgumentsOrChooser()
         QCOMPARE(documents[1]->fileName(), second_);
         for (MyDocument *document : documents)
             QVERIFY(document->window() && document->window()->isVisible());
+
+        // Vorlo started again: with archives it opens them (once), without
+        // any it asks.
+        controller.openRequested({second_});
+        QCOMPARE(controller.documents().size(), 2);
+        QCOMPARE(asked, 0);
+        controller.openRequested({});
+        QCOMPARE(asked, 1);
     }
     {
         VorloCtrl controller;
