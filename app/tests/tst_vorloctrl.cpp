@@ -9,6 +9,7 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPointer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -61,6 +62,7 @@ private slots:
     void startOpensArchivesFromArgumentsOrChooser();
     void sameArchiveOpenedTwiceKeepsOneWindow();
     void quitsWhenTheLastVisibleWindowGoes();
+    void quitsWhenTheDamagedArchiveAlertPutsTheWindowAway();
     void everyWindowReachesTheController();
 
 private:
@@ -220,6 +222,34 @@ void TestVorloCtrl::quitsWhenTheLastVisibleWindowGoes()
 
     QVERIFY(quitsWithin(5000, [&other] { other.hide(); }));
     QVERIFY(controller.documents() == QList<MyDocument *>{hidden});
+}
+
+void TestVorloCtrl::quitsWhenTheDamagedArchiveAlertPutsTheWindowAway()
+{
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    QFile broken(folder.filePath(QStringLiteral("broken.rar")));
+    QVERIFY(broken.open(QIODevice::WriteOnly));
+    broken.write(QByteArray("Rar!\x1a\x07\x01\x00", 8) + QByteArray(4096, '\xee'));
+    broken.close();
+
+    VorloCtrl controller;
+    QStringList alerts;
+    // The alert sits on the window: while it is up, Vorlo stays; its OK
+    // hides the window, the last one.
+    const bool quit = quitsWithin(20000, [&] {
+        MyDocument *document = controller.openArchive(broken.fileName());
+        connect(document, &MyDocument::alertShown, &controller, [&alerts, document](const QString &key) {
+            alerts << key;
+            QTimer::singleShot(100, document, [document] {
+                if (auto *alert = document->window()->findChild<QMessageBox *>())
+                    alert->accept();
+            });
+        });
+    });
+    QVERIFY(quit);
+    QCOMPARE(alerts, QStringList{QStringLiteral("MyDocument23")});
+    QCOMPARE(controller.documents().size(), 1);
 }
 
 void TestVorloCtrl::everyWindowReachesTheController()
