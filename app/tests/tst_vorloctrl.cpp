@@ -106,19 +106,16 @@ void TestVorloCtrl::donationPagesDifferOnlyInCurrency()
 
     const QString euro = opened[0].toString(QUrl::FullyEncoded);
     const QString dollar = opened[1].toString(QUrl::FullyEncoded);
-    QVERIFY2(opened[0].isValid(), qPrintable(opened[0].errorString()));
-    QCOMPARE(opened[0].scheme(), QStringLiteral("https"));
+    QVERIFY2(opened[0].isValid() && opened[0].scheme() == QLatin1String("https"), qPrintable(euro));
     QVERIFY(euro.endsWith(QLatin1String("&item_name=Vorlo&no_note=1&tax=0&currency_code=EUR")));
     QCOMPARE(euro.chopped(3) + QLatin1String("USD"), dollar);
 
-    // The parameters are part of the path; the account's "@" stays encoded
-    // all the way to the browser.
-    QVERIFY(!euro.contains(QLatin1Char('?')));
-    QVERIFY(opened[0].query().isEmpty());
+    // The parameters are part of the path, and the account's "@" stays
+    // encoded all the way to the browser.
     QVERIFY(opened[0].path(QUrl::FullyEncoded).startsWith(QLatin1String("/xclick/business=")));
+    QVERIFY(!opened[0].hasQuery());
     const QString account = euro.section(QLatin1String("business="), 1).section(QLatin1Char('&'), 0, 0);
     QVERIFY2(account.contains(QLatin1String("%40")) && !account.contains(QLatin1Char('@')), qPrintable(account));
-    QVERIFY(!opened[0].host().isEmpty());
 }
 
 void TestVorloCtrl::startWithoutArchivesAsksFirstAndQuitsOnCancel()
