@@ -114,6 +114,10 @@ void VorloCtrl::createActions()
     openAction_->setShortcuts(shortcutsFor(QKeySequence::Open, QKeySequence(Qt::CTRL | Qt::Key_O)));
     closeWindowAction_ = make("appMenuCloseWindow", "closeWindow", &VorloCtrl::closeWindow);
     closeWindowAction_->setShortcuts(shortcutsFor(QKeySequence::Close, QKeySequence(Qt::CTRL | Qt::Key_W)));
+    // These keys also work in windows without the menu bar (the about box,
+    // the update window).
+    for (QAction *action : {quitAction_, openAction_, closeWindowAction_})
+        action->setShortcutContext(Qt::ApplicationShortcut);
 }
 
 QMenuBar *VorloCtrl::createMenuBar(QWidget *parent)
@@ -312,6 +316,8 @@ void VorloCtrl::quit()
 
 void VorloCtrl::openDocument()
 {
+    if (choosing_)
+        return;
     openArchives(chooseArchives(QApplication::activeWindow()));
     // The chooser may have been the last window (a Vorlo whose windows were
     // hidden meanwhile).

@@ -289,6 +289,15 @@ void TestVorloCtrl::everyWindowReachesTheController()
     QCOMPARE(controller.documents().size(), 1);
     QVERIFY(first->isVisible());
 
+    // So do they in a window of the application that has no menu bar.
+    QWidget about;
+    about.show();
+    about.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&about));
+    QTest::keySequence(&about, QKeySequence(Qt::CTRL | Qt::Key_W));
+    QTRY_VERIFY(!about.isVisible());
+    QVERIFY(first->isVisible());
+
     first->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(first));
     QVERIFY(quitsWithin(5000, [first] { QTest::keySequence(first.data(), QKeySequence(Qt::CTRL | Qt::Key_Q)); }));
