@@ -9,6 +9,7 @@
 
 #include <functional>
 
+class DocumentToolbar;
 class EntryTableModel;
 class PasswordWindow;
 class ProgressWindow;
@@ -53,6 +54,19 @@ public:
     // Hides the document window; the document stays open.
     void closeNow();
 
+    // The toolbar's commands.
+    void extractNow();   // into the folder that holds the archive
+    void extractNowTo(); // into a folder the user chooses
+    void placerDansLaCorbeille();
+
+    // Moves the file at `path` to the user's Trash; true only when the file
+    // has really arrived there.
+    static bool trashWithPath(const QString &path);
+
+    // Replaces the folder chooser of extractNowTo: it gets the document
+    // window and returns the chosen folder, or "" when cancelled.
+    static void setFolderChooserForTesting(std::function<QString(QWidget *)> chooser);
+
     void validatePassword();
     void cancelPassword();
     void cancelExtraction();
@@ -68,6 +82,7 @@ public:
     QString prefixePath() const { return m_prefixePath; }
     QString statusText() const;
     PasswordWindow *passwordWindow() const { return m_passwordWin; }
+    DocumentToolbar *toolbar() const { return m_toolbar; }
     ProgressWindow *progressWindow() const { return m_avancementWin; }
 
 signals:
@@ -76,12 +91,16 @@ signals:
     void runFinished(MyDocument::Action action);
     // An alert is about to be shown, named by its message key.
     void alertShown(const QString &messageKey);
+    // A command was refused with a beep.
+    void commandRefused();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void createWindow();
+    void setupToolbar();
+    void refuse();
     bool startRun(Action action, const QString &program, const QStringList &arguments,
                   const QString &workingDirectory);
     void readOutput();
@@ -106,6 +125,7 @@ private:
     Ui::MyDocumentWindow *m_ui = nullptr;
     PasswordWindow *m_passwordWin = nullptr;
     ProgressWindow *m_avancementWin = nullptr;
+    DocumentToolbar *m_toolbar = nullptr;
     EntryTableModel *m_model = nullptr;
 
     QProcess *m_process = nullptr;

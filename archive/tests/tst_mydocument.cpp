@@ -2,6 +2,7 @@
 #include "MyDocument.h"
 #include "PasswordWindow.h"
 #include "ProgressWindow.h"
+#include "DocumentToolbar.h"
 #include "ResourceLocator.h"
 #include "StringTable.h"
 
@@ -16,7 +17,10 @@
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
 #include <QSignalSpy>
+#include <QStandardPaths>
+#include <QScopeGuard>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -96,6 +100,8 @@ private slots:
     void oneRunAtATime();
     void closingEndsTheRun();
     void missingHelperIsReported();
+    void toolbarCommandsExtract();
+    void trashHidesTheWindowAndKeepsTheDocument();
 
 private:
     // Opens `path`, shows the window and waits for the listing to end.
@@ -103,10 +109,15 @@ private:
     bool waitForRun(MyDocument &document, int timeout = 20000);
 
     QString m_helper;
+    QTemporaryDir m_settingsDir;
 };
 
 void TestMyDocument::initTestCase()
 {
+    // Keep the toolbar arrangement of the tests away from the user's.
+    QVERIFY(m_settingsDir.isValid());
+    QSettings::setDefaultFormat(QSettings::IniFormat);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settingsDir.path());
     m_helper = ResourceLocator::find(QStringLiteral("unrar"));
     if (m_helper.isEmpty())
         QSKIP("the unrar helper is not built");
@@ -435,6 +446,82 @@ void TestMyDocument::missingHelperIsReported()
     QCOMPARE(alerts.size(), 3);
     QCOMPARE(alerts.at(2).at(0).toString(), QStringLiteral("MyDocumentHelper1"));
     QVERIFY(!document.progressWindow()->isVisible());
+}
+
+void TestMyDocument::toolbarCommandsExtract()
+{
+    QTemporaryDir folder;
+    const QString archive = folder.filePath(QStringLiteral("a.rar"));
+    QVERIFY(QFile::copy(fixture("sharpcompress/Rar5.rar"), archive));
+    auto document = open(archive);
+    QVERIFY(document);
+    QVERIFY(document->toolbar());
+    QCOMPARE(document->toolbar()->parentWidget(), document->window());
+    AlertAnswerer alerts;
+
+    // Extract: next to the archive.
+    document->toolbar()->itemAction(QStringLiteral("ExtractItem"))->trigger();
+    QVERIFY(document->isRunning());
+    QVERIFY(waitForRun(*document));
+    QCOMPARE(fileCrc(folder.filePath(QStringLiteral("jpg/test.jpg"))), 143135971u);
+
+    // Extract To: the chooser's cancel starts nothing; a chosen folder is used.
+    QStringList asked;
+    QString answer;
+    MyDocument::setFolderChooserForTesting([&](QWidget *window) {
+        asked << window->windowTitle();
+        return answer;
+    });
+    document->toolbar()->itemAction(QStringLiteral("ExtractItemTo"))->trigger();
+    QCOMPARE(asked, QStringList{QStringLiteral("a.rar")});
+    QVERIFY(!document->isRunning());
+
+    const QString chosen = folder.filePath(QStringLiteral("chosen"));
+    QVERIFY(QDir().mkpath(chosen));
+    answer = chosen + QLatin1Char('/');
+    document->toolbar()->itemAction(QStringLiteral("ExtractItemTo"))->trigger();
+    QVERIFY(document->isRunning());
+    QVERIFY(waitForRun(*document));
+    MyDocument::setFolderChooserForTesting(nullptr);
+    QCOMPARE(fileCrc(QDir(chosen).filePath(QStringLiteral("exe/test.exe"))), 3484486088u);
+    QCOMPARE(alerts.texts, QStringList());
+
+    // Close only hides the window.
+    document->toolbar()->itemAction(QStringLiteral("CloseItem"))->trigger();
+    QVERIFY(!document->window()->isVisible());
+    QCOMPARE(rowNames(*document).size(), 4);
+}
+
+void TestMyDocument::trashHidesTheWindowAndKeepsTheDocument()
+{
+    QTemporaryDir folder;
+    // A data folder that does not exist yet.
+    const QString dataHome = folder.filePath(QStringLiteral("home/.local/share"));
+    const QByteArray savedDataHome = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", dataHome.toUtf8());
+    auto restore = qScopeGuard([&] { qputenv("XDG_DATA_HOME", savedDataHome); });
+
+    const QString archive = folder.filePath(QStringLiteral("to be trashed.rar"));
+    QVERIFY(QFile::copy(fixture("sharpcompress/Rar5.rar"), archive));
+    auto document = open(archive);
+    QVERIFY(document);
+    QSignalSpy refused(document.get(), &MyDocument::commandRefused);
+    QSignalSpy closed(document.get(), &MyDocument::documentClosed);
+
+    document->toolbar()->itemAction(QStringLiteral("placerDansLaCorbeille"))->trigger();
+    QCOMPARE(refused.size(), 0);
+    QVERIFY(!QFile::exists(archive));
+    QVERIFY(QFile::exists(dataHome + QStringLiteral("/Trash/files/to be trashed.rar")));
+    QVERIFY(!QFile::exists(QDir::current().filePath(QStringLiteral("files/to be trashed.rar"))));
+    QVERIFY(!document->window()->isVisible());
+    QCOMPARE(closed.size(), 0);
+    QCOMPARE(rowNames(*document).size(), 4);
+
+    // The archive is gone now: the move is refused and the window stays.
+    document->showWindows();
+    document->placerDansLaCorbeille();
+    QCOMPARE(refused.size(), 1);
+    QVERIFY(document->window()->isVisible());
 }
 
 QTEST_MAIN(TestMyDocument)
