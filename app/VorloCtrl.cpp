@@ -278,15 +278,19 @@ QStringList VorloCtrl::chooseArchives(QWidget *parent)
     return chosen;
 }
 
-// Application menu --------------------------------------------------------
+// About box ---------------------------------------------------------------
 
 void VorloCtrl::affAboutBox()
 {
 }
 
+// Update check ------------------------------------------------------------
+
 void VorloCtrl::checkForUpdate()
 {
 }
+
+// Donations and quitting --------------------------------------------------
 
 QUrl VorloCtrl::donationUrl(const QString &currencyCode)
 {
