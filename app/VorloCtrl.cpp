@@ -13,6 +13,7 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QMimeDatabase>
 #include <QTimer>
 
@@ -186,8 +187,26 @@ QString VorloCtrl::archivePathFromArgument(const QString &argument)
 
 void VorloCtrl::openArchives(const QStringList &paths)
 {
-    for (const QString &path : paths)
-        openArchive(path);
+    QStringList unreadable;
+    for (const QString &path : paths) {
+        const QFileInfo info(path);
+        if (info.isFile() && info.isReadable())
+            openArchive(path);
+        else
+            unreadable << info.fileName();
+    }
+    if (unreadable.isEmpty())
+        return;
+    // A name that is no archive file (a typing error, a folder, a file gone
+    // since the file manager listed it) gets a message, not a window.
+    auto *alert = new QMessageBox(QMessageBox::Warning, QStringLiteral("Vorlo"),
+                                  StringTable::format(QStringLiteral("appCannotOpen1"),
+                                                      {unreadable.join(QLatin1String(", "))}),
+                                  QMessageBox::Ok);
+    alert->setObjectName(QStringLiteral("cannotOpenAlert"));
+    alert->setInformativeText(StringTable::text(QStringLiteral("appCannotOpen2")));
+    alert->setAttribute(Qt::WA_DeleteOnClose);
+    alert->show();
 }
 
 void VorloCtrl::openRequested(const QStringList &paths)

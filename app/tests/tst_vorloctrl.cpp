@@ -60,6 +60,7 @@ private slots:
     void donationPagesDifferOnlyInCurrency();
     void startWithoutArchivesAsksFirstAndQuitsOnCancel();
     void startOpensArchivesFromArgumentsOrChooser();
+    void unreadableArchivesGetAMessageNotAWindow();
     void sameArchiveOpenedTwiceKeepsOneWindow();
     void quitsWhenTheLastVisibleWindowGoes();
     void quitsWhenTheDamagedArchiveAlertPutsTheWindowAway();
@@ -169,6 +170,43 @@ void TestVorloCtrl::startOpensArchivesFromArgumentsOrChooser()
         QVERIFY(!quitsWithin(300, [&] { controller.start({}); }));
         QCOMPARE(controller.documents().size(), 1);
         QCOMPARE(controller.documents()[0]->fileName(), second_);
+    }
+}
+
+static QMessageBox *cannotOpenAlert()
+{
+    for (QWidget *window : QApplication::topLevelWidgets()) {
+        if (window->objectName() == QLatin1String("cannotOpenAlert") && window->isVisible())
+            return qobject_cast<QMessageBox *>(window);
+    }
+    return nullptr;
+}
+
+void TestVorloCtrl::unreadableArchivesGetAMessageNotAWindow()
+{
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const QString missing = folder.filePath(QStringLiteral("gone.rar"));
+    {
+        VorloCtrl controller;
+        QVERIFY(!quitsWithin(300, [&] { controller.start({missing, first_}); }));
+        QCOMPARE(controller.documents().size(), 1);
+        QMessageBox *alert = cannotOpenAlert();
+        QVERIFY(alert);
+        QVERIFY2(alert->text().contains(QLatin1String("gone.rar")), qPrintable(alert->text()));
+        alert->accept();
+    }
+    {
+        // Nothing else to show: once the message is read, Vorlo ends.
+        VorloCtrl controller;
+        QVERIFY(quitsWithin(5000, [&] {
+            controller.start({missing, folder.path()});
+            QVERIFY(controller.documents().isEmpty());
+            QTimer::singleShot(100, [] {
+                if (QMessageBox *alert = cannotOpenAlert())
+                    alert->accept();
+            });
+        }));
     }
 }
 
