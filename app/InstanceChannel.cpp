@@ -2,9 +2,10 @@
 
 #include <QDataStream>
 #include <QDir>
+#include <QGuiApplication>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QStandardPaths>
+#include <QRegularExpression>
 
 #include <unistd.h>
 
@@ -25,12 +26,22 @@ InstanceChannel::~InstanceChannel() = default;
 
 QString InstanceChannel::defaultName()
 {
+    // One running Vorlo per user and display: a window handed to an
+    // instance on another screen would never be seen.
+    QString display = qEnvironmentVariable("WAYLAND_DISPLAY");
+    if (display.isEmpty())
+        display = qEnvironmentVariable("DISPLAY");
+    if (display.isEmpty())
+        display = QGuiApplication::platformName();
+    static const QRegularExpression unsafe(QStringLiteral("[^A-Za-z0-9._-]"));
+    display.replace(unsafe, QStringLiteral("_"));
+
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (!runtime.isEmpty() && QDir(runtime).exists())
-        return QDir(runtime).filePath(QStringLiteral("vorlo.socket"));
+        return QDir(runtime).filePath(QStringLiteral("vorlo-%1.socket").arg(display));
     // QLocalServer puts a bare name in the temporary folder, shared by every
     // user: the user id keeps each user's channel apart.
-    return QStringLiteral("vorlo-%1").arg(::getuid());
+    return QStringLiteral("vorlo-%1-%2").arg(::getuid()).arg(display);
 }
 
 bool InstanceChannel::sendToRunning(const QStringList &archives, int timeoutMs)

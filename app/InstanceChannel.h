@@ -17,7 +17,8 @@ public:
     explicit InstanceChannel(const QString &name, QObject *parent = nullptr);
     ~InstanceChannel() override;
 
-    // The user's channel: in the private runtime folder when there is one.
+    // The channel of this user on this display, in the user's private
+    // runtime folder when there is one.
     static QString defaultName();
 
     // Hands `archives` (absolute paths; none means "ask for some") to the

@@ -9,8 +9,46 @@
 #include <QIcon>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <QTranslator>
+
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void onTerminationSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
+}
+
+// Ctrl+C in a terminal, the end of the session or a plain kill end Vorlo as
+// Quit does, so that the helpers it started end with it.
+void quitOnTerminationSignals(VorloCtrl &controller)
+{
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &controller);
+    QObject::connect(notifier, &QSocketNotifier::activated, &controller, [&controller] {
+        char byte;
+        while (::read(signalPipe[0], &byte, 1) > 0) {
+        }
+        controller.quit();
+    });
+    struct sigaction action = {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signalNumber : {SIGTERM, SIGINT, SIGHUP})
+        ::sigaction(signalNumber, &action, nullptr);
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -55,6 +93,7 @@ int main(int argc, char *argv[])
     channel.listen();
 
     VorloCtrl controller;
+    quitOnTerminationSignals(controller);
     QObject::connect(&channel, &InstanceChannel::archivesReceived, &controller, &VorloCtrl::openRequested);
     // Started from inside the event loop, so that cancelling the Open
     // chooser can end it.
