@@ -28,18 +28,12 @@ void onTerminationSignal(int)
 }
 
 // Ctrl+C in a terminal, the end of the session or a plain kill end Vorlo as
-// Quit does, so that the helpers it started end with it.
-void quitOnTerminationSignals(VorloCtrl &controller)
+// Quit does, so that the helpers it started end with it. The handlers are
+// set at once; a signal that comes before the event loop waits in the pipe.
+void catchTerminationSignals()
 {
     if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
-    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &controller);
-    QObject::connect(notifier, &QSocketNotifier::activated, &controller, [&controller] {
-        char byte;
-        while (::read(signalPipe[0], &byte, 1) > 0) {
-        }
-        controller.quit();
-    });
     struct sigaction action = {};
     action.sa_handler = onTerminationSignal;
     sigemptyset(&action.sa_mask);
@@ -48,11 +42,25 @@ void quitOnTerminationSignals(VorloCtrl &controller)
         ::sigaction(signalNumber, &action, nullptr);
 }
 
+void quitOnTerminationSignals(VorloCtrl &controller)
+{
+    if (signalPipe[0] < 0)
+        return;
+    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &controller);
+    QObject::connect(notifier, &QSocketNotifier::activated, &controller, [&controller] {
+        char byte;
+        while (::read(signalPipe[0], &byte, 1) > 0) {
+        }
+        controller.quit();
+    });
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     QApplication application(argc, argv);
+    catchTerminationSignals();
     QApplication::setApplicationName(QStringLiteral("Vorlo"));
     QApplication::setOrganizationName(QStringLiteral("Vorlo"));
     QApplication::setApplicationVersion(QStringLiteral(VORLO_VERSION));
