@@ -4,8 +4,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QDir>
-#include <QFile>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
@@ -24,29 +22,28 @@ QString fixture(const char *name)
 
 // Runs the event loop until Vorlo quits or `milliseconds` pass; true when
 // it quit. Quitting is only meaningful inside a running loop, as in main.
-bool quitsWithin(int milliseconds, const std::function<void()> &first = {})
+bool quitsWithin(int milliseconds, const std::function<void()> &first)
 {
     bool timedOut = false;
-    QTimer timer;
-    timer.setSingleShot(true);
-    QObject::connect(&timer, &QTimer::timeout, [&timedOut] {
+    QTimer timeout; // dies with this call, unlike a single shot
+    timeout.setSingleShot(true);
+    QObject::connect(&timeout, &QTimer::timeout, [&timedOut] {
         timedOut = true;
         QCoreApplication::exit(-1);
     });
-    if (first)
-        QTimer::singleShot(0, first);
-    timer.start(milliseconds);
+    timeout.start(milliseconds);
+    QTimer::singleShot(0, first);
     QCoreApplication::exec();
     return !timedOut;
 }
 
-bool anyWindowVisible()
+QWidget *visibleWindow(const QString &name = {})
 {
-    for (const QWidget *window : QApplication::topLevelWidgets()) {
-        if (window->isVisible() && !qobject_cast<const QMenu *>(window))
-            return true;
+    for (QWidget *window : QApplication::topLevelWidgets()) {
+        if (window->isVisible() && !qobject_cast<QMenu *>(window) && (name.isEmpty() || window->objectName() == name))
+            return window;
     }
-    return false;
+    return nullptr;
 }
 
 } // namespace
@@ -58,13 +55,10 @@ private slots:
     void init();
     void cleanup();
     void donationPagesDifferOnlyInCurrency();
-    void startWithoutArchivesAsksFirstAndQuitsOnCancel();
-    void startOpensArchivesFromArgumentsOrChooser();
-    void unreadableArchivesGetAMessageNotAWindow();
+    void startAsksForArchivesOnlyWithoutArguments();
     void sameArchiveOpenedTwiceKeepsOneWindow();
     void quitsWhenTheLastVisibleWindowGoes();
-    void quitsWhenTheDamagedArchiveAlertPutsTheWindowAway();
-    void everyWindowReachesTheController();
+    void menusAndKeysReachTheControllerFromEveryWindow();
 
 private:
     QString first_;
@@ -79,8 +73,7 @@ void TestVorloCtrl::init()
         QSKIP("the third-party test archives are missing");
     // The documents list their archives with the real helper: without it
     // each would raise an alert, a window of its own.
-    const QByteArray test = QTest::currentTestFunction();
-    if (test != "donationPagesDifferOnlyInCurrency" && test != "startWithoutArchivesAsksFirstAndQuitsOnCancel"
+    if (QTest::currentTestFunction() != QByteArray("donationPagesDifferOnlyInCurrency")
         && ResourceLocator::find(QStringLiteral("unrar")).isEmpty())
         QSKIP("the unrar helper is not built");
 }
@@ -88,157 +81,95 @@ void TestVorloCtrl::init()
 void TestVorloCtrl::cleanup()
 {
     // Each test's controller takes its documents with it.
-    QVERIFY(!anyWindowVisible());
+    QVERIFY(!visibleWindow());
 }
 
 void TestVorloCtrl::donationPagesDifferOnlyInCurrency()
 {
     VorloCtrl controller;
-    QList<QUrl> opened;
+    QStringList opened;
     controller.setUrlOpener([&opened](const QUrl &url) {
-        opened << url;
-        return true;
+        opened << url.toString(QUrl::FullyEncoded);
+        return url.isValid();
     });
-
     controller.donateEuroAction()->trigger();
-    QCOMPARE(opened.size(), 1);
     controller.donateDollarAction()->trigger();
     QCOMPARE(opened.size(), 2);
 
-    const QString euro = opened[0].toString(QUrl::FullyEncoded);
-    const QString dollar = opened[1].toString(QUrl::FullyEncoded);
-    QVERIFY2(opened[0].isValid() && opened[0].scheme() == QLatin1String("https"), qPrintable(euro));
+    const QString euro = opened[0];
+    QVERIFY2(euro.startsWith(QLatin1String("https://")), qPrintable(euro));
     QVERIFY(euro.endsWith(QLatin1String("&item_name=Vorlo&no_note=1&tax=0&currency_code=EUR")));
-    QCOMPARE(euro.chopped(3) + QLatin1String("USD"), dollar);
-
+    QCOMPARE(euro.chopped(3) + QLatin1String("USD"), opened[1]);
     // The parameters are part of the path, and the account's "@" stays
     // encoded all the way to the browser.
-    QVERIFY(opened[0].path(QUrl::FullyEncoded).startsWith(QLatin1String("/xclick/business=")));
-    QVERIFY(!opened[0].hasQuery());
+    QVERIFY(euro.contains(QLatin1String("/xclick/business=")) && !euro.contains(QLatin1Char('?')));
     const QString account = euro.section(QLatin1String("business="), 1).section(QLatin1Char('&'), 0, 0);
     QVERIFY2(account.contains(QLatin1String("%40")) && !account.contains(QLatin1Char('@')), qPrintable(account));
 }
 
-void TestVorloCtrl::startWithoutArchivesAsksFirstAndQuitsOnCancel()
+void TestVorloCtrl::startAsksForArchivesOnlyWithoutArguments()
 {
-    VorloCtrl controller;
     int asked = 0;
-    bool windowShownBeforeAsking = false;
-    controller.setFileChooser([&](QWidget *) {
+    bool windowBeforeAsking = false;
+    auto cancel = [&](QWidget *) {
         ++asked;
-        windowShownBeforeAsking = anyWindowVisible();
+        windowBeforeAsking = visibleWindow() != nullptr;
         return QStringList();
-    });
-
-    QVERIFY(!VorloCtrl::applicationShouldOpenUntitledFile());
-    QVERIFY(quitsWithin(5000, [&controller] { controller.start({}); }));
-    QCOMPARE(asked, 1);
-    QVERIFY(!windowShownBeforeAsking);
-    QVERIFY(controller.documents().isEmpty());
-}
-
-void TestVorloCtrl::startOpensArchivesFromArgumentsOrChooser()
-{
+    };
+    {
+        // No archive: no untitled window, the chooser, and cancelling quits.
+        VorloCtrl controller;
+        controller.setFileChooser(cancel);
+        QVERIFY(quitsWithin(5000, [&] { controller.start({}); }));
+        QCOMPARE(asked, 1);
+        QVERIFY(!windowBeforeAsking);
+        QVERIFY(controller.documents().isEmpty());
+    }
     {
         VorloCtrl controller;
-        int asked = 0;
-        controller.setFileChooser([&asked](QWidget *) {
-            ++asked;
-            return QStringList();
-        });
-        // A file manager may hand over URLs as well as paths.
-        QVERIFY(!quitsWithin(300, [&] { controller.start({first_, QUrl::fromLocalFile(second_).toString()}); }));
-        QCOMPARE(asked, 0);
-        const QList<MyDocument *> documents = controller.documents();
-        QCOMPARE(documents.size(), 2);
-        QCOMPARE(documents[0]->fileName(), first_);
-        QCOMPARE(documents[1]->fileName(), second_);
-        for (MyDocument *document : documents)
-            QVERIFY(document->window() && document->window()->isVisible());
+        controller.setFileChooser(cancel);
+        QTemporaryDir folder;
+        // A file manager may hand over URLs as well as paths; a name that is
+        // no readable file gets a message instead of a window.
+        const QStringList arguments{first_, QUrl::fromLocalFile(second_).toString(), folder.filePath("gone.rar"),
+                                    folder.path()};
+        QVERIFY(!quitsWithin(300, [&] { controller.start(arguments); }));
+        QCOMPARE(asked, 1);
+        QCOMPARE(controller.documents().size(), 2);
+        QCOMPARE(controller.documents()[1]->fileName(), second_);
+        QVERIFY(controller.documents()[1]->window()->isVisible());
+        auto *alert = qobject_cast<QMessageBox *>(visibleWindow(QStringLiteral("cannotOpenAlert")));
+        QVERIFY(alert && alert->text().contains(QLatin1String("gone.rar")));
+        alert->accept();
 
-        // Vorlo started again: with archives it opens them (once), without
+        // Vorlo started again: with an archive it opens it (once), without
         // any it asks.
         controller.openRequested({second_});
         QCOMPARE(controller.documents().size(), 2);
-        QCOMPARE(asked, 0);
         controller.openRequested({});
-        QCOMPARE(asked, 1);
-    }
-    {
-        VorloCtrl controller;
-        controller.setFileChooser([this](QWidget *) { return QStringList{second_}; });
-        QVERIFY(!quitsWithin(300, [&] { controller.start({}); }));
-        QCOMPARE(controller.documents().size(), 1);
-        QCOMPARE(controller.documents()[0]->fileName(), second_);
-    }
-}
-
-static QMessageBox *cannotOpenAlert()
-{
-    for (QWidget *window : QApplication::topLevelWidgets()) {
-        if (window->objectName() == QLatin1String("cannotOpenAlert") && window->isVisible())
-            return qobject_cast<QMessageBox *>(window);
-    }
-    return nullptr;
-}
-
-void TestVorloCtrl::unreadableArchivesGetAMessageNotAWindow()
-{
-    QTemporaryDir folder;
-    QVERIFY(folder.isValid());
-    const QString missing = folder.filePath(QStringLiteral("gone.rar"));
-    {
-        VorloCtrl controller;
-        QVERIFY(!quitsWithin(300, [&] { controller.start({missing, first_}); }));
-        QCOMPARE(controller.documents().size(), 1);
-        QMessageBox *alert = cannotOpenAlert();
-        QVERIFY(alert);
-        QVERIFY2(alert->text().contains(QLatin1String("gone.rar")), qPrintable(alert->text()));
-        alert->accept();
-    }
-    {
-        // Nothing else to show: once the message is read, Vorlo ends.
-        VorloCtrl controller;
-        QVERIFY(quitsWithin(5000, [&] {
-            controller.start({missing, folder.path()});
-            QVERIFY(controller.documents().isEmpty());
-            QTimer::singleShot(100, [] {
-                if (QMessageBox *alert = cannotOpenAlert())
-                    alert->accept();
-            });
-        }));
+        QCOMPARE(asked, 2);
     }
 }
 
 void TestVorloCtrl::sameArchiveOpenedTwiceKeepsOneWindow()
 {
     QTemporaryDir links;
-    QVERIFY(links.isValid());
     const QString link = links.filePath(QStringLiteral("link.rar"));
     QVERIFY(QFile::link(first_, link));
     const QFileInfo info(first_);
-    const QString roundabout = info.absolutePath() + QLatin1String("/../") + info.dir().dirName()
-                               + QLatin1Char('/') + info.fileName();
+    const QString roundabout = info.absolutePath() + "/../" + info.dir().dirName() + '/' + info.fileName();
 
     VorloCtrl controller;
     MyDocument *document = controller.openArchive(first_);
-    QVERIFY(document);
-    QMainWindow *window = document->window();
-    QVERIFY(window && window->isVisible());
-
-    QCOMPARE(controller.openArchive(first_), document);
-    QCOMPARE(controller.openArchive(roundabout), document);
-    QCOMPARE(controller.openArchive(link), document);
+    QVERIFY(document && document->window()->isVisible());
+    for (const QString &path : {first_, roundabout, link})
+        QCOMPARE(controller.openArchive(path), document);
     QCOMPARE(controller.documents().size(), 1);
-    QCOMPARE(document->window(), window);
 
     // A window put away comes back when its archive is opened again.
-    window->hide();
+    document->window()->hide();
     QCOMPARE(controller.openArchive(first_), document);
-    QVERIFY(window->isVisible());
-
-    QVERIFY(controller.openArchive(second_) != document);
-    QCOMPARE(controller.documents().size(), 2);
+    QVERIFY(document->window()->isVisible());
 }
 
 void TestVorloCtrl::quitsWhenTheLastVisibleWindowGoes()
@@ -246,48 +177,17 @@ void TestVorloCtrl::quitsWhenTheLastVisibleWindowGoes()
     VorloCtrl controller;
     MyDocument *hidden = controller.openArchive(first_);
     MyDocument *closed = controller.openArchive(second_);
-    QVERIFY(hidden && closed);
     QWidget other; // any other window the user can reach, such as the about box
     other.show();
 
-    QVERIFY(!quitsWithin(200, [hidden] { hidden->window()->hide(); }));
+    QVERIFY(!quitsWithin(200, [hidden] { hidden->closeNow(); }));
     QVERIFY(!quitsWithin(200, [closed] { closed->window()->close(); }));
     // A closed document is let go; a hidden one lives on behind its window.
     QVERIFY(controller.documents() == QList<MyDocument *>{hidden});
-
     QVERIFY(quitsWithin(5000, [&other] { other.hide(); }));
-    QVERIFY(controller.documents() == QList<MyDocument *>{hidden});
 }
 
-void TestVorloCtrl::quitsWhenTheDamagedArchiveAlertPutsTheWindowAway()
-{
-    QTemporaryDir folder;
-    QVERIFY(folder.isValid());
-    QFile broken(folder.filePath(QStringLiteral("broken.rar")));
-    QVERIFY(broken.open(QIODevice::WriteOnly));
-    broken.write(QByteArray("Rar!\x1a\x07\x01\x00", 8) + QByteArray(4096, '\xee'));
-    broken.close();
-
-    VorloCtrl controller;
-    QStringList alerts;
-    // The alert sits on the window: while it is up, Vorlo stays; its OK
-    // hides the window, the last one.
-    const bool quit = quitsWithin(20000, [&] {
-        MyDocument *document = controller.openArchive(broken.fileName());
-        connect(document, &MyDocument::alertShown, &controller, [&alerts, document](const QString &key) {
-            alerts << key;
-            QTimer::singleShot(100, document, [document] {
-                if (auto *alert = document->window()->findChild<QMessageBox *>())
-                    alert->accept();
-            });
-        });
-    });
-    QVERIFY(quit);
-    QCOMPARE(alerts, QStringList{QStringLiteral("MyDocument23")});
-    QCOMPARE(controller.documents().size(), 1);
-}
-
-void TestVorloCtrl::everyWindowReachesTheController()
+void TestVorloCtrl::menusAndKeysReachTheControllerFromEveryWindow()
 {
     VorloCtrl controller;
     int asked = 0;
@@ -295,46 +195,33 @@ void TestVorloCtrl::everyWindowReachesTheController()
         ++asked;
         return QStringList();
     });
-    int opened = 0;
-    controller.setUrlOpener([&opened](const QUrl &) { return ++opened; });
-
     QPointer<QMainWindow> first = controller.openArchive(first_)->window();
     QPointer<QMainWindow> second = controller.openArchive(second_)->window();
-    const QList<QAction *> commands{controller.aboutAction(),      controller.checkForUpdateAction(),
-                                    controller.donateEuroAction(), controller.donateDollarAction(),
-                                    controller.quitAction(),       controller.openAction(),
-                                    controller.closeWindowAction()};
-    for (QMainWindow *window : {first.data(), second.data()}) {
-        QList<QAction *> offered;
-        const QList<QMenu *> menus = window->menuBar()->findChildren<QMenu *>(Qt::FindDirectChildrenOnly);
-        QCOMPARE(menus.size(), 2);
-        for (const QMenu *menu : menus)
-            offered += menu->actions();
-        for (QAction *command : commands)
-            QVERIFY2(offered.contains(command), qPrintable(command->objectName()));
-    }
 
-    // The shared shortcuts answer in whichever window is active, with the
-    // keys users expect whatever the platform theme defines.
+    QList<QAction *> offered;
+    for (const QMenu *menu : second->menuBar()->findChildren<QMenu *>())
+        offered += menu->actions();
+    for (QAction *command : {controller.aboutAction(), controller.checkForUpdateAction(),
+                             controller.donateEuroAction(), controller.donateDollarAction(), controller.quitAction(),
+                             controller.openAction(), controller.closeWindowAction()})
+        QVERIFY2(offered.contains(command), qPrintable(command->objectName()));
+
+    // The shared keys answer in whichever window is active, whatever the
+    // platform theme defines, even in a window without the menu bar.
     second->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(second));
     QTest::keySequence(second, QKeySequence(Qt::CTRL | Qt::Key_O));
     QCOMPARE(asked, 1);
-    controller.donateDollarAction()->trigger();
-    QCOMPARE(opened, 1);
     QTest::keySequence(second, QKeySequence(Qt::CTRL | Qt::Key_W));
     QTRY_VERIFY(!second || !second->isVisible());
     QCOMPARE(controller.documents().size(), 1);
-    QVERIFY(first->isVisible());
 
-    // So do they in a window of the application that has no menu bar.
     QWidget about;
     about.show();
     about.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&about));
     QTest::keySequence(&about, QKeySequence(Qt::CTRL | Qt::Key_W));
     QTRY_VERIFY(!about.isVisible());
-    QVERIFY(first->isVisible());
 
     first->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(first));
