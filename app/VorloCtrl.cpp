@@ -17,6 +17,8 @@
 #include <QMimeDatabase>
 #include <QTimer>
 
+#include <utility>
+
 namespace {
 
 // Where the donation commands send the user. The account is ours and is
@@ -84,8 +86,10 @@ VorloCtrl::VorloCtrl(QObject *parent)
 VorloCtrl::~VorloCtrl()
 {
     MyDocument::setWindowDecorator(nullptr);
+    qApp->removeEventFilter(this);
     // Ends the helpers of documents whose windows were only hidden.
-    for (const QPointer<MyDocument> &document : std::as_const(documents_)) {
+    const QList<QPointer<MyDocument>> documents = std::exchange(documents_, {});
+    for (const QPointer<MyDocument> &document : documents) {
         if (!document)
             continue;
         QPointer<QMainWindow> window = document->window();
@@ -193,7 +197,7 @@ void VorloCtrl::openArchives(const QStringList &paths)
         if (info.isFile() && info.isReadable())
             openArchive(path);
         else
-            unreadable << info.fileName();
+            unreadable << (info.fileName().isEmpty() ? path : info.fileName());
     }
     if (unreadable.isEmpty())
         return;
