@@ -160,6 +160,7 @@ void MyDocument::createWindow()
     QTableView *table = m_ui->listView;
     table->setModel(m_model);
     table->setIconSize(QSize(16, 16));
+    table->setStyleSheet(QStringLiteral("QTableView { outline: 0; }")); // no focus frame around one cell
     table->horizontalHeader()->setSectionResizeMode(EntryTableModel::IconColumn, QHeaderView::Fixed);
     table->horizontalHeader()->resizeSection(EntryTableModel::IconColumn, 28);
     table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
@@ -376,11 +377,13 @@ void MyDocument::finishExtraction()
     m_reader.finishRun();
     if (m_avancementWin)
         m_avancementWin->hide();
+    bool alive = true;
     if (m_helperMissing)
-        showAppAlert(QStringLiteral("MyDocumentHelper1"), QStringLiteral("MyDocumentHelper2"));
+        alive = showAppAlert(QStringLiteral("MyDocumentHelper1"), QStringLiteral("MyDocumentHelper2"));
     else if (!m_reader.allOk() && !m_hasBeenStoped)
-        showAppAlert(QStringLiteral("MyDocument1"), QStringLiteral("MyDocument2"));
-    emit runFinished(Action::Extraction);
+        alive = showAppAlert(QStringLiteral("MyDocument1"), QStringLiteral("MyDocument2"));
+    if (alive)
+        emit runFinished(Action::Extraction);
 }
 
 void MyDocument::launchExtractionTo(const QString &destination)
@@ -541,13 +544,17 @@ void MyDocument::showSheetAlert(const QString &messageKey, const QString &inform
         m_pendingAlert = show;
 }
 
-void MyDocument::showAppAlert(const QString &messageKey, const QString &informativeKey)
+bool MyDocument::showAppAlert(const QString &messageKey, const QString &informativeKey)
 {
+    // The document or its window may go away while the alert waits.
+    const QPointer<MyDocument> alive(this);
     emit alertShown(messageKey);
-    QMessageBox box(QMessageBox::Warning, QFileInfo(m_fileName).fileName(), StringTable::text(messageKey),
-                    QMessageBox::NoButton, m_main);
-    box.setInformativeText(StringTable::text(informativeKey));
-    box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
-    box.setWindowModality(Qt::ApplicationModal);
-    box.exec();
+    QPointer<QMessageBox> box = new QMessageBox(QMessageBox::Warning, QFileInfo(m_fileName).fileName(),
+                                                StringTable::text(messageKey), QMessageBox::NoButton, m_main);
+    box->setInformativeText(StringTable::text(informativeKey));
+    box->addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+    box->setWindowModality(Qt::ApplicationModal);
+    box->exec();
+    delete box.data();
+    return !alive.isNull();
 }

@@ -117,7 +117,8 @@ private:
     void closeWinNow();
     void showSheetAlert(const QString &messageKey, const QString &informativeKey,
                         std::function<void()> whenDismissed);
-    void showAppAlert(const QString &messageKey, const QString &informativeKey);
+    // Returns false when the document was deleted while the alert was up.
+    bool showAppAlert(const QString &messageKey, const QString &informativeKey);
     static QString helperPath();
 
     QString m_fileName;

@@ -1,5 +1,6 @@
 #include "ToolbarCustomizeDialog.h"
 
+#include "ResourceLocator.h"
 #include "StringTable.h"
 #include "ToolbarItems.h"
 
@@ -7,6 +8,7 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QListWidget>
+#include <QPixmap>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -16,6 +18,18 @@ constexpr int IdentifierRole = Qt::UserRole;
 QString uiText(const char *key)
 {
     return StringTable::text(QString::fromLatin1(key));
+}
+
+QIcon itemIcon(const QString &identifier)
+{
+    const QString image = ToolbarItems::item(identifier).image;
+    const QString path = image.isEmpty() ? QString() : ResourceLocator::find(QStringLiteral("images/%1.png").arg(image));
+    if (!path.isEmpty())
+        return QIcon(path);
+    // A blank picture keeps the names of separators and spaces in line.
+    QPixmap blank(24, 24);
+    blank.fill(Qt::transparent);
+    return QIcon(blank);
 }
 } // namespace
 
@@ -27,6 +41,8 @@ ToolbarCustomizeDialog::ToolbarCustomizeDialog(const QStringList &arrangement, Q
     setWindowTitle(uiText("MyDocumentToolbar1"));
     m_availableList->setObjectName(QStringLiteral("availableItems"));
     m_toolbarList->setObjectName(QStringLiteral("toolbarItems"));
+    for (QListWidget *list : {m_availableList, m_toolbarList})
+        list->setIconSize(QSize(24, 24));
 
     auto *add = new QPushButton(uiText("MyDocumentToolbar6"), this);
     auto *remove = new QPushButton(uiText("MyDocumentToolbar7"), this);
@@ -100,7 +116,7 @@ void ToolbarCustomizeDialog::setArrangement(const QStringList &identifiers)
 {
     m_toolbarList->clear();
     for (const QString &identifier : identifiers) {
-        auto *item = new QListWidgetItem(displayName(identifier), m_toolbarList);
+        auto *item = new QListWidgetItem(itemIcon(identifier), displayName(identifier), m_toolbarList);
         item->setData(IdentifierRole, identifier);
     }
     refreshAvailable();
@@ -113,7 +129,7 @@ void ToolbarCustomizeDialog::refreshAvailable()
     for (const QString &identifier : ToolbarItems::allowedItems()) {
         if (!ToolbarItems::isRepeatable(identifier) && used.contains(identifier))
             continue;
-        auto *item = new QListWidgetItem(displayName(identifier), m_availableList);
+        auto *item = new QListWidgetItem(itemIcon(identifier), displayName(identifier), m_availableList);
         item->setData(IdentifierRole, identifier);
     }
 }

@@ -13,7 +13,7 @@
 #include <sys/stat.h>
 
 namespace {
-constexpr std::size_t kReadBufferSize = 256 * 1024;
+constexpr std::size_t kReadBufferSize = 64 * 1024;
 
 std::string absolutePath(const std::string& path)
 {
@@ -188,8 +188,8 @@ const char* ArchiveReader::passphraseCallback(archive*, void* self)
     // second call means the previous answer was wrong.
     auto* reader = static_cast<ArchiveReader*>(self);
     StopGuard::instance().leaveLibrary();  // a prompt is not a stall
-    std::optional<std::string> answer = reader->prompt_.asked() ? reader->prompt_.retry()
-                                                                 : reader->prompt_.first();
+    std::optional<std::string> answer = reader->passphraseRequests_++ > 0 ? reader->prompt_.retry()
+                                                                          : reader->prompt_.first();
     StopGuard::instance().enterLibrary();
     if (!answer) {
         reader->passwordGivenUp_ = true;

@@ -79,6 +79,7 @@ private:
     std::vector<unsigned char> buffer_;
     std::string passphrase_;
     bool passwordGivenUp_ = false;
+    int passphraseRequests_ = 0;
     std::size_t entries_ = 0;
     std::string error_;
     int errorStatus_ = 0;

@@ -7,6 +7,9 @@
 
 namespace {
 
+// Whether the last text written, to either stream, ended its line.
+bool lineOpen = false;
+
 std::timed_mutex& consoleLock()
 {
     static std::timed_mutex lock;
@@ -15,6 +18,8 @@ std::timed_mutex& consoleLock()
 
 void writeAll(int fd, std::string_view text)
 {
+    if (!text.empty())
+        lineOpen = text.back() != '\n';
     while (!text.empty()) {
         const ssize_t written = ::write(fd, text.data(), text.size());
         if (written < 0) {
@@ -71,7 +76,16 @@ void Console::out(std::string_view text)
 void Console::err(std::string_view text)
 {
     std::lock_guard guard(consoleLock());
+    if (lineOpen)
+        writeAll(STDOUT_FILENO, "\n");
     writeAll(STDERR_FILENO, text);
+}
+
+void Console::endOpenLine()
+{
+    std::lock_guard guard(consoleLock());
+    if (lineOpen)
+        writeAll(STDOUT_FILENO, "\n");
 }
 
 void Console::urgentLine(std::string_view text)

@@ -19,6 +19,10 @@ public:
     // thread that ends the process, which must not wait on a stuck pipe.
     static void urgentLine(std::string_view text);
 
+    // Ends a line left open (an "Extracting" line with its marks) so that
+    // what follows starts on a line of its own.
+    static void endOpenLine();
+
     // An entry name made safe for one line of output: control characters
     // (line feeds, carriage returns, escapes...) and bytes that are not valid
     // UTF-8 become "?".

@@ -84,6 +84,7 @@ int Extractor::run()
     testOnly_ = line_.command == CommandLine::Command::Test;
     PasswordPrompt prompt(line_.archive, line_.password);
     ArchiveReader reader(line_.archive, prompt);
+    prompt_ = &prompt;
     if (!reader.prepare()) {
         Console::errorLine(reader.error());
         return reader.errorStatus();
@@ -95,6 +96,8 @@ int Extractor::run()
         return EncryptionNotice::refuseHiddenNames(prompt, line_.archive);
     if (!reader.start()) {
         Console::errorLine(reader.error());
+        if (reader.isRar())
+            Console::errorLine("Unexpected end of archive");
         return reader.errorStatus();
     }
     if (!testOnly_ && !enterDestination())
@@ -291,7 +294,8 @@ Extractor::Outcome Extractor::copyData(ArchiveReader& reader, archive_entry* ent
                 StopGuard::instance().endFile();
             }
             if (reader.passwordGivenUp() || mentions(why, "passphrase") || mentions(why, "password")) {
-                Console::errorLine("Wrong password for " + shown + ": " + why);
+                Console::errorLine(prompt_->inputEnded() ? "No password given for " + shown
+                                                       : "Wrong password for " + shown);
                 fail(kExitBadPassword);
                 return Outcome::Failed;
             }

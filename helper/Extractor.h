@@ -32,6 +32,7 @@ private:
 
     const CommandLine& line_;
     archive* disk_ = nullptr;
+    PasswordPrompt* prompt_ = nullptr;
     bool testOnly_ = false;
     bool encryptionRefused_ = false;
     int status_ = 0;

