@@ -85,15 +85,16 @@ void RarWriter::openVolume()
 {
     const unsigned index = static_cast<unsigned>(volumePaths_.size());
     const bool multiVolume = options_.volumeSize > 0;
+    const std::string start = encoder_->volumeStart(index, multiVolume, !options_.oldVolumeNames);
+    if (multiVolume && start.size() + endReserve_ >= options_.volumeSize)
+        throw RarWriteError("the volume size is too small for the archive headers");
     volumePaths_.push_back(volumePath(archivePath_, index, options_));
     volume_ = std::make_unique<OutputFile>(volumePaths_.back());
-    volume_->append(encoder_->volumeStart(index, multiVolume, !options_.oldVolumeNames));
+    volume_->append(start);
+    volumeStartSize_ = volume_->size();
     lastPiece_.reset();
     entriesAfterLastPiece_.clear();
     volumeStartPiece_.reset();
-    volumeStartSize_ = volume_->size();
-    if (multiVolume && volumeStartSize_ + endReserve_ >= options_.volumeSize)
-        throw RarWriteError("the volume size is too small for the archive headers");
 }
 
 void RarWriter::closeVolume(bool moreVolumes)

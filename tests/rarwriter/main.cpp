@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -49,7 +50,13 @@ const char kUsage[] =
     "                    (default: the files' own; 1700000000 for generated ones)\n"
     "  --list            print the path of each volume written\n"
     "  -h, --help        this text\n"
-    "SIZE takes the suffixes k, m and g (powers of 1024).\n";
+    "SIZE takes the suffixes k, m and g (powers of 1024).\n"
+    "\n"
+    "Names are stored as given (\"../x\" and \"/x\" included, for testing readers);\n"
+    "they must be UTF-8. RAR 4 readers take \"\\\" in a name as a folder separator.\n"
+    "Every volume but the last ends inside a file's data, and a RAR 5 last volume\n"
+    "is lengthened to 512 bytes when the file before it allows: libarchive 3.6\n"
+    "reads volume sets only so.\n";
 
 struct Source {
     enum Kind { Tree, Names, Generate, BigFile } kind;
@@ -265,8 +272,10 @@ void addBigFile(RarWriter &writer, const Source &source, const Options &options)
 int main(int argc, char **argv)
 {
     const Options options = parseArguments(argc, argv);
+    std::unique_ptr<RarWriter> output;
     try {
-        RarWriter writer(options.archive, options.writer);
+        output = std::make_unique<RarWriter>(options.archive, options.writer);
+        RarWriter &writer = *output;
         for (const Source &source : options.sources) {
             switch (source.kind) {
             case Source::Tree: addTree(writer, source, options); break;
@@ -281,6 +290,15 @@ int main(int argc, char **argv)
                 std::cout << path.string() << "\n";
     } catch (const std::exception &e) {
         std::cerr << "rarwrite: " << e.what() << "\n";
+        // A half-written archive would only mislead whoever finds it.
+        if (output) {
+            const auto paths = output->volumePaths();
+            output.reset();
+            for (const auto &path : paths) {
+                std::error_code ignored;
+                std::filesystem::remove(path, ignored);
+            }
+        }
         return 1;
     }
     return 0;

@@ -290,6 +290,8 @@ class RefusalTest(TempDirTestCase):
         cases = {
             "volume too small for a header": (["-v", "60", self.path("a.rar"), "--names", "-"],
                                               b"a rather long name for such a small volume"),
+            "volume too small for the archive headers": (["-v", "10", self.path("h.rar"), "-C",
+                                                          self.tmp], None),
             "name not UTF-8": ([self.path("b.rar"), "--names", "-"], b"bad \xff name"),
             "empty name": ([self.path("c.rar"), "--names", "-"], b"ok\0\0"),
             "link in a tree": ([self.path("d.rar"), "-C", self.path("tree")], None),
@@ -303,6 +305,8 @@ class RefusalTest(TempDirTestCase):
                 result = rarwrite(*args, stdin=stdin, check=False)
                 self.assertNotEqual(result.returncode, 0)
                 self.assertIn(b"rarwrite: ", result.stderr)
+                self.assertFalse([n for n in os.listdir(self.tmp) if n.endswith(".rar")],
+                                 "a failed run leaves no archive behind")
 
 
 if __name__ == "__main__":
