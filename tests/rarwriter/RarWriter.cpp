@@ -123,6 +123,7 @@ void RarWriter::addFile(const ArchiveEntry &entry, ByteSource &contents)
 {
     ArchiveEntry file = entry;
     file.directory = false;
+    file.linkTarget.clear();
     addEntry(file, &contents);
 }
 
@@ -131,6 +132,22 @@ void RarWriter::addFile(ArchiveEntry entry, std::string_view contents)
     entry.size = contents.size();
     StringSource source{std::string(contents)};
     addFile(entry, source);
+}
+
+void RarWriter::addSymlink(const ArchiveEntry &entry)
+{
+    if (entry.linkTarget.empty())
+        throw RarWriteError("the link " + entry.name + " needs a target");
+    ArchiveEntry link = entry;
+    link.directory = false;
+    if (encoder_->linkTargetIsData()) {
+        link.size = link.linkTarget.size();
+        StringSource target{link.linkTarget};
+        addEntry(link, &target);
+    } else {
+        link.size = 0;
+        addEntry(link, nullptr);
+    }
 }
 
 void RarWriter::addEntry(const ArchiveEntry &entry, ByteSource *contents)
@@ -150,7 +167,9 @@ void RarWriter::addEntry(const ArchiveEntry &entry, ByteSource *contents)
         std::string header = encoder_->entryHeader(entry, part);
         if (volumes) {
             const std::uint64_t room = roomLeft();
-            const std::uint64_t needed = header.size() + (remaining > 0 ? 1 : 0);
+            // A link target kept as data is never split: readers take it whole.
+            const bool whole = !entry.linkTarget.empty();
+            const std::uint64_t needed = header.size() + (whole ? remaining : remaining > 0 ? 1 : 0);
             if (needed > room) {
                 if (volume_->size() == volumeStartSize_)
                     throw RarWriteError("the volume size is too small for the header of " + entry.name);
@@ -200,7 +219,9 @@ void RarWriter::addEntry(const ArchiveEntry &entry, ByteSource *contents)
                             wholeCrc.value(), lastByte};
         if (part.continuedFromPrevious && headerOffset == volumeStartSize_)
             volumeStartPiece_ = written;
-        if (part.size >= 2) {
+        if (!entry.linkTarget.empty() && part.size > 0) {
+            lastPiece_.reset(); // a link target is never split
+        } else if (part.size >= 2) {
             lastPiece_ = written;
             entriesAfterLastPiece_.clear();
         } else if (part.size == 1) {
