@@ -322,6 +322,16 @@ void RarWriter::lengthenLastVolume()
     const int fd = ::open(previousPath.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0)
         throw RarWriteError("cannot reopen " + previousPath.string() + ": " + std::strerror(errno));
+    bool closed = false;
+    struct CloseOnError {
+        int fd;
+        bool &closed;
+        ~CloseOnError()
+        {
+            if (!closed)
+                ::close(fd);
+        }
+    } guard{fd, closed};
     const auto readAt = [&](std::uint64_t offset, std::size_t size) {
         std::string bytes(size, '\0');
         if (::pread(fd, bytes.data(), size, static_cast<off_t>(offset)) != static_cast<ssize_t>(size))
@@ -352,6 +362,7 @@ void RarWriter::lengthenLastVolume()
     writeAt(before.headerOffset, beforeHeader);
     writeAt(dataEnd - moved, endHeader);
     const bool truncated = ::ftruncate(fd, static_cast<off_t>(previousSize - moved)) == 0;
+    closed = true;
     if (::close(fd) != 0 || !truncated)
         throw RarWriteError("cannot write " + previousPath.string() + ": " + std::strerror(errno));
 
