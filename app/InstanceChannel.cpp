@@ -7,6 +7,7 @@
 #include <QLocalSocket>
 #include <QRegularExpression>
 
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -14,6 +15,16 @@ namespace {
 constexpr char kTaken = '\x01';
 // A message larger than this is not ours.
 constexpr qint64 kMaxMessage = 1 << 20;
+
+// Whether the other end of `socket` runs as this user. A channel in the
+// shared temporary folder could have been set up by someone else.
+bool peerIsThisUser(const QLocalSocket &socket)
+{
+    struct ucred peer = {};
+    socklen_t size = sizeof peer;
+    return ::getsockopt(int(socket.socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0
+           && peer.uid == ::getuid();
+}
 }
 
 InstanceChannel::InstanceChannel(const QString &name, QObject *parent)
@@ -48,7 +59,7 @@ bool InstanceChannel::sendToRunning(const QStringList &archives, int timeoutMs)
 {
     QLocalSocket socket;
     socket.connectToServer(name_);
-    if (!socket.waitForConnected(timeoutMs))
+    if (!socket.waitForConnected(timeoutMs) || !peerIsThisUser(socket))
         return false;
 
     QByteArray message;
@@ -85,6 +96,11 @@ bool InstanceChannel::listen()
 void InstanceChannel::receive()
 {
     while (QLocalSocket *socket = server_->nextPendingConnection()) {
+        if (!peerIsThisUser(*socket)) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
             if (socket->bytesAvailable() > kMaxMessage) {
