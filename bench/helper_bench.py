@@ -3,7 +3,7 @@
 
 For each archive: the bare listing (`unrar vb -v A` against `bsdtar -tf A`)
 and the extraction (`unrar x A DEST -o+` against `bsdtar -xf A -C DEST`),
-best of a few runs after a warm-up, and their ratio. The helper's output
+best of a few runs (the first one warms the cache), and their ratio. The helper's output
 goes to a pipe that is read, as the application reads it; one extra
 extraction with its output sent to /dev/null shows what progress
 reporting costs. bsdtar opens a volume set only as one stream, so it
@@ -29,6 +29,7 @@ import time
 LIST_GOAL = 1.10
 EXTRACT_GOAL = 1.10
 PROGRESS_GOAL = 1.02
+TOO_SHORT = 0.05  # seconds: process start-up noise dominates below this
 
 
 def parse_size(text):
@@ -70,34 +71,32 @@ class Runner:
         return elapsed, status, out
 
     def best(self, make_command, **kwargs):
-        """Best time of `repeat` runs after a warm-up; one run if slow."""
+        """Best of `repeat` runs; a single run when one takes over `slow` seconds."""
         prepare = kwargs.pop("prepare", None)
-        if prepare:
-            prepare()
-        warm, status, out = self.timed(make_command(), **kwargs)
-        if status != 0:
-            return None, status, out
-        runs = 1 if warm > self.args.slow else self.args.repeat
         times = []
-        for _ in range(runs):
+        while len(times) < self.args.repeat:
             if prepare:
                 prepare()
             elapsed, status, out = self.timed(make_command(), **kwargs)
             if status != 0:
                 return None, status, out
             times.append(elapsed)
+            if elapsed > self.args.slow:
+                break
         return min(times), 0, out
 
 
 def report(label, operation, helper, tool, goal):
     if helper is None or tool is None:
-        print("%-34s %-8s %9s %9s %7s" % (label, operation,
+        print("%-48s %-8s %9s %9s %7s" % (label, operation,
                                           "failed" if helper is None else "%.3f" % helper,
                                           "failed" if tool is None else "%.3f" % tool, "-"))
         return
     ratio = helper / tool if tool > 0 else float("inf")
     verdict = "ok" if ratio <= goal else "OVER"
-    print("%-34s %-8s %9.3f %9.3f %7.3f  (goal %.2f: %s)" % (label, operation, helper, tool,
+    if max(helper, tool) < TOO_SHORT:
+        verdict = "too short to judge"
+    print("%-48s %-8s %9.3f %9.3f %7.3f  (goal %.2f: %s)" % (label, operation, helper, tool,
                                                            ratio, goal, verdict))
     sys.stdout.flush()
 
@@ -121,14 +120,14 @@ def bench_archive(runner, label, parts):
     stdin_paths = parts if multi else None
     helper_list, status, out = runner.best(lambda: [args.helper, "vb", "-v", first])
     if helper_list is None:
-        print("%-34s helper listing failed (exit %d): %s" % (label, status, out[-300:]))
+        print("%-48s helper listing failed (exit %d): %s" % (label, status, out[-300:]))
     tool_list, status, _ = runner.best(lambda: bsdtar("list"), stdin_paths=stdin_paths)
     report(label, "list", helper_list, tool_list, LIST_GOAL)
 
     helper_x, status, out = runner.best(lambda: [args.helper, "x", first, dest, "-o+"],
                                         prepare=fresh_dest)
     if helper_x is None:
-        print("%-34s helper extraction failed (exit %d): %s" % (label, status, out[-300:]))
+        print("%-48s helper extraction failed (exit %d): %s" % (label, status, out[-300:]))
     tool_x, _, _ = runner.best(lambda: bsdtar("extract"), stdin_paths=stdin_paths,
                                prepare=fresh_dest)
     report(label, "extract", helper_x, tool_x, EXTRACT_GOAL)
@@ -138,9 +137,11 @@ def bench_archive(runner, label, parts):
                                   stdout=subprocess.DEVNULL, prepare=fresh_dest)
         if quiet is not None:
             ratio = helper_x / quiet
-            print("%-34s %-8s %9.3f %9.3f %7.3f  (pipe / null, goal %.2f: %s)" % (
-                label, "progress", helper_x, quiet, ratio, PROGRESS_GOAL,
-                "ok" if ratio <= PROGRESS_GOAL else "OVER"))
+            verdict = "ok" if ratio <= PROGRESS_GOAL else "OVER"
+            if helper_x < TOO_SHORT:
+                verdict = "too short to judge"
+            print("%-48s %-8s %9.3f %9.3f %7.3f  (pipe / null, goal %.2f: %s)" % (
+                label, "progress", helper_x, quiet, ratio, PROGRESS_GOAL, verdict))
     shutil.rmtree(dest, ignore_errors=True)
 
 
@@ -163,18 +164,27 @@ def decodable_fixtures(args):
         size = sum(e["size"] for e in item["entries"])
         candidates.append((size, item))
     candidates.sort(key=lambda c: -c[0])
-    chosen = []
-    for size, item in candidates:
-        if len(chosen) == args.fixtures_count:
-            break
-        parts = [os.path.join(args.fixtures, p) for p in item["parts"]]
+    def decodes(parts):
         # bsdtar -t checks nothing of the data: decode it to /dev/null.
         feed = subprocess.Popen(["cat", *parts], stdout=subprocess.PIPE)
         check = subprocess.run([args.bsdtar, "-xOf", "-"], stdin=feed.stdout,
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         feed.wait()
-        if check.returncode == 0:
+        return check.returncode == 0
+
+    # The largest archives, plus the largest volume set if none is among them.
+    chosen = []
+    have_set = False
+    for size, item in candidates:
+        if len(chosen) >= args.fixtures_count and (have_set or args.fixtures_count == 0):
+            break
+        is_set = item["kind"] == "volumes"
+        if len(chosen) >= args.fixtures_count and not is_set:
+            continue
+        parts = [os.path.join(args.fixtures, p) for p in item["parts"]]
+        if decodes(parts):
             chosen.append((item["archive"], parts, size))
+            have_set = have_set or is_set
     return chosen
 
 
@@ -191,8 +201,10 @@ def main():
                         help="entries of the many-entries case (0 skips it)")
     parser.add_argument("--big", default="1g", help="size of the big-file case (0 skips it)")
     parser.add_argument("--fixtures-count", type=int, default=3,
-                        help="how many of the largest fixtures (0 skips them)")
-    parser.add_argument("--repeat", type=int, default=3, help="timed runs per measurement")
+                        help="how many of the largest fixtures, plus the largest volume set "
+                             "(0 skips them)")
+    parser.add_argument("--repeat", type=int, default=3,
+                        help="runs per measurement, the best counts (the first warms the cache)")
     parser.add_argument("--slow", type=float, default=3.0,
                         help="seconds beyond which one timed run is enough")
     parser.add_argument("--no-progress", dest="progress", action="store_false",
@@ -205,7 +217,7 @@ def main():
 
     scratch = tempfile.mkdtemp(prefix="vorlo-bench-", dir=args.scratch)
     runner = Runner(args, scratch)
-    print("%-34s %-8s %9s %9s %7s" % ("archive", "", "helper s", "bsdtar s", "ratio"))
+    print("%-48s %-8s %9s %9s %7s" % ("archive", "", "helper s", "bsdtar s", "ratio"))
     try:
         if args.entries > 0:
             parts = rarwrite(runner, "entries.rar", "--generate", str(args.entries),
@@ -214,7 +226,10 @@ def main():
             for p in parts:
                 os.remove(p)
         for name, parts, size in (decodable_fixtures(args) if args.fixtures_count > 0 else []):
-            bench_archive(runner, "%s (%d MB)" % (os.path.basename(name), size >> 20), parts)
+            label = os.path.basename(name)
+            if len(parts) > 1:
+                label += " +%d vol" % (len(parts) - 1)
+            bench_archive(runner, "%s (%.1f MB)" % (label, size / 2**20), parts)
         big = parse_size(args.big)
         if big > 0:
             parts = rarwrite(runner, "big.rar", "--big-file", str(big))

@@ -85,15 +85,16 @@ void RarWriter::openVolume()
 {
     const unsigned index = static_cast<unsigned>(volumePaths_.size());
     const bool multiVolume = options_.volumeSize > 0;
+    const std::string start = encoder_->volumeStart(index, multiVolume, !options_.oldVolumeNames);
+    if (multiVolume && start.size() + endReserve_ >= options_.volumeSize)
+        throw RarWriteError("the volume size is too small for the archive headers");
     volumePaths_.push_back(volumePath(archivePath_, index, options_));
     volume_ = std::make_unique<OutputFile>(volumePaths_.back());
-    volume_->append(encoder_->volumeStart(index, multiVolume, !options_.oldVolumeNames));
+    volume_->append(start);
+    volumeStartSize_ = volume_->size();
     lastPiece_.reset();
     entriesAfterLastPiece_.clear();
     volumeStartPiece_.reset();
-    volumeStartSize_ = volume_->size();
-    if (multiVolume && volumeStartSize_ + endReserve_ >= options_.volumeSize)
-        throw RarWriteError("the volume size is too small for the archive headers");
 }
 
 void RarWriter::closeVolume(bool moreVolumes)
@@ -122,6 +123,7 @@ void RarWriter::addFile(const ArchiveEntry &entry, ByteSource &contents)
 {
     ArchiveEntry file = entry;
     file.directory = false;
+    file.linkTarget.clear();
     addEntry(file, &contents);
 }
 
@@ -130,6 +132,22 @@ void RarWriter::addFile(ArchiveEntry entry, std::string_view contents)
     entry.size = contents.size();
     StringSource source{std::string(contents)};
     addFile(entry, source);
+}
+
+void RarWriter::addSymlink(const ArchiveEntry &entry)
+{
+    if (entry.linkTarget.empty())
+        throw RarWriteError("the link " + entry.name + " needs a target");
+    ArchiveEntry link = entry;
+    link.directory = false;
+    if (encoder_->linkTargetIsData()) {
+        link.size = link.linkTarget.size();
+        StringSource target{link.linkTarget};
+        addEntry(link, &target);
+    } else {
+        link.size = 0;
+        addEntry(link, nullptr);
+    }
 }
 
 void RarWriter::addEntry(const ArchiveEntry &entry, ByteSource *contents)
@@ -149,7 +167,9 @@ void RarWriter::addEntry(const ArchiveEntry &entry, ByteSource *contents)
         std::string header = encoder_->entryHeader(entry, part);
         if (volumes) {
             const std::uint64_t room = roomLeft();
-            const std::uint64_t needed = header.size() + (remaining > 0 ? 1 : 0);
+            // A link target kept as data is never split: readers take it whole.
+            const bool whole = !entry.linkTarget.empty();
+            const std::uint64_t needed = header.size() + (whole ? remaining : remaining > 0 ? 1 : 0);
             if (needed > room) {
                 if (volume_->size() == volumeStartSize_)
                     throw RarWriteError("the volume size is too small for the header of " + entry.name);
@@ -199,7 +219,9 @@ void RarWriter::addEntry(const ArchiveEntry &entry, ByteSource *contents)
                             wholeCrc.value(), lastByte};
         if (part.continuedFromPrevious && headerOffset == volumeStartSize_)
             volumeStartPiece_ = written;
-        if (part.size >= 2) {
+        if (!entry.linkTarget.empty() && part.size > 0) {
+            lastPiece_.reset(); // a link target is never split
+        } else if (part.size >= 2) {
             lastPiece_ = written;
             entriesAfterLastPiece_.clear();
         } else if (part.size == 1) {
@@ -300,6 +322,16 @@ void RarWriter::lengthenLastVolume()
     const int fd = ::open(previousPath.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0)
         throw RarWriteError("cannot reopen " + previousPath.string() + ": " + std::strerror(errno));
+    bool closed = false;
+    struct CloseOnError {
+        int fd;
+        bool &closed;
+        ~CloseOnError()
+        {
+            if (!closed)
+                ::close(fd);
+        }
+    } guard{fd, closed};
     const auto readAt = [&](std::uint64_t offset, std::size_t size) {
         std::string bytes(size, '\0');
         if (::pread(fd, bytes.data(), size, static_cast<off_t>(offset)) != static_cast<ssize_t>(size))
@@ -330,6 +362,7 @@ void RarWriter::lengthenLastVolume()
     writeAt(before.headerOffset, beforeHeader);
     writeAt(dataEnd - moved, endHeader);
     const bool truncated = ::ftruncate(fd, static_cast<off_t>(previousSize - moved)) == 0;
+    closed = true;
     if (::close(fd) != 0 || !truncated)
         throw RarWriteError("cannot write " + previousPath.string() + ": " + std::strerror(errno));
 

@@ -46,6 +46,8 @@ public:
     // Stores exactly entry.size bytes read from `contents`.
     void addFile(const ArchiveEntry &entry, ByteSource &contents);
     void addFile(ArchiveEntry entry, std::string_view contents);
+    // A symbolic link; entry.linkTarget names its target, stored as given.
+    void addSymlink(const ArchiveEntry &entry);
     // Ends the archive; without it the last volume has no end header.
     void finish();
 

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace vorlo::rarwriter {
@@ -41,10 +42,18 @@ void TreeWalker::walkFolder(const std::filesystem::path &folder, const std::stri
         struct stat st;
         if (::lstat(item.path.c_str(), &st) != 0)
             throw RarWriteError("cannot read " + item.path.string() + ": " + std::strerror(errno));
-        if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode))
-            throw RarWriteError("neither a file nor a folder: " + item.path.string());
+        if (S_ISLNK(st.st_mode)) {
+            std::string target(static_cast<std::size_t>(st.st_size) + 1, '\0');
+            const ssize_t n = ::readlink(item.path.c_str(), target.data(), target.size());
+            if (n < 0 || static_cast<std::size_t>(n) >= target.size())
+                throw RarWriteError("cannot read the link " + item.path.string());
+            target.resize(static_cast<std::size_t>(n));
+            item.linkTarget = target;
+        } else if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) {
+            throw RarWriteError("neither a file, a folder nor a link: " + item.path.string());
+        }
         item.directory = S_ISDIR(st.st_mode);
-        item.size = item.directory ? 0 : static_cast<std::uint64_t>(st.st_size);
+        item.size = S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
         item.mtime = st.st_mtime;
         item.mode = st.st_mode & 07777;
         visit(item);

@@ -18,12 +18,14 @@ public:
         std::uint64_t size = 0;
         std::int64_t mtime = 0;
         std::uint32_t mode = 0;
+        std::string linkTarget; // for a symbolic link
     };
 
     explicit TreeWalker(std::filesystem::path root) : root_(std::move(root)) {}
-    // Calls `visit` for every folder and regular file below the root (the
-    // root itself excluded). Anything else (a link, a device) is an error:
-    // the archive would silently differ from the tree otherwise.
+    // Calls `visit` for every folder, regular file and symbolic link below
+    // the root (the root itself excluded; links are not followed). Anything
+    // else (a device, a pipe) is an error: the archive would silently
+    // differ from the tree otherwise.
     void walk(const std::function<void(const Item &)> &visit) const;
 
 private:

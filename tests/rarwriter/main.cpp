@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -28,8 +29,9 @@ const char kUsage[] =
     "Writes a RAR archive of stored (uncompressed) entries.\n"
     "\n"
     "Sources, added in the order given (several may be combined):\n"
-    "  -C DIR            every folder and file below DIR, named relative to DIR,\n"
-    "                    each folder before its contents, names sorted bytewise\n"
+    "  -C DIR            every folder, file and symbolic link below DIR, named\n"
+    "                    relative to DIR, each folder before its contents, names\n"
+    "                    sorted bytewise\n"
     "  --names FILE      entries named in FILE ('-': standard input), separated by\n"
     "                    NUL bytes, in that order; a name ending in '/' is a folder;\n"
     "                    a file holds its own name followed by a line feed\n"
@@ -40,6 +42,7 @@ const char kUsage[] =
     "                    (default: the line \"file I\")\n"
     "  --big-file SIZE   one file (named by --name, default big.bin) of SIZE bytes\n"
     "                    of reproducible pseudo-random data, streamed\n"
+    "  --symlink NAME TARGET  a symbolic link NAME to TARGET, stored as given\n"
     "Options:\n"
     "  -4                RAR 4 instead of RAR 5\n"
     "  -v SIZE           split into volumes of at most SIZE bytes: ARCHIVE.part1.rar...\n"
@@ -49,10 +52,16 @@ const char kUsage[] =
     "                    (default: the files' own; 1700000000 for generated ones)\n"
     "  --list            print the path of each volume written\n"
     "  -h, --help        this text\n"
-    "SIZE takes the suffixes k, m and g (powers of 1024).\n";
+    "SIZE takes the suffixes k, m and g (powers of 1024).\n"
+    "\n"
+    "Names are stored as given (\"../x\" and \"/x\" included, for testing readers);\n"
+    "they must be UTF-8. RAR 4 readers take \"\\\" in a name as a folder separator.\n"
+    "Every volume but the last ends inside a file's data, and a RAR 5 last volume\n"
+    "is lengthened to 512 bytes when the file before it allows: libarchive 3.6\n"
+    "reads volume sets only so.\n";
 
 struct Source {
-    enum Kind { Tree, Names, Generate, BigFile } kind;
+    enum Kind { Tree, Names, Generate, BigFile, Symlink } kind;
     std::string argument;
     bool withContents = false;
     std::uint64_t count = 0;
@@ -151,6 +160,10 @@ Options parseArguments(int argc, char **argv)
             s.count = parseNumber(value(), true);
             s.name = bigFileName;
             options.sources.push_back(s);
+        } else if (arg == "--symlink") {
+            Source s{Source::Symlink, value()};
+            s.name = value();
+            options.sources.push_back(s);
         } else if (arg == "--name") {
             bigFileName = value();
             if (!options.sources.empty() && options.sources.back().kind == Source::BigFile)
@@ -199,8 +212,11 @@ std::vector<std::string> splitRecords(const std::string &text)
 void addTree(RarWriter &writer, const Source &source, const Options &options)
 {
     TreeWalker(source.argument).walk([&](const TreeWalker::Item &item) {
-        ArchiveEntry entry{item.name, item.directory, item.size, options.mtime.value_or(item.mtime), item.mode};
-        if (item.directory) {
+        ArchiveEntry entry{item.name, item.directory, item.size, options.mtime.value_or(item.mtime), item.mode,
+                           item.linkTarget};
+        if (!item.linkTarget.empty()) {
+            writer.addSymlink(entry);
+        } else if (item.directory) {
             writer.addDirectory(entry);
         } else {
             FileSource contents(item.path);
@@ -219,9 +235,9 @@ void addNames(RarWriter &writer, const Source &source, const Options &options)
         std::string name = records[i];
         if (name.size() > 1 && name.back() == '/') {
             name.pop_back();
-            writer.addDirectory({name, true, 0, mtime, 0755});
+            writer.addDirectory({name, true, 0, mtime, 0755, {}});
         } else {
-            writer.addFile({name, false, 0, mtime, 0644}, source.withContents ? records[i + 1] : name + "\n");
+            writer.addFile({name, false, 0, mtime, 0644, {}}, source.withContents ? records[i + 1] : name + "\n");
         }
     }
 }
@@ -239,11 +255,11 @@ void addGenerated(RarWriter &writer, const Source &source, const Options &option
             std::snprintf(buffer, sizeof buffer, "dir%0*llu", folderDigits,
                           static_cast<unsigned long long>(i / source.fanOut));
             folder = buffer;
-            writer.addDirectory({folder, true, 0, mtime, 0755});
+            writer.addDirectory({folder, true, 0, mtime, 0755, {}});
             folder += '/';
         }
         std::snprintf(buffer, sizeof buffer, "file%0*llu.txt", fileDigits, static_cast<unsigned long long>(i));
-        ArchiveEntry entry{folder + buffer, false, 0, mtime, 0644};
+        ArchiveEntry entry{folder + buffer, false, 0, mtime, 0644, {}};
         if (source.fileSize) {
             entry.size = *source.fileSize;
             PatternSource contents(entry.size, i);
@@ -257,7 +273,7 @@ void addGenerated(RarWriter &writer, const Source &source, const Options &option
 void addBigFile(RarWriter &writer, const Source &source, const Options &options)
 {
     PatternSource contents(source.count, 0);
-    writer.addFile({source.name, false, source.count, options.mtime.value_or(kGeneratedTime), 0644}, contents);
+    writer.addFile({source.name, false, source.count, options.mtime.value_or(kGeneratedTime), 0644, {}}, contents);
 }
 
 } // namespace
@@ -265,14 +281,19 @@ void addBigFile(RarWriter &writer, const Source &source, const Options &options)
 int main(int argc, char **argv)
 {
     const Options options = parseArguments(argc, argv);
+    std::unique_ptr<RarWriter> output;
     try {
-        RarWriter writer(options.archive, options.writer);
+        output = std::make_unique<RarWriter>(options.archive, options.writer);
+        RarWriter &writer = *output;
         for (const Source &source : options.sources) {
             switch (source.kind) {
             case Source::Tree: addTree(writer, source, options); break;
             case Source::Names: addNames(writer, source, options); break;
             case Source::Generate: addGenerated(writer, source, options); break;
             case Source::BigFile: addBigFile(writer, source, options); break;
+            case Source::Symlink:
+                writer.addSymlink({source.argument, false, 0, options.mtime.value_or(kGeneratedTime), 0777, source.name});
+                break;
             }
         }
         writer.finish();
@@ -281,6 +302,15 @@ int main(int argc, char **argv)
                 std::cout << path.string() << "\n";
     } catch (const std::exception &e) {
         std::cerr << "rarwrite: " << e.what() << "\n";
+        // A half-written archive would only mislead whoever finds it.
+        if (output) {
+            const auto paths = output->volumePaths();
+            output.reset();
+            for (const auto &path : paths) {
+                std::error_code ignored;
+                std::filesystem::remove(path, ignored);
+            }
+        }
         return 1;
     }
     return 0;

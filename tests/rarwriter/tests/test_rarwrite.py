@@ -8,6 +8,7 @@ stored entries: data checksums and volume flags.
 
 import io
 import os
+import stat
 import subprocess
 import tarfile
 import tempfile
@@ -38,7 +39,7 @@ def volumes_of(result):
 
 
 def read_with_libarchive(paths):
-    """[(name, is_dir, contents, mtime, mode)] in archive order."""
+    """[(name, is_dir, contents, mtime, mode, link target)] in archive order."""
     data = b"".join(open(p, "rb").read() for p in paths)
     tar = subprocess.run([BSDTAR, "-cf", "-", "--format", "pax", "-P", "@-"], input=data,
                          env=ENV, capture_output=True)
@@ -49,7 +50,7 @@ def read_with_libarchive(paths):
         for member in archive:
             contents = archive.extractfile(member).read() if member.isfile() else None
             entries.append((member.name, member.isdir(), contents, int(member.mtime),
-                            member.mode & 0o7777))
+                            member.mode & 0o7777, member.linkname if member.issym() else None))
     return entries
 
 
@@ -110,6 +111,7 @@ class FolderTreeTest(TempDirTestCase):
         "x" * 200 + "/" + "y" * 240: b"long names\n",
     }
     FOLDERS = ["empty folder", "data/sub/subsub"]
+    LINKS = {"link to read me": "Read me.txt", "data/sub/escape": "../../../outside"}
 
     def setUp(self):
         super().setUp()
@@ -125,6 +127,9 @@ class FolderTreeTest(TempDirTestCase):
         for name in self.FOLDERS:
             os.makedirs(os.path.join(self.src, name), exist_ok=True)
         os.chmod(os.path.join(self.src, "Read me.txt"), 0o755)
+        for name, target in self.LINKS.items():
+            os.symlink(target, os.path.join(self.src, name))
+            os.utime(os.path.join(self.src, name), (1_300_000_000,) * 2, follow_symlinks=False)
         for folder, _, _ in os.walk(self.src):
             os.utime(folder, (1_400_000_000, 1_400_000_000))
 
@@ -136,10 +141,11 @@ class FolderTreeTest(TempDirTestCase):
             for name in sorted(os.listdir(folder), key=os.fsencode):
                 path = os.path.join(folder, name)
                 st = os.lstat(path)
-                is_dir = os.path.isdir(path)
-                contents = None if is_dir else open(path, "rb").read()
+                is_dir = stat.S_ISDIR(st.st_mode)
+                link = os.readlink(path) if stat.S_ISLNK(st.st_mode) else None
+                contents = open(path, "rb").read() if stat.S_ISREG(st.st_mode) else None
                 order.append((prefix + name, is_dir, contents, int(st.st_mtime),
-                              st.st_mode & 0o7777))
+                              st.st_mode & 0o7777, link))
                 if is_dir:
                     visit(path, prefix + name + "/")
 
@@ -174,7 +180,7 @@ class FolderTreeTest(TempDirTestCase):
                 os.mkdir(dest)
                 data = b"".join(open(p, "rb").read() for p in paths)
                 subprocess.run([BSDTAR, "-xf", "-", "-C", dest], input=data, env=ENV, check=True)
-                self.assertEqual(subprocess.run(["diff", "-r", self.src, dest]).returncode, 0)
+                self.assertEqual(subprocess.run(["diff", "-r", "--no-dereference", self.src, dest]).returncode, 0)
 
 
 class NameListTest(TempDirTestCase):
@@ -202,7 +208,7 @@ class NameListTest(TempDirTestCase):
             for volume_size in (None, 512):
                 with self.subTest(format=label, volume_size=volume_size):
                     args = [*format_args, self.path("n%s%s.rar" % (format_args, volume_size)),
-                            "--names", "-"]
+                            "--names", "-", "--symlink", "link\nto $HOME", "../../etc/passwd"]
                     if volume_size:
                         # libarchive 3.6 cannot reach a last RAR 5 volume under
                         # 511 bytes: end with enough data to fill it.
@@ -218,10 +224,11 @@ class NameListTest(TempDirTestCase):
                         if format_args:
                             # RAR 4 readers take "\" as a folder separator.
                             name = name.replace("\\", "/")
-                        expected.append((name, is_dir, contents))
+                        expected.append((name, is_dir, contents, None))
+                    expected.append(("link\nto $HOME", False, None, "../../etc/passwd"))
                     if volume_size:
-                        expected.append(("z2", False, pattern(1024, 0)))
-                    actual = [e[:3] for e in read_with_libarchive(paths)]
+                        expected.append(("z2", False, pattern(1024, 0), None))
+                    actual = [e[:3] + e[5:] for e in read_with_libarchive(paths)]
                     self.assertEqual(actual, expected)
 
     def test_given_contents_and_list_from_file(self):
@@ -286,13 +293,15 @@ class RefusalTest(TempDirTestCase):
 
     def test_failures_are_reported(self):
         os.makedirs(self.path("tree"))
-        os.symlink("/etc/passwd", self.path("tree", "link"))
+        os.mkfifo(self.path("tree", "pipe"))
         cases = {
             "volume too small for a header": (["-v", "60", self.path("a.rar"), "--names", "-"],
                                               b"a rather long name for such a small volume"),
+            "volume too small for the archive headers": (["-v", "10", self.path("h.rar"), "-C",
+                                                          self.tmp], None),
             "name not UTF-8": ([self.path("b.rar"), "--names", "-"], b"bad \xff name"),
             "empty name": ([self.path("c.rar"), "--names", "-"], b"ok\0\0"),
-            "link in a tree": ([self.path("d.rar"), "-C", self.path("tree")], None),
+            "pipe in a tree": ([self.path("d.rar"), "-C", self.path("tree")], None),
             "missing folder": ([self.path("e.rar"), "-C", self.path("nowhere")], None),
             "contents without a name": ([self.path("f.rar"), "--names", "-", "--with-contents"],
                                         b"name\0contents\0orphan"),
@@ -303,6 +312,8 @@ class RefusalTest(TempDirTestCase):
                 result = rarwrite(*args, stdin=stdin, check=False)
                 self.assertNotEqual(result.returncode, 0)
                 self.assertIn(b"rarwrite: ", result.stderr)
+                self.assertFalse([n for n in os.listdir(self.tmp) if n.endswith(".rar")],
+                                 "a failed run leaves no archive behind")
 
 
 if __name__ == "__main__":
