@@ -31,8 +31,8 @@ URLTextView::URLTextView(QWidget *parent)
     : QTextEdit(parent)
     , m_opener([](const QUrl &url) { QDesktopServices::openUrl(url); })
 {
+    // Selectable for copying, but without a caret: nothing here is edited.
     setReadOnly(true);
-    setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     viewport()->setMouseTracking(true);
     viewport()->setCursor(Qt::IBeamCursor);
 }
