@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QShortcut>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -41,6 +42,10 @@ AboutBox::AboutBox(QObject *parent, CreditsScroller::Clock clock)
     for (auto role : {QPalette::WindowText, QPalette::Text})
         palette.setColor(role, Qt::black);
     m_window->setPalette(palette);
+
+    // Escape and the usual Close Window keys put the box away.
+    for (const auto key : {QKeySequence::Cancel, QKeySequence::Close})
+        connect(new QShortcut(key, m_window.get()), &QShortcut::activated, m_window.get(), &QWidget::close);
 
     m_window->installEventFilter(this);
     m_timer.setTimerType(Qt::PreciseTimer);
