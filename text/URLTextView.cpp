@@ -33,6 +33,8 @@ URLTextView::URLTextView(QWidget *parent)
 {
     // Selectable for copying, but without a caret: nothing here is edited.
     setReadOnly(true);
+    // Recolouring links edits the document: nothing a reader could undo.
+    setUndoRedoEnabled(false);
     viewport()->setMouseTracking(true);
     viewport()->setCursor(Qt::IBeamCursor);
 }

@@ -58,21 +58,6 @@ private slots:
         QVERIFY(!formatAt(*doc, p + 29).hasProperty(QTextFormat::ForegroundBrush));
     }
 
-    void theCreditsFileReads()
-    {
-        QFile file(QStringLiteral(VORLO_CREDITS_FILE));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QString error;
-        const auto doc = RtfReader::read(file.readAll(), &error);
-        QVERIFY2(doc, qPrintable(error));
-        const QString text = doc->toPlainText();
-        for (const char *expected : {"Vorlo", "unrar", "Qt", "libarchive", "libplist", "OpenSSL",
-                                     "curl", "www.", "ftp.", "https://", "@vorlo.example"})
-            QVERIFY2(text.contains(QLatin1String(expected)), expected);
-        QVERIFY(!text.contains(QLatin1Char('\\')));
-        QVERIFY(!text.contains(QLatin1Char('{')));
-    }
-
     void malformedInputYieldsNothing_data()
     {
         QTest::addColumn<QByteArray>("rtf");

@@ -48,17 +48,14 @@ private slots:
         QTest::newRow("www.") << "www.vorlo.example" << "http://www.vorlo.example";
         QTest::newRow("www. before @") << "www.a@b.example" << "http://www.a@b.example";
         QTest::newRow("ftp.") << "ftp.vorlo.example" << "ftp://ftp.vorlo.example";
-        QTest::newRow("ftp. before @") << "ftp.x@y" << "ftp://ftp.x@y";
         QTest::newRow("mail") << "hello@vorlo.example" << "mailto:hello@vorlo.example";
         QTest::newRow("lone @") << "@" << "mailto:@";
         QTest::newRow("two @") << "a@b@c" << "mailto:a@b@c";
         QTest::newRow("WWW. is case-sensitive") << "WWW.vorlo.example" << "";
         QTest::newRow("Ftp. is case-sensitive") << "Ftp.vorlo.example" << "";
-        QTest::newRow("capitals with @") << "WWW.a@b" << "mailto:WWW.a@b";
         QTest::newRow("bracket before www.") << "(www.vorlo.example)" << "";
         QTest::newRow("bracket, www. and @") << "(www.a@b)" << "mailto:(www.a@b)";
         QTest::newRow("www. not at the start") << "xwww.vorlo.example" << "";
-        QTest::newRow("plain word") << "vorlo.example" << "";
         QTest::newRow("single slash") << "http:/x" << "";
     }
 
@@ -164,18 +161,6 @@ private slots:
         QCOMPARE(links(doc), first);
         QCOMPARE(formatAt(doc, 3).foreground().color(), QColor(Qt::darkGreen));
         QVERIFY(!formatAt(doc, 0).hasProperty(QTextFormat::ForegroundBrush));
-    }
-
-    void emptyAndBlankTexts()
-    {
-        for (const QString &text : {QString(), QStringLiteral(" \t\n\n  ")}) {
-            QTextDocument doc;
-            doc.setPlainText(text);
-            detectURLs(&doc, Qt::blue);
-            QCOMPARE(doc.toPlainText(), text);
-            QVERIFY(links(doc).isEmpty());
-        }
-        detectURLs(nullptr, Qt::blue);
     }
 
     // Words end exactly at the white-space-and-newline set: the ASCII

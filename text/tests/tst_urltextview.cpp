@@ -1,6 +1,5 @@
 #include "URLMutableAttributedString.h"
 #include "URLTextView.h"
-#include "WhiteView.h"
 
 #include <QApplication>
 #include <QMouseEvent>
@@ -185,39 +184,9 @@ private slots:
 
         // The pointer follows the areas.
         f.drag(areas.first().center(), Qt::NoButton);
-        QCOMPARE(f.view.viewport()->cursor().hotSpot(), URLTextView::handCursor().hotSpot());
+        QCOMPARE(f.view.viewport()->cursor().hotSpot(), QPoint(5, 0));
         f.drag(QPoint(areas.first().right() + 40, areas.first().center().y()), Qt::NoButton);
         QCOMPARE(f.view.viewport()->cursor().shape(), Qt::IBeamCursor);
-    }
-
-    void handCursorComesFromTheImage()
-    {
-        const QCursor &hand = URLTextView::handCursor();
-        QCOMPARE(hand.shape(), Qt::BitmapCursor);
-        QCOMPARE(hand.hotSpot(), QPoint(5, 0));
-        QCOMPARE(&URLTextView::handCursor(), &hand);
-    }
-
-    void emptyTextHasNoLinks()
-    {
-        Fixture f{QString()};
-        QVERIFY(f.view.cursorAreas().isEmpty());
-        f.press({10, 10});
-        f.release({10, 10});
-        QVERIFY(!f.view.isTrackingLink());
-    }
-
-    void whiteViewIsOpaqueWhite()
-    {
-        WhiteView white;
-        white.resize(40, 30);
-        QVERIFY(white.testAttribute(Qt::WA_OpaquePaintEvent));
-        QImage image(white.size(), QImage::Format_RGB32);
-        image.fill(Qt::red);
-        white.render(&image);
-        for (int y = 0; y < image.height(); ++y)
-            for (int x = 0; x < image.width(); ++x)
-                QCOMPARE(image.pixelColor(x, y), QColor(Qt::white));
     }
 };
 

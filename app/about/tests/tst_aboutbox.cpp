@@ -62,7 +62,10 @@ private slots:
     {
         AboutBox box;
         QTextDocument *doc = box.aboutView()->document();
-        QVERIFY(doc->toPlainText().contains(QStringLiteral("libarchive")));
+        const QString text = doc->toPlainText();
+        for (const char *name : {"unrar", "Qt", "libarchive", "libplist", "OpenSSL", "curl"})
+            QVERIFY2(text.contains(QLatin1String(name)), name);
+        QVERIFY(!text.contains(QLatin1Char('\\')) && !text.contains(QLatin1Char('{')));
         const QSet<QString> links = hrefs(doc);
         for (const char *expected : {"mailto:hello@vorlo.example", "http://www.vorlo.example",
                                      "ftp://ftp.vorlo.example", "https://www.qt.io", "https://curl.se"})
@@ -97,13 +100,11 @@ private slots:
         QVERIFY(!box.loadCredits());
         QCOMPARE(box.aboutView()->toPlainText(), QStringLiteral("as designed"));
 
-        // The box still opens, and cycles through its pauses.
+        // The box still opens and runs.
         wire(box);
         box.showBox();
         QTRY_VERIFY(box.isScrolling());
         QCOMPARE(box.aboutVersion()->text(), QStringLiteral("v1.2.3"));
-        advance(box, clock, 9);  // 11 characters: 0.55 s of motion
-        QCOMPARE(box.scroller().state(), CreditsScroller::State::WaitingAtEnd);
     }
 
     void showScrollShowAgain()
