@@ -56,7 +56,13 @@ AboutBox::AboutBox(QObject *parent, CreditsScroller::Clock clock)
     loadCredits();
 }
 
-AboutBox::~AboutBox() = default;
+AboutBox::~AboutBox()
+{
+    // The window goes first, while the timer it would stop still exists,
+    // and without a word to the delegate: the whole box is going.
+    m_window->removeEventFilter(this);
+    m_window.reset();
+}
 
 URLTextView *AboutBox::aboutView() const
 {

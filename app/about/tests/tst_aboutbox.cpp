@@ -174,6 +174,20 @@ private slots:
         box.aboutWin()->close();
         QTRY_VERIFY(!box.isScrolling());
     }
+
+    void destroyedWhileActiveSignalsNothing()
+    {
+        // Its window going must not call the delegate back into a box
+        // that is half destroyed.
+        auto *box = new AboutBox;
+        wire(*box);
+        int resigned = 0;
+        connect(box, &AboutBox::windowDidResignKey, this, [&resigned] { ++resigned; });
+        box->showBox();
+        QTRY_VERIFY(box->isScrolling());
+        delete box;
+        QCOMPARE(resigned, 0);
+    }
 };
 
 QTEST_MAIN(TestAboutBox)
