@@ -115,6 +115,10 @@ void VorloCtrl::createActions()
     openAction_->setShortcuts(shortcutsFor(QKeySequence::Open, QKeySequence(Qt::CTRL | Qt::Key_O)));
     closeWindowAction_ = make("appMenuCloseWindow", "closeWindow", &VorloCtrl::closeWindow);
     closeWindowAction_->setShortcuts(shortcutsFor(QKeySequence::Close, QKeySequence(Qt::CTRL | Qt::Key_W)));
+    // These keys also work in windows without the menu bar (the about box,
+    // the update window).
+    for (QAction *action : {quitAction_, openAction_, closeWindowAction_})
+        action->setShortcutContext(Qt::ApplicationShortcut);
 }
 
 QMenuBar *VorloCtrl::createMenuBar(QWidget *parent)
@@ -185,6 +189,14 @@ void VorloCtrl::openArchives(const QStringList &paths)
 {
     for (const QString &path : paths)
         openArchive(path);
+}
+
+void VorloCtrl::openRequested(const QStringList &paths)
+{
+    if (!paths.isEmpty())
+        openArchives(paths);
+    else if (!choosing_)
+        openDocument();
 }
 
 MyDocument *VorloCtrl::openArchive(const QString &path)
@@ -323,6 +335,8 @@ void VorloCtrl::quit()
 
 void VorloCtrl::openDocument()
 {
+    if (choosing_)
+        return;
     openArchives(chooseArchives(QApplication::activeWindow()));
     // The chooser may have been the last window (a Vorlo whose windows were
     // hidden meanwhile).

@@ -1,5 +1,6 @@
 #include "MyDocument.h"
 
+#include "DocumentToolbar.h"
 #include "EntryTableModel.h"
 #include "ListingCommand.h"
 #include "PasswordWindow.h"
@@ -10,6 +11,9 @@
 #include "ui_MyDocument.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QStandardPaths>
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QHeaderView>
@@ -28,6 +32,34 @@ std::function<void(QMainWindow *)> &windowDecorator()
 {
     static std::function<void(QMainWindow *)> decorator;
     return decorator;
+}
+
+std::function<QString(QWidget *)> &folderChooser()
+{
+    static std::function<QString(QWidget *)> chooser;
+    return chooser;
+}
+
+QString chooseFolder(QWidget *window)
+{
+    if (folderChooser())
+        return folderChooser()(window);
+    QFileDialog dialog(window);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    // Our own dialog, so that the confirm button shows our text.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setLabelText(QFileDialog::Accept, QStringLiteral("Extraire ici"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().constFirst();
+}
+
+bool isInsideTrash(const QString &path)
+{
+    const QString clean = QDir::cleanPath(path);
+    return clean.contains(QLatin1String("/Trash/files/")) || clean.contains(QLatin1String("/.Trash-"))
+           || clean.contains(QLatin1String("/.Trash/"));
 }
 } // namespace
 
@@ -96,6 +128,11 @@ const QList<EntryRow> &MyDocument::rows() const
     return m_model->rows();
 }
 
+qint64 MyDocument::helperProcessId() const
+{
+    return m_process ? m_process->processId() : 0;
+}
+
 QString MyDocument::statusText() const
 {
     return StatusLine::text(EntryRows::itemCount(m_model->rows()));
@@ -137,8 +174,85 @@ void MyDocument::createWindow()
     if (!m_passwordWin->isVisible())
         m_passwordWin->setParent(m_main, m_passwordWin->windowFlags());
 
+    setupToolbar();
     if (windowDecorator())
         windowDecorator()(m_main);
+}
+
+void MyDocument::setupToolbar()
+{
+    m_toolbar = new DocumentToolbar(m_main);
+    m_main->addToolBar(Qt::TopToolBarArea, m_toolbar);
+    connect(m_toolbar, &DocumentToolbar::commandTriggered, this, [this](ToolbarItems::Command command) {
+        switch (command) {
+        case ToolbarItems::Command::ExtractNow:
+            extractNow();
+            break;
+        case ToolbarItems::Command::ExtractNowTo:
+            extractNowTo();
+            break;
+        case ToolbarItems::Command::CloseNow:
+            closeNow();
+            break;
+        case ToolbarItems::Command::Trash:
+            placerDansLaCorbeille();
+            break;
+        case ToolbarItems::Command::None:
+            break;
+        }
+    });
+}
+
+void MyDocument::setFolderChooserForTesting(std::function<QString(QWidget *)> chooser)
+{
+    folderChooser() = std::move(chooser);
+}
+
+void MyDocument::refuse()
+{
+    QApplication::beep();
+    emit commandRefused();
+}
+
+void MyDocument::extractNow()
+{
+    launchExtractionTo(ToolbarItems::folderOf(m_fileName));
+}
+
+void MyDocument::extractNowTo()
+{
+    const QString folder = chooseFolder(m_main);
+    if (!folder.isEmpty())
+        launchExtractionTo(QDir::cleanPath(folder));
+}
+
+void MyDocument::placerDansLaCorbeille()
+{
+    if (trashWithPath(m_fileName))
+        closeNow();
+    else
+        refuse();
+}
+
+bool MyDocument::trashWithPath(const QString &path)
+{
+    if (path.isEmpty() || !QFileInfo::exists(path))
+        return false;
+    const QString source = QFileInfo(path).absoluteFilePath();
+    // Without the data folder Qt reports success yet moves the file into
+    // ./files/ under the current folder: make sure the folder is there.
+    const QString dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (dataHome.isEmpty() || !QDir().mkpath(dataHome))
+        return false;
+    QString pathInTrash;
+    if (!QFile::moveToTrash(source, &pathInTrash))
+        return false;
+    if (!pathInTrash.isEmpty() && QFileInfo::exists(pathInTrash) && isInsideTrash(pathInTrash))
+        return true;
+    // A false success: bring the archive back where it was.
+    if (!pathInTrash.isEmpty() && QFileInfo::exists(pathInTrash) && !QFileInfo::exists(source))
+        QFile::rename(pathInTrash, source);
+    return false;
 }
 
 bool MyDocument::eventFilter(QObject *watched, QEvent *event)
@@ -272,7 +386,7 @@ void MyDocument::finishExtraction()
 void MyDocument::launchExtractionTo(const QString &destination)
 {
     if (m_process || m_closed) {
-        QApplication::beep(); // one run at a time
+        refuse(); // one run at a time
         return;
     }
     m_hasBeenStoped = false;

@@ -9,6 +9,7 @@
 
 #include <functional>
 
+class DocumentToolbar;
 class EntryTableModel;
 class PasswordWindow;
 class ProgressWindow;
@@ -53,12 +54,26 @@ public:
     // Hides the document window; the document stays open.
     void closeNow();
 
+    // The toolbar's commands.
+    void extractNow();   // into the folder that holds the archive
+    void extractNowTo(); // into a folder the user chooses
+    void placerDansLaCorbeille();
+
+    // Moves the file at `path` to the user's Trash; true only when the file
+    // has really arrived there.
+    static bool trashWithPath(const QString &path);
+
+    // Replaces the folder chooser of extractNowTo: it gets the document
+    // window and returns the chosen folder, or "" when cancelled.
+    static void setFolderChooserForTesting(std::function<QString(QWidget *)> chooser);
+
     void validatePassword();
     void cancelPassword();
     void cancelExtraction();
 
     // State, for the window and for tests.
     bool isRunning() const { return m_process != nullptr; }
+    qint64 helperProcessId() const;
     Action action() const { return m_action; }
     bool hasBeenStoped() const { return m_hasBeenStoped; }
     const QStringList &entries() const { return m_listeFichiers; }
@@ -67,6 +82,7 @@ public:
     QString prefixePath() const { return m_prefixePath; }
     QString statusText() const;
     PasswordWindow *passwordWindow() const { return m_passwordWin; }
+    DocumentToolbar *toolbar() const { return m_toolbar; }
     ProgressWindow *progressWindow() const { return m_avancementWin; }
 
 signals:
@@ -75,12 +91,16 @@ signals:
     void runFinished(MyDocument::Action action);
     // An alert is about to be shown, named by its message key.
     void alertShown(const QString &messageKey);
+    // A command was refused with a beep.
+    void commandRefused();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void createWindow();
+    void setupToolbar();
+    void refuse();
     bool startRun(Action action, const QString &program, const QStringList &arguments,
                   const QString &workingDirectory);
     void readOutput();
@@ -105,6 +125,7 @@ private:
     Ui::MyDocumentWindow *m_ui = nullptr;
     PasswordWindow *m_passwordWin = nullptr;
     ProgressWindow *m_avancementWin = nullptr;
+    DocumentToolbar *m_toolbar = nullptr;
     EntryTableModel *m_model = nullptr;
 
     QProcess *m_process = nullptr;

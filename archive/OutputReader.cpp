@@ -163,11 +163,11 @@ OutputReader::PromptAnswer OutputReader::answerPrompt(const QString &passwordFie
 QStringList OutputReader::finishListing(const QByteArray &rest)
 {
     m_run = Run::None;
-    m_listing.append(rest);
     m_tail.clear();
+    const QByteArray listing = std::exchange(m_listing, QByteArray()) + rest;
     if (m_damaged)
         return {};
-    return splitListing(QString::fromUtf8(m_listing));
+    return splitListing(QString::fromUtf8(listing));
 }
 
 QStringList OutputReader::splitListing(const QString &text)

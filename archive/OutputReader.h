@@ -47,7 +47,6 @@ public:
     bool allOk() const { return m_allOk; }
     int barValue() const { return m_barValue; }
     bool barDeterminate() const { return m_barDeterminate; }
-    qsizetype listingSize() const { return m_listing.size(); }
 
     // Splits listing text into entry paths: every line feed ends a line,
     // nothing is trimmed, a trailing line feed gives a last empty entry.
