@@ -43,9 +43,9 @@ AboutBox::AboutBox(QObject *parent, CreditsScroller::Clock clock)
         palette.setColor(role, Qt::black);
     m_window->setPalette(palette);
 
-    // Escape and the usual Close Window keys put the box away.
-    for (const auto key : {QKeySequence::Cancel, QKeySequence::Close})
-        connect(new QShortcut(key, m_window.get()), &QShortcut::activated, m_window.get(), &QWidget::close);
+    // Escape puts the box away (Close Window is the application's own key).
+    connect(new QShortcut(QKeySequence::Cancel, m_window.get()), &QShortcut::activated,
+            m_window.get(), &QWidget::close);
 
     m_window->installEventFilter(this);
     m_timer.setTimerType(Qt::PreciseTimer);
