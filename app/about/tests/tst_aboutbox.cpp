@@ -112,7 +112,6 @@ private slots:
         FakeClock clock;
         AboutBox box(nullptr, clock.clock());
         wire(box);
-        box.aboutWin()->resize(380, 200);  // short enough to scroll
         box.showBox();
         QVERIFY(QTest::qWaitForWindowExposed(box.aboutWin()));
         QTRY_VERIFY(box.isScrolling());
