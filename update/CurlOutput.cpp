@@ -24,12 +24,13 @@ std::optional<double> CurlOutput::percentage(const QByteArray &piece)
 
 QString CurlOutput::errorMessage(const QByteArray &output)
 {
+    // After a progress bar curl starts its error line right behind the
+    // percentage, without a line break.
     const QString text = QString::fromUtf8(output);
+    const qsizetype start = text.lastIndexOf(QLatin1String("curl: ("));
+    if (start < 0)
+        return {};
     static const QRegularExpression lineBreak(QStringLiteral("[\r\n]"));
-    const QStringList lines = text.split(lineBreak, Qt::SkipEmptyParts);
-    for (auto it = lines.crbegin(); it != lines.crend(); ++it) {
-        if (it->startsWith(QLatin1String("curl: ")))
-            return it->trimmed();
-    }
-    return {};
+    const qsizetype end = text.indexOf(lineBreak, start);
+    return text.mid(start, end < 0 ? -1 : end - start).trimmed();
 }

@@ -187,6 +187,9 @@ void TestUpdatePieces::findsCurlsErrorLine()
     QCOMPARE(CurlOutput::errorMessage("\r###      10.0%\rcurl: (18) transfer closed with 90 bytes remaining\n"),
              QString("curl: (18) transfer closed with 90 bytes remaining"));
     QCOMPARE(CurlOutput::errorMessage("curl: (6) first\ncurl: (7) second\n"), QString("curl: (7) second"));
+    QCOMPARE(CurlOutput::errorMessage("Warning: Failed to open the file\n\r####      6.3%curl: (23) Failure writing "
+                                      "output to destination\n\n"),
+             QString("curl: (23) Failure writing output to destination"));
     QCOMPARE(CurlOutput::errorMessage("\r##########   100.0%"), QString());
 }
 
