@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QIcon>
+#include <QString>
+
+// Icons of the entry table: our own folder picture, and for files the
+// desktop's icon for the type named by the extension.
+namespace FileIcons {
+QIcon folder();
+// The icon for files of the type given by the extension of `name` (the
+// text after its last "."), or a generic document icon.
+QIcon forFileName(const QString &name);
+}

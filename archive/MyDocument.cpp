@@ -1,0 +1,439 @@
+#include "MyDocument.h"
+
+#include "EntryTableModel.h"
+#include "ListingCommand.h"
+#include "PasswordWindow.h"
+#include "ProgressWindow.h"
+#include "ResourceLocator.h"
+#include "StatusLine.h"
+#include "StringTable.h"
+#include "ui_MyDocument.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMessageBox>
+#include <QProcess>
+
+#include <csignal>
+#include <sys/types.h>
+#include <unistd.h>
+
+namespace {
+std::function<void(QMainWindow *)> &windowDecorator()
+{
+    static std::function<void(QMainWindow *)> decorator;
+    return decorator;
+}
+} // namespace
+
+MyDocument::MyDocument(QObject *parent)
+    : QObject(parent)
+    , m_passwordWin(new PasswordWindow(nullptr))
+    , m_model(new EntryTableModel(this))
+{
+    connect(m_passwordWin, &PasswordWindow::confirmed, this, &MyDocument::validatePassword);
+    connect(m_passwordWin, &PasswordWindow::cancelled, this, &MyDocument::cancelPassword);
+}
+
+MyDocument::~MyDocument()
+{
+    releaseProcess(true);
+    delete m_passwordWin;
+    delete m_ui;
+    delete m_main;
+}
+
+void MyDocument::setWindowDecorator(std::function<void(QMainWindow *)> decorator)
+{
+    windowDecorator() = std::move(decorator);
+}
+
+QString MyDocument::helperPath()
+{
+    const QString path = ResourceLocator::find(QStringLiteral("unrar"));
+    if (path.isEmpty() || !QFileInfo(path).isExecutable())
+        return {};
+    return path;
+}
+
+bool MyDocument::readFromFile(const QString &fileName, const QString &docType)
+{
+    Q_UNUSED(docType);
+    m_fileName = QFileInfo(fileName).absoluteFilePath();
+    m_reader.startListing();
+    const QFileInfo archive(m_fileName);
+    const QString helper = helperPath();
+    if (helper.isEmpty()) {
+        m_action = Action::Listing;
+        m_helperMissing = true;
+        // Report it once the outcome can be seen, like any other listing end.
+        QMetaObject::invokeMethod(this, [this] { finishListing({}); }, Qt::QueuedConnection);
+        return true;
+    }
+    startRun(Action::Listing, QStringLiteral("/bin/sh"),
+             {QStringLiteral("-c"), ListingCommand::build(helper, archive.fileName())},
+             archive.absolutePath());
+    return true;
+}
+
+QMainWindow *MyDocument::window() const
+{
+    return m_main;
+}
+
+QString MyDocument::fileName() const
+{
+    return m_fileName;
+}
+
+const QList<EntryRow> &MyDocument::rows() const
+{
+    return m_model->rows();
+}
+
+QString MyDocument::statusText() const
+{
+    return StatusLine::text(EntryRows::itemCount(m_model->rows()));
+}
+
+void MyDocument::showWindows()
+{
+    if (!m_main)
+        createWindow();
+    m_main->show();
+    m_main->raise();
+    m_main->activateWindow();
+    if (m_pendingAlert)
+        std::exchange(m_pendingAlert, nullptr)();
+}
+
+void MyDocument::createWindow()
+{
+    m_main = new QMainWindow;
+    m_ui = new Ui::MyDocumentWindow;
+    m_ui->setupUi(m_main);
+    m_main->setWindowTitle(QFileInfo(m_fileName).fileName());
+    m_main->setWindowFilePath(m_fileName);
+
+    QTableView *table = m_ui->listView;
+    table->setModel(m_model);
+    table->setIconSize(QSize(16, 16));
+    table->horizontalHeader()->setSectionResizeMode(EntryTableModel::IconColumn, QHeaderView::Fixed);
+    table->horizontalHeader()->resizeSection(EntryTableModel::IconColumn, 28);
+    table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    table->verticalHeader()->setDefaultSectionSize(22);
+    connect(table, &QTableView::doubleClicked, this, [this](const QModelIndex &index) {
+        changeLevel(index.row());
+    });
+    table->installEventFilter(this);
+    m_main->installEventFilter(this);
+    m_ui->statutArchive->setText(statusText());
+
+    if (!m_passwordWin->isVisible())
+        m_passwordWin->setParent(m_main, m_passwordWin->windowFlags());
+
+    if (windowDecorator())
+        windowDecorator()(m_main);
+}
+
+bool MyDocument::eventFilter(QObject *watched, QEvent *event)
+{
+    if (m_main && watched == m_main && event->type() == QEvent::Close) {
+        windowWillClose();
+        return false;
+    }
+    if (m_ui && watched == m_ui->listView && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            changeLevel(m_ui->listView->currentIndex().row());
+            return true;
+        }
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+// --- Helper runs -------------------------------------------------------------
+
+bool MyDocument::startRun(Action action, const QString &program, const QStringList &arguments,
+                          const QString &workingDirectory)
+{
+    m_action = action;
+    m_process = new QProcess(this);
+    QProcess *process = m_process;
+    process->setProcessChannelMode(QProcess::MergedChannels);
+    // A group of its own, so that stopping the run reaches the helper and
+    // not only the shell that started it.
+    process->setChildProcessModifier([] { ::setpgid(0, 0); });
+    if (!workingDirectory.isEmpty())
+        process->setWorkingDirectory(workingDirectory);
+    connect(process, &QProcess::readyReadStandardOutput, this, &MyDocument::readOutput);
+    // The end of the output: the pipe closes when the helper is done; the
+    // process's end covers a pipe kept open by something else.
+    connect(process, &QProcess::readChannelFinished, this, &MyDocument::endRun);
+    connect(process, &QProcess::finished, this, &MyDocument::endRun);
+    connect(process, &QProcess::errorOccurred, this, [this, process](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart && process == m_process) {
+            m_helperMissing = true;
+            endRun();
+        }
+    });
+    process->start(program, arguments);
+    return m_process == process;
+}
+
+void MyDocument::readOutput()
+{
+    if (!m_process)
+        return;
+    const OutputReader::Outcome outcome = m_reader.readPiece(m_process->readAllStandardOutput());
+    if (outcome.passwordPrompt)
+        answerPasswordPrompt();
+    if (outcome.barChanged)
+        updateProgress();
+}
+
+void MyDocument::signalHelper(int signalNumber)
+{
+    if (!m_process || m_process->state() == QProcess::NotRunning)
+        return;
+    const qint64 pid = m_process->processId();
+    if (pid <= 0 || ::kill(-pid_t(pid), signalNumber) != 0) {
+        if (signalNumber == SIGKILL)
+            m_process->kill();
+        else
+            m_process->terminate();
+    }
+}
+
+void MyDocument::releaseProcess(bool kill)
+{
+    if (!m_process)
+        return;
+    signalHelper(kill ? SIGKILL : SIGTERM);
+    QProcess *process = std::exchange(m_process, nullptr);
+    process->disconnect(this);
+    if (process->state() == QProcess::NotRunning) {
+        process->deleteLater();
+        return;
+    }
+    // Deleting a running QProcess waits for it: let it go when it has ended.
+    process->setParent(nullptr);
+    connect(process, &QProcess::finished, process, &QObject::deleteLater);
+    process->closeWriteChannel();
+}
+
+void MyDocument::endRun()
+{
+    if (!m_process)
+        return;
+    const QByteArray rest = m_process->readAll();
+    releaseProcess(false);
+    m_passwordWin->hide(); // nobody waits for a password any more
+    if (m_action == Action::Listing)
+        finishListing(rest);
+    else
+        finishExtraction();
+}
+
+void MyDocument::finishListing(const QByteArray &rest)
+{
+    const QStringList entries = m_reader.finishListing(rest);
+    if (m_helperMissing) {
+        showSheetAlert(QStringLiteral("MyDocumentHelper1"), QStringLiteral("MyDocumentHelper2"), nullptr);
+    } else if (m_reader.damaged()) {
+        showSheetAlert(QStringLiteral("MyDocument23"), QStringLiteral("MyDocument24"),
+                       [this] { closeWinNow(); });
+    } else {
+        m_listeFichiers = entries;
+        m_level = 0;
+        m_prefixePath.clear();
+        updateFilterArray();
+    }
+    emit runFinished(Action::Listing);
+}
+
+void MyDocument::finishExtraction()
+{
+    m_reader.finishRun();
+    if (m_avancementWin)
+        m_avancementWin->hide();
+    if (m_helperMissing)
+        showAppAlert(QStringLiteral("MyDocumentHelper1"), QStringLiteral("MyDocumentHelper2"));
+    else if (!m_reader.allOk() && !m_hasBeenStoped)
+        showAppAlert(QStringLiteral("MyDocument1"), QStringLiteral("MyDocument2"));
+    emit runFinished(Action::Extraction);
+}
+
+void MyDocument::launchExtractionTo(const QString &destination)
+{
+    if (m_process || m_closed) {
+        QApplication::beep(); // one run at a time
+        return;
+    }
+    m_hasBeenStoped = false;
+    m_helperMissing = false;
+    m_reader.startExtraction();
+    m_action = Action::Extraction;
+    const QString helper = helperPath();
+    if (helper.isEmpty()) {
+        m_helperMissing = true;
+        finishExtraction();
+        return;
+    }
+    if (m_main) {
+        if (!m_avancementWin) {
+            m_avancementWin = new ProgressWindow(m_main);
+            connect(m_avancementWin, &ProgressWindow::stopRequested, this, &MyDocument::cancelExtraction);
+        }
+        m_avancementWin->showProgress(false, 0);
+        m_avancementWin->show();
+    }
+    startRun(Action::Extraction, helper,
+             {QStringLiteral("x"), m_fileName, destination, QStringLiteral("-o+")}, QString());
+}
+
+void MyDocument::updateProgress()
+{
+    if (m_avancementWin)
+        m_avancementWin->showProgress(m_reader.barDeterminate(), m_reader.barValue());
+}
+
+// --- Password and stop -------------------------------------------------------
+
+void MyDocument::answerPasswordPrompt()
+{
+    QLineEdit *field = m_passwordWin->passwordField();
+    if (m_reader.answerPrompt(field->text()) == OutputReader::PromptAnswer::SendRememberedPassword) {
+        validatePassword();
+        field->clear();
+    } else {
+        placeAndShowPasswordWindow();
+    }
+}
+
+void MyDocument::placeAndShowPasswordWindow()
+{
+    m_passwordWin->placeAndShow(m_main && m_main->isVisible() ? m_main : nullptr);
+}
+
+void MyDocument::validatePassword()
+{
+    // After the run has ended nobody reads the pipe: send nothing.
+    if (m_process && m_process->state() == QProcess::Running) {
+        const QString line = m_passwordWin->passwordField()->text() + QLatin1Char('\n');
+        m_process->write(line.toUtf8());
+    }
+    m_passwordWin->hide();
+}
+
+void MyDocument::cancelPassword()
+{
+    m_hasBeenStoped = true;
+    m_passwordWin->hide();
+    signalHelper(SIGTERM);
+}
+
+void MyDocument::cancelExtraction()
+{
+    m_hasBeenStoped = true;
+    signalHelper(SIGTERM);
+}
+
+// --- Navigation ----------------------------------------------------------------
+
+void MyDocument::updateFilterArray()
+{
+    m_model->setRows(EntryRows::build(m_listeFichiers, m_level, m_prefixePath));
+    if (m_ui)
+        m_ui->statutArchive->setText(statusText());
+}
+
+void MyDocument::changeLevel(int row)
+{
+    if (row < 0 || row >= m_model->rows().size())
+        return;
+    const EntryRow entry = m_model->rows().at(row);
+    switch (entry.kind) {
+    case EntryRow::Kind::Parent:
+        m_prefixePath = EntryRows::parentPath(m_prefixePath);
+        --m_level;
+        break;
+    case EntryRow::Kind::Folder:
+        m_prefixePath = EntryRows::childPath(m_prefixePath, entry.name);
+        ++m_level;
+        break;
+    case EntryRow::Kind::File:
+        return;
+    }
+    updateFilterArray();
+}
+
+// --- Window lifecycle ----------------------------------------------------------
+
+void MyDocument::closeNow()
+{
+    if (m_main)
+        m_main->hide();
+}
+
+void MyDocument::closeWinNow()
+{
+    closeNow();
+}
+
+void MyDocument::windowWillClose()
+{
+    if (m_closed)
+        return;
+    m_closed = true;
+    releaseProcess(false);
+    m_pendingAlert = nullptr;
+    m_passwordWin->hide();
+    if (m_avancementWin)
+        m_avancementWin->hide();
+    m_reader = OutputReader();
+    m_listeFichiers.clear();
+    m_prefixePath.clear();
+    m_level = 0;
+    m_model->setRows({});
+    emit documentClosed(this);
+}
+
+void MyDocument::showSheetAlert(const QString &messageKey, const QString &informativeKey,
+                                std::function<void()> whenDismissed)
+{
+    auto show = [this, messageKey, informativeKey, whenDismissed] {
+        emit alertShown(messageKey);
+        auto *box = new QMessageBox(QMessageBox::Warning, QFileInfo(m_fileName).fileName(),
+                                    StringTable::text(messageKey), QMessageBox::NoButton, m_main);
+        box->setInformativeText(StringTable::text(informativeKey));
+        box->addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+        box->setWindowModality(Qt::WindowModal);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        connect(box, &QMessageBox::finished, this, [whenDismissed] {
+            if (whenDismissed)
+                whenDismissed();
+        });
+        box->open();
+    };
+    if (m_main && m_main->isVisible())
+        show();
+    else if (!m_closed)
+        m_pendingAlert = show;
+}
+
+void MyDocument::showAppAlert(const QString &messageKey, const QString &informativeKey)
+{
+    emit alertShown(messageKey);
+    QMessageBox box(QMessageBox::Warning, QFileInfo(m_fileName).fileName(), StringTable::text(messageKey),
+                    QMessageBox::NoButton, m_main);
+    box.setInformativeText(StringTable::text(informativeKey));
+    box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+    box.setWindowModality(Qt::ApplicationModal);
+    box.exec();
+}

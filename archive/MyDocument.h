@@ -1,0 +1,121 @@
+#pragma once
+
+#include "EntryRows.h"
+#include "OutputReader.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+
+#include <functional>
+
+class EntryTableModel;
+class PasswordWindow;
+class ProgressWindow;
+class QMainWindow;
+class QProcess;
+namespace Ui { class MyDocumentWindow; }
+
+// One open archive: its window, the entry table one folder level at a time,
+// and the runs of the unrar helper that list and extract it.
+//
+// A document runs at most one helper at a time. The helper's merged output
+// goes through an OutputReader; its markers open the password window, move
+// the progress bar and decide the alerts at the end of the run.
+class MyDocument : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class Action { None, Listing, Extraction };
+
+    explicit MyDocument(QObject *parent = nullptr);
+    ~MyDocument() override;
+
+    // Starts the listing run of `fileName`; the document opens in any case and
+    // a damaged archive is reported when the listing ends.
+    bool readFromFile(const QString &fileName, const QString &docType);
+    void showWindows();
+    QMainWindow *window() const;
+    QString fileName() const;
+
+    // Called for every document window right after it is created.
+    static void setWindowDecorator(std::function<void(QMainWindow *)> decorator);
+
+    // Extracts the whole archive into the existing folder `destination`.
+    // Refused with a beep while another run is under way.
+    void launchExtractionTo(const QString &destination);
+
+    // Moves into the folder of row `row`, or up for the parent row; a file
+    // row or no row changes nothing.
+    void changeLevel(int row);
+
+    // Hides the document window; the document stays open.
+    void closeNow();
+
+    void validatePassword();
+    void cancelPassword();
+    void cancelExtraction();
+
+    // State, for the window and for tests.
+    bool isRunning() const { return m_process != nullptr; }
+    Action action() const { return m_action; }
+    bool hasBeenStoped() const { return m_hasBeenStoped; }
+    const QStringList &entries() const { return m_listeFichiers; }
+    const QList<EntryRow> &rows() const;
+    int level() const { return m_level; }
+    QString prefixePath() const { return m_prefixePath; }
+    QString statusText() const;
+    PasswordWindow *passwordWindow() const { return m_passwordWin; }
+    ProgressWindow *progressWindow() const { return m_avancementWin; }
+
+signals:
+    void documentClosed(MyDocument *document);
+    // A run has ended and its results (rows, alerts) have been handled.
+    void runFinished(MyDocument::Action action);
+    // An alert is about to be shown, named by its message key.
+    void alertShown(const QString &messageKey);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void createWindow();
+    bool startRun(Action action, const QString &program, const QStringList &arguments,
+                  const QString &workingDirectory);
+    void readOutput();
+    void endRun();
+    void finishListing(const QByteArray &rest);
+    void finishExtraction();
+    void answerPasswordPrompt();
+    void placeAndShowPasswordWindow();
+    void updateProgress();
+    void updateFilterArray();
+    void signalHelper(int signalNumber);
+    void releaseProcess(bool kill);
+    void windowWillClose();
+    void closeWinNow();
+    void showSheetAlert(const QString &messageKey, const QString &informativeKey,
+                        std::function<void()> whenDismissed);
+    void showAppAlert(const QString &messageKey, const QString &informativeKey);
+    static QString helperPath();
+
+    QString m_fileName;
+    QMainWindow *m_main = nullptr;
+    Ui::MyDocumentWindow *m_ui = nullptr;
+    PasswordWindow *m_passwordWin = nullptr;
+    ProgressWindow *m_avancementWin = nullptr;
+    EntryTableModel *m_model = nullptr;
+
+    QProcess *m_process = nullptr;
+    OutputReader m_reader;
+    Action m_action = Action::None;
+    bool m_hasBeenStoped = false;
+    bool m_helperMissing = false;
+    bool m_closed = false;
+    std::function<void()> m_pendingAlert; // waits for the window to exist
+
+    QStringList m_listeFichiers;
+    int m_level = 0;
+    QString m_prefixePath;
+};

@@ -1,0 +1,183 @@
+#include "OutputReader.h"
+
+#include <algorithm>
+
+namespace {
+constexpr QByteArrayView kPasswordPrompt("Enter password");
+constexpr QByteArrayView kDamaged("Unexpected end of archive");
+constexpr QByteArrayView kExtracting("Extracting");
+constexpr QByteArrayView kAllOk("***All OK****");
+constexpr QByteArrayView kProgressMark("\b\b\b\b");
+constexpr qsizetype kProgressDigits = 3;
+
+// Enough bytes to hold any marker but one of its characters, and a progress
+// mark whose digits have not arrived yet.
+constexpr qsizetype kCarriedBytes =
+    std::max({kPasswordPrompt.size(), kDamaged.size(), kExtracting.size(), kAllOk.size(),
+              kProgressMark.size() + kProgressDigits}) - 1;
+
+char asciiLower(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+}
+
+bool isSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+// Reads a whole number the way a lenient text-to-integer conversion does:
+// leading white space, an optional sign, then digits; no digits gives 0.
+int readPercentage(QByteArrayView text)
+{
+    qsizetype i = 0;
+    while (i < text.size() && isSpace(text[i]))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        negative = text[i++] == '-';
+    int value = 0;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9')
+        value = value * 10 + (text[i++] - '0');
+    return negative ? -value : value;
+}
+} // namespace
+
+qsizetype OutputReader::indexOfIgnoringCase(const QByteArray &haystack, QByteArrayView needle,
+                                            qsizetype from)
+{
+    if (needle.isEmpty())
+        return from <= haystack.size() ? from : -1;
+    const char first = asciiLower(needle[0]);
+    const char firstUpper = (first >= 'a' && first <= 'z') ? char(first - 'a' + 'A') : first;
+    const qsizetype last = haystack.size() - needle.size();
+    const char *data = haystack.constData();
+    for (qsizetype i = std::max<qsizetype>(from, 0); i <= last; ++i) {
+        if (data[i] != first && data[i] != firstUpper)
+            continue;
+        qsizetype k = 1;
+        while (k < needle.size() && asciiLower(data[i + k]) == asciiLower(needle[k]))
+            ++k;
+        if (k == needle.size())
+            return i;
+    }
+    return -1;
+}
+
+void OutputReader::startListing()
+{
+    *this = OutputReader();
+    m_run = Run::Listing;
+}
+
+void OutputReader::startExtraction()
+{
+    m_run = Run::Extraction;
+    m_tail.clear();
+    m_tailListedFrom = 0;
+    m_allOk = false;
+    m_barValue = 0;
+    m_barDeterminate = false;
+}
+
+qsizetype OutputReader::findNew(const QByteArray &window, QByteArrayView marker) const
+{
+    // An occurrence that ends inside the carried bytes was wholly in the
+    // previous window and has been counted there.
+    const qsizetype from = std::max<qsizetype>(0, m_tail.size() - marker.size() + 1);
+    return indexOfIgnoringCase(window, marker, from);
+}
+
+OutputReader::Outcome OutputReader::readPiece(const QByteArray &piece)
+{
+    Outcome outcome;
+    if (m_run == Run::None || piece.isEmpty())
+        return outcome;
+
+    const QByteArray window = m_tail + piece;
+    const qsizetype carried = m_tail.size();
+    qsizetype listedFrom = window.size(); // start of the bytes that end the listing text
+
+    if (m_run == Run::Listing) {
+        const qsizetype prompt = findNew(window, kPasswordPrompt);
+        if (prompt >= 0) {
+            outcome.passwordPrompt = true;
+            // The prompt's line is no entry: drop the piece that holds it and,
+            // when it began in the previous piece, that piece's part of it.
+            const qsizetype listedPromptStart = std::max(prompt, m_tailListedFrom);
+            if (listedPromptStart < carried) {
+                m_listing.chop(carried - listedPromptStart);
+                const qsizetype lineStart = m_listing.lastIndexOf('\n') + 1;
+                m_listing.truncate(lineStart);
+            }
+        } else {
+            m_listing.append(piece);
+            listedFrom = std::min(m_tailListedFrom, carried);
+        }
+        if (findNew(window, kDamaged) >= 0)
+            m_damaged = true;
+    } else {
+        if (findNew(window, kPasswordPrompt) >= 0)
+            outcome.passwordPrompt = true;
+        if (findNew(window, kExtracting) >= 0) {
+            m_barValue = 0;
+            outcome.barChanged = true;
+        }
+        if (findNew(window, kAllOk) >= 0)
+            m_allOk = true;
+
+        // The first progress mark whose three characters have all arrived;
+        // an incomplete one at the end waits for the next piece.
+        qsizetype mark = std::max<qsizetype>(0, carried - kProgressMark.size() - kProgressDigits + 1);
+        while ((mark = indexOfIgnoringCase(window, kProgressMark, mark)) >= 0) {
+            const qsizetype digits = mark + kProgressMark.size();
+            if (digits + kProgressDigits > window.size())
+                break;
+            const int percentage = readPercentage(QByteArrayView(window).sliced(digits, kProgressDigits));
+            if (!m_barDeterminate && percentage > 1) {
+                m_barDeterminate = true;
+                outcome.barChanged = true;
+            }
+            if (percentage > m_barValue) {
+                m_barValue = std::min(percentage, 100);
+                outcome.barChanged = true;
+            }
+            break;
+        }
+    }
+
+    const qsizetype keep = std::min(kCarriedBytes, window.size());
+    const qsizetype dropped = window.size() - keep;
+    m_tail = window.right(keep);
+    m_tailListedFrom = std::max<qsizetype>(0, listedFrom - dropped);
+    return outcome;
+}
+
+OutputReader::PromptAnswer OutputReader::answerPrompt(const QString &passwordFieldText) const
+{
+    if (m_run == Run::Extraction && !passwordFieldText.isEmpty())
+        return PromptAnswer::SendRememberedPassword;
+    return PromptAnswer::ShowPasswordWindow;
+}
+
+QStringList OutputReader::finishListing(const QByteArray &rest)
+{
+    m_run = Run::None;
+    m_listing.append(rest);
+    m_tail.clear();
+    if (m_damaged)
+        return {};
+    return splitListing(QString::fromUtf8(m_listing));
+}
+
+QStringList OutputReader::splitListing(const QString &text)
+{
+    QStringList entries = text.split(QLatin1Char('\n'));
+    for (QString &entry : entries) {
+        if (!entry.startsWith(QLatin1Char('/')) && !entry.endsWith(QLatin1Char('/'))
+            && !entry.contains(QLatin1String("//")))
+            continue;
+        entry = entry.split(QLatin1Char('/'), Qt::SkipEmptyParts).join(QLatin1Char('/'));
+    }
+    return entries;
+}

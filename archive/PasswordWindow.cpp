@@ -1,0 +1,60 @@
+#include "PasswordWindow.h"
+
+#include "StringTable.h"
+#include "ui_PasswordWindow.h"
+
+#include <QCloseEvent>
+#include <QPushButton>
+
+PasswordWindow::PasswordWindow(QWidget *owner)
+    : QWidget(owner, Qt::Window | Qt::Dialog)
+    , m_ui(new Ui::PasswordWindow)
+{
+    m_ui->setupUi(this);
+    setWindowTitle(StringTable::text(QStringLiteral("MyDocumentWindow5")));
+    m_ui->messageLabel->setText(StringTable::text(QStringLiteral("MyDocumentWindow1")));
+    m_ui->fieldLabel->setText(StringTable::text(QStringLiteral("MyDocumentWindow2")));
+    m_ui->buttons->button(QDialogButtonBox::Ok)->setDefault(true);
+    connect(m_ui->buttons, &QDialogButtonBox::accepted, this, &PasswordWindow::confirmed);
+    connect(m_ui->buttons, &QDialogButtonBox::rejected, this, &PasswordWindow::cancelled);
+    connect(m_ui->passwordField, &QLineEdit::returnPressed, this, &PasswordWindow::confirmed);
+}
+
+PasswordWindow::~PasswordWindow()
+{
+    delete m_ui;
+}
+
+QLineEdit *PasswordWindow::passwordField() const
+{
+    return m_ui->passwordField;
+}
+
+void PasswordWindow::placeAndShow(const QWidget *documentWindow)
+{
+    if (documentWindow) {
+        const QRect frame = documentWindow->frameGeometry();
+        const int height = frameGeometry().height();
+        move(frame.left() + 91, frame.bottom() + 1 - 78 - height);
+    }
+    show();
+    raise();
+    activateWindow();
+    m_ui->passwordField->setFocus();
+}
+
+void PasswordWindow::closeEvent(QCloseEvent *event)
+{
+    event->accept();
+    if (isVisible())
+        emit cancelled();
+}
+
+void PasswordWindow::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Escape) {
+        emit cancelled();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}

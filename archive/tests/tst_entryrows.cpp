@@ -1,0 +1,110 @@
+#include "EntryRows.h"
+#include "OutputReader.h"
+#include "StatusLine.h"
+
+#include <QTest>
+
+using Kind = EntryRow::Kind;
+
+namespace {
+EntryRow file(const char *name) { return {QString::fromUtf8(name), Kind::File}; }
+EntryRow folder(const char *name) { return {QString::fromUtf8(name), Kind::Folder}; }
+EntryRow up() { return {QStringLiteral(".."), Kind::Parent}; }
+
+QStringList lines(std::initializer_list<const char *> items)
+{
+    QStringList out;
+    for (const char *item : items)
+        out << QString::fromUtf8(item);
+    return out;
+}
+} // namespace
+
+class TestEntryRows : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void workedExampleLevelByLevel();
+    void folderEntryBeforeOrAfterContents();
+    void duplicatesAndSimilarNames();
+    void statusCountsItemsNotTheParentRow();
+    void pathsGoUpAndDown();
+};
+
+void TestEntryRows::workedExampleLevelByLevel()
+{
+    const QStringList entries = lines({"docs", "readme.txt", "docs/guide.pdf", "docs/img/logo.png",
+                                       "docs/img", "src/main.c", "src", "notes", ""});
+
+    QCOMPARE(EntryRows::build(entries, 0, QString()),
+             (QList<EntryRow>{file("readme.txt"), folder("docs"), folder("src"), file("notes")}));
+    QCOMPARE(EntryRows::build(entries, 1, QStringLiteral("docs")),
+             (QList<EntryRow>{file("guide.pdf"), folder("img"), up()}));
+    QCOMPARE(EntryRows::build(entries, 2, QStringLiteral("docs/img")),
+             (QList<EntryRow>{file("logo.png"), up()}));
+    // A folder listed only by its own entry holds nothing.
+    QCOMPARE(EntryRows::build(entries, 1, QStringLiteral("notes")), QList<EntryRow>{up()});
+    // Nothing at all yet: no rows, not even from the empty line.
+    QCOMPARE(EntryRows::build({}, 0, QString()), QList<EntryRow>{});
+    QCOMPARE(EntryRows::build(lines({""}), 0, QString()), QList<EntryRow>{});
+}
+
+void TestEntryRows::folderEntryBeforeOrAfterContents()
+{
+    // Own entry first: the file row is dropped and the folder appended when
+    // its first inner entry shows up.
+    QCOMPARE(EntryRows::build(lines({"a", "b.txt", "a/x"}), 0, QString()),
+             (QList<EntryRow>{file("b.txt"), folder("a")}));
+    // Own entry last: the folder keeps the place of its first inner entry.
+    QCOMPARE(EntryRows::build(lines({"a/x", "b.txt", "a"}), 0, QString()),
+             (QList<EntryRow>{folder("a"), file("b.txt")}));
+    // The same at a deeper level, with the swap after a later sibling.
+    QCOMPARE(EntryRows::build(lines({"p/a", "p/c", "p/b", "p/a/x", "p/c/y"}), 1, QStringLiteral("p")),
+             (QList<EntryRow>{file("b"), folder("a"), folder("c"), up()}));
+}
+
+void TestEntryRows::duplicatesAndSimilarNames()
+{
+    QCOMPARE(EntryRows::build(lines({"x.txt", "x.txt", "d/a", "d/a", "x.txt"}), 0, QString()),
+             (QList<EntryRow>{file("x.txt"), folder("d")}));
+
+    const QStringList entries = lines({"foobar/inner", "foo/a", "foo", "foobar", "foo.txt", "foo/b/c"});
+    QCOMPARE(EntryRows::build(entries, 1, QStringLiteral("foo")),
+             (QList<EntryRow>{file("a"), folder("b"), up()}));
+    QCOMPARE(EntryRows::build(entries, 1, QStringLiteral("foobar")),
+             (QList<EntryRow>{file("inner"), up()}));
+
+    // Names are compared exactly; a name that ends in "*" or reads ".." is
+    // still a plain file and does not pass for a folder or the parent row.
+    QCOMPARE(EntryRows::build(lines({"Read", "read", "star*", "..", "star/x"}), 0, QString()),
+             (QList<EntryRow>{file("Read"), file("read"), file("star*"), file(".."), folder("star")}));
+
+    // Untidy slashes from the listing are cleaned before the rows are built.
+    QCOMPARE(EntryRows::build(
+                 OutputReader::splitListing(QStringLiteral("/top/a\nshelf/\nshelf//b\nc\r\n")), 0, QString()),
+             (QList<EntryRow>{folder("top"), folder("shelf"), file("c\r")}));
+}
+
+void TestEntryRows::statusCountsItemsNotTheParentRow()
+{
+    QCOMPARE(StatusLine::keyFor(0), QStringLiteral("MyDocument3"));
+    QCOMPARE(StatusLine::keyFor(1), QStringLiteral("MyDocument3"));
+    QCOMPARE(StatusLine::keyFor(2), QStringLiteral("MyDocument4"));
+
+    QCOMPARE(EntryRows::itemCount({}), 0);
+    QCOMPARE(EntryRows::itemCount({file("a"), up()}), 1);
+    QCOMPARE(EntryRows::itemCount({file("a"), folder("b")}), 2);
+    QVERIFY(StatusLine::text(7).contains(QLatin1String("7")));
+}
+
+void TestEntryRows::pathsGoUpAndDown()
+{
+    QCOMPARE(EntryRows::childPath(QString(), QStringLiteral("docs")), QStringLiteral("docs"));
+    QCOMPARE(EntryRows::childPath(QStringLiteral("docs"), QStringLiteral("img")), QStringLiteral("docs/img"));
+    QCOMPARE(EntryRows::parentPath(QStringLiteral("docs/img")), QStringLiteral("docs"));
+    QCOMPARE(EntryRows::parentPath(QStringLiteral("docs")), QString());
+}
+
+QTEST_GUILESS_MAIN(TestEntryRows)
+#include "tst_entryrows.moc"

@@ -1,0 +1,49 @@
+#include "ListingCommand.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTest>
+
+// The quoted words are given to a real /bin/sh, which must read back
+// exactly the names we meant and run nothing hidden in them.
+class TestListingCommand : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void shellReadsNamesBackUnchanged();
+};
+
+void TestListingCommand::shellReadsNamesBackUnchanged()
+{
+    const QStringList names = {
+        QStringLiteral("plain.rar"),
+        QStringLiteral("with space.rar"),
+        QStringLiteral("quote\"back\\slash.rar"),
+        QStringLiteral("$(touch pwned) `touch pwned` $HOME ${x}.rar"),
+        QStringLiteral("it's; rm -rf nothing & echo | cat > x.rar"),
+        QStringLiteral("line\nfeed.rar"),
+        QStringLiteral("-rf.rar"),
+        QStringLiteral("*?[a].rar"),
+        QStringLiteral("\u00e9t\u00e9 \u65e5\u672c.rar"),
+    };
+    const QString printer = QStringLiteral("printf '%s|' ");
+    for (const QString &name : names) {
+        const QString command = ListingCommand::build(QStringLiteral("/bin/echo"), name);
+        QVERIFY(command.startsWith(QLatin1String("'/bin/echo' vb -v ")));
+
+        // Replace the helper by a printer of its last argument.
+        const QString argument = command.mid(command.indexOf(QLatin1String(" -v ")) + 4);
+        QProcess shell;
+        shell.setWorkingDirectory(QDir::tempPath());
+        shell.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), printer + argument});
+        QVERIFY(shell.waitForFinished(5000));
+        const QString expected = name.startsWith(QLatin1Char('-')) ? QLatin1String("./") + name : name;
+        QCOMPARE(QString::fromUtf8(shell.readAllStandardOutput()), expected + QLatin1Char('|'));
+        QVERIFY(!QFile::exists(QDir::temp().filePath(QStringLiteral("pwned"))));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestListingCommand)
+#include "tst_listingcommand.moc"

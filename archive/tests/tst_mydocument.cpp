@@ -1,0 +1,403 @@
+// The document driving the real unrar helper on real archives.
+#include "MyDocument.h"
+#include "PasswordWindow.h"
+#include "ProgressWindow.h"
+#include "ResourceLocator.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMessageBox>
+#include <QPointer>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <csignal>
+#include <zlib.h>
+
+using Kind = EntryRow::Kind;
+
+namespace {
+const QString fixtures = QStringLiteral(VORLO_FIXTURES_DIR "/rar/");
+
+QString fixture(const char *name)
+{
+    return fixtures + QString::fromUtf8(name);
+}
+
+QStringList rowNames(const MyDocument &document)
+{
+    QStringList names;
+    for (const EntryRow &row : document.rows())
+        names << (row.kind == Kind::Folder ? row.name + QLatin1Char('*') : row.name);
+    return names;
+}
+
+quint32 fileCrc(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray data = file.readAll();
+    return quint32(crc32(0, reinterpret_cast<const Bytef *>(data.constData()), uInt(data.size())));
+}
+
+// Answers every application-modal alert with its button and remembers its
+// text; the document's exec() returns then.
+class AlertAnswerer : public QObject
+{
+public:
+    AlertAnswerer()
+    {
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                texts << box->text();
+                box->accept();
+            }
+        });
+        m_timer.start(20);
+    }
+    QStringList texts;
+
+private:
+    QTimer m_timer;
+};
+
+bool processAlive(qint64 pid)
+{
+    return pid > 0 && ::kill(pid_t(pid), 0) == 0;
+}
+} // namespace
+
+class TestMyDocument : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void opensListsAndNavigates();
+    void extractsNextToTheArchiveWithProgress();
+    void stopsALargeExtraction();
+    void asksForThePasswordUntilItIsRight();
+    void damagedArchiveAlertsAndHides();
+    void shellMetacharactersInTheName();
+    void oneRunAtATime();
+    void closingEndsTheRun();
+    void missingHelperIsReported();
+
+private:
+    // Opens `path`, shows the window and waits for the listing to end.
+    std::unique_ptr<MyDocument> open(const QString &path);
+    bool waitForRun(MyDocument &document, int timeout = 20000);
+
+    QString m_helper;
+};
+
+void TestMyDocument::initTestCase()
+{
+    m_helper = ResourceLocator::find(QStringLiteral("unrar"));
+    if (m_helper.isEmpty())
+        QSKIP("the unrar helper is not built");
+    QVERIFY2(QFile::exists(fixture("sharpcompress/Rar5.rar")), "fixtures not found");
+}
+
+void TestMyDocument::init()
+{
+    ResourceLocator::setSearchPathsForTesting({});
+}
+
+std::unique_ptr<MyDocument> TestMyDocument::open(const QString &path)
+{
+    auto document = std::make_unique<MyDocument>();
+    QSignalSpy finished(document.get(), &MyDocument::runFinished);
+    if (!document->readFromFile(path, QStringLiteral("RAR archive")))
+        return nullptr;
+    document->showWindows();
+    if (!finished.wait(20000))
+        return nullptr;
+    return document;
+}
+
+bool TestMyDocument::waitForRun(MyDocument &document, int timeout)
+{
+    QSignalSpy finished(&document, &MyDocument::runFinished);
+    return !document.isRunning() || finished.wait(timeout);
+}
+
+void TestMyDocument::opensListsAndNavigates()
+{
+    auto document = open(fixture("sharpcompress/Rar5.rar"));
+    QVERIFY(document);
+    QMainWindow *window = document->window();
+    QVERIFY(window && window->isVisible());
+    QCOMPARE(window->windowTitle(), QStringLiteral("Rar5.rar"));
+
+    QCOMPARE(rowNames(*document), (QStringList{QStringLiteral("exe*"), QStringLiteral("jpg*"),
+                                               QStringLiteral("\u0442\u0435\u0441\u0442.txt"),
+                                               QStringLiteral("Empty")}));
+    QCOMPARE(document->statusText(), QStringLiteral("4 items"));
+
+    // Down into "jpg" by a double-click on the table, up again with Return.
+    auto *table = window->findChild<QTableView *>(QStringLiteral("listView"));
+    QVERIFY(table);
+    const QModelIndex jpg = table->model()->index(1, 1);
+    const QPoint centre = table->visualRect(jpg).center();
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, centre);
+    QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, centre);
+    QCOMPARE(document->level(), 1);
+    QCOMPARE(document->prefixePath(), QStringLiteral("jpg"));
+    QCOMPARE(rowNames(*document), (QStringList{QStringLiteral("test.jpg"), QStringLiteral("..")}));
+    QCOMPARE(document->statusText(), QStringLiteral("1 item"));
+    QCOMPARE(table->model()->data(table->model()->index(1, 1)).toString(), QStringLiteral(".."));
+    QVERIFY(!table->model()->data(table->model()->index(0, 0), Qt::DecorationRole).value<QIcon>().isNull());
+
+    // A file row does nothing.
+    table->setCurrentIndex(table->model()->index(0, 1));
+    QTest::keyClick(table, Qt::Key_Return);
+    QCOMPARE(document->level(), 1);
+
+    table->setCurrentIndex(table->model()->index(1, 1));
+    QTest::keyClick(table, Qt::Key_Return);
+    QCOMPARE(document->level(), 0);
+    QCOMPARE(document->prefixePath(), QString());
+    QCOMPARE(rowNames(*document).size(), 4);
+    QVERIFY(!rowNames(*document).contains(QStringLiteral("..")));
+}
+
+void TestMyDocument::extractsNextToTheArchiveWithProgress()
+{
+    QTemporaryDir folder;
+    const QString archive = folder.filePath(QStringLiteral("copy of Rar5.rar"));
+    QVERIFY(QFile::copy(fixture("sharpcompress/Rar5.rar"), archive));
+    // An old file of the same name is overwritten without a question.
+    QVERIFY(QDir(folder.path()).mkpath(QStringLiteral("jpg")));
+    QFile stale(folder.filePath(QStringLiteral("jpg/test.jpg")));
+    QVERIFY(stale.open(QIODevice::WriteOnly) && stale.write("stale") == 5);
+    stale.close();
+
+    auto document = open(archive);
+    QVERIFY(document);
+    AlertAnswerer alerts;
+    document->launchExtractionTo(folder.path());
+    QVERIFY(document->isRunning());
+    QVERIFY(document->progressWindow() && document->progressWindow()->isVisible());
+    QCOMPARE(document->progressWindow()->windowModality(), Qt::WindowModal);
+    QVERIFY(waitForRun(*document));
+
+    QVERIFY(!document->progressWindow()->isVisible());
+    QCOMPARE(alerts.texts, QStringList());
+    QCOMPARE(fileCrc(folder.filePath(QStringLiteral("jpg/test.jpg"))), 143135971u);
+    QCOMPARE(fileCrc(folder.filePath(QStringLiteral("exe/test.exe"))), 3484486088u);
+    QCOMPARE(fileCrc(folder.filePath(QStringLiteral("\u0442\u0435\u0441\u0442.txt"))), 2614190330u);
+    QVERIFY(QFileInfo(folder.filePath(QStringLiteral("Empty"))).isDir());
+    // The browser stays where it was.
+    QCOMPARE(document->level(), 0);
+    QCOMPARE(rowNames(*document).size(), 4);
+}
+
+void TestMyDocument::stopsALargeExtraction()
+{
+    QTemporaryDir folder;
+    auto document = open(fixture("libarchive/test_read_format_rar_ppmd_lzss_conversion.rar"));
+    QVERIFY(document);
+    AlertAnswerer alerts;
+    document->launchExtractionTo(folder.path());
+    const QString output = folder.filePath(QStringLiteral("ppmd_lzss_conversion_test.txt"));
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(output).size() > 0, 20000);
+    QVERIFY(document->isRunning());
+    QTest::mouseClick(document->progressWindow()->findChild<QPushButton *>(QStringLiteral("stopButton")),
+                      Qt::LeftButton);
+    QVERIFY(document->hasBeenStoped());
+    QVERIFY(waitForRun(*document, 10000));
+    QVERIFY(!document->progressWindow()->isVisible());
+    QCOMPARE(alerts.texts, QStringList());
+    QVERIFY(QFileInfo(output).size() < 241647978);
+}
+
+void TestMyDocument::asksForThePasswordUntilItIsRight()
+{
+    QTemporaryDir folder;
+    QFile secret(folder.filePath(QStringLiteral("secret.txt")));
+    QVERIFY(secret.open(QIODevice::WriteOnly));
+    secret.write("the treasure is under the oak\n");
+    secret.close();
+    QProcess zip;
+    zip.setWorkingDirectory(folder.path());
+    zip.start(QStringLiteral("zip"), {QStringLiteral("-q"), QStringLiteral("-P"), QStringLiteral("right"),
+                                      QStringLiteral("locked.zip"), QStringLiteral("secret.txt")});
+    QVERIFY(zip.waitForFinished() && zip.exitCode() == 0);
+    QVERIFY(QFile::remove(secret.fileName()));
+    const QString out = folder.filePath(QStringLiteral("out"));
+    QVERIFY(QDir().mkpath(out));
+
+    auto document = open(folder.filePath(QStringLiteral("locked.zip")));
+    QVERIFY(document);
+    QCOMPARE(rowNames(*document), QStringList{QStringLiteral("secret.txt")});
+
+    AlertAnswerer alerts;
+    PasswordWindow *passwordWin = document->passwordWindow();
+    document->launchExtractionTo(out);
+    QTRY_VERIFY_WITH_TIMEOUT(passwordWin->isVisible(), 10000);
+    QVERIFY(!passwordWin->isModal());
+    // Placed from the document window's lower-left corner.
+    const QRect frame = document->window()->frameGeometry();
+    QCOMPARE(passwordWin->frameGeometry().left(), frame.left() + 91);
+    QCOMPARE(passwordWin->frameGeometry().bottom(), frame.bottom() - 78);
+
+    passwordWin->passwordField()->setText(QStringLiteral("wrong"));
+    QTest::keyClick(passwordWin->passwordField(), Qt::Key_Return);
+    QVERIFY(!passwordWin->isVisible());
+    QVERIFY(waitForRun(*document));
+    QCOMPARE(alerts.texts.size(), 1); // the failure alert
+    QCOMPARE(passwordWin->passwordField()->text(), QStringLiteral("wrong"));
+
+    // The next extraction sends the remembered text by itself, once.
+    passwordWin->passwordField()->setText(QStringLiteral("right"));
+    document->launchExtractionTo(out);
+    QVERIFY(waitForRun(*document));
+    QCOMPARE(alerts.texts.size(), 1);
+    QVERIFY(passwordWin->passwordField()->text().isEmpty());
+    QFile extracted(QDir(out).filePath(QStringLiteral("secret.txt")));
+    QVERIFY(extracted.open(QIODevice::ReadOnly));
+    QCOMPARE(extracted.readAll(), QByteArray("the treasure is under the oak\n"));
+
+    // Confirming after the helper has gone writes nowhere and breaks nothing.
+    passwordWin->show();
+    document->validatePassword();
+    QVERIFY(!passwordWin->isVisible());
+
+    // Cancelling at the prompt stops the run without an alert.
+    QVERIFY(QFile::remove(extracted.fileName()));
+    document->launchExtractionTo(out);
+    QTRY_VERIFY_WITH_TIMEOUT(passwordWin->isVisible(), 10000);
+    document->cancelPassword();
+    QVERIFY(waitForRun(*document));
+    QCOMPARE(alerts.texts.size(), 1);
+    QVERIFY(!document->progressWindow()->isVisible());
+}
+
+void TestMyDocument::damagedArchiveAlertsAndHides()
+{
+    QTemporaryDir folder;
+    QFile source(fixture("sharpcompress/Rar5.rar"));
+    QVERIFY(source.open(QIODevice::ReadOnly));
+    const QByteArray whole = source.readAll();
+    QFile truncated(folder.filePath(QStringLiteral("cut.rar")));
+    QVERIFY(truncated.open(QIODevice::WriteOnly));
+    truncated.write(whole.left(whole.size() * 2 / 3));
+    truncated.close();
+
+    auto document = std::make_unique<MyDocument>();
+    QSignalSpy alerts(document.get(), &MyDocument::alertShown);
+    QSignalSpy finished(document.get(), &MyDocument::runFinished);
+    document->readFromFile(truncated.fileName(), QString());
+    document->showWindows();
+    QVERIFY(finished.wait(20000));
+    QCOMPARE(alerts.size(), 1);
+    QCOMPARE(alerts.at(0).at(0).toString(), QStringLiteral("MyDocument23"));
+    QVERIFY(document->rows().isEmpty());
+
+    auto *sheet = document->window()->findChild<QMessageBox *>();
+    QVERIFY(sheet && sheet->isVisible());
+    QCOMPARE(sheet->windowModality(), Qt::WindowModal);
+    QVERIFY(document->window()->isVisible());
+    sheet->accept();
+    QTRY_VERIFY(!document->window()->isVisible());
+}
+
+void TestMyDocument::shellMetacharactersInTheName()
+{
+    QTemporaryDir folder;
+    const QString name = QStringLiteral("-x \"q\" 'a' $(touch pwned) `touch pwned` \\ $HOME;\n&.rar");
+    const QString archive = folder.filePath(name);
+    QVERIFY(QFile::copy(fixture("sharpcompress/Rar5.rar"), archive));
+    auto document = open(archive);
+    QVERIFY(document);
+    QCOMPARE(document->fileName(), archive);
+    QCOMPARE(rowNames(*document).size(), 4);
+    QVERIFY(rowNames(*document).contains(QStringLiteral("exe*")));
+    QVERIFY(!QFile::exists(folder.filePath(QStringLiteral("pwned"))));
+}
+
+void TestMyDocument::oneRunAtATime()
+{
+    QTemporaryDir folder;
+    MyDocument document;
+    QSignalSpy finished(&document, &MyDocument::runFinished);
+    document.readFromFile(fixture("sharpcompress/Rar5.rar"), QString());
+    document.showWindows();
+    QVERIFY(document.isRunning());
+    document.launchExtractionTo(folder.path()); // refused: the listing still runs
+    QCOMPARE(document.action(), MyDocument::Action::Listing);
+    QVERIFY(finished.wait(20000));
+    QVERIFY(QDir(folder.path()).isEmpty());
+    QCOMPARE(finished.size(), 1);
+}
+
+void TestMyDocument::closingEndsTheRun()
+{
+    QTemporaryDir folder;
+    auto document = open(fixture("libarchive/test_read_format_rar_ppmd_lzss_conversion.rar"));
+    QVERIFY(document);
+    QSignalSpy closed(document.get(), &MyDocument::documentClosed);
+    document->launchExtractionTo(folder.path());
+    QVERIFY(document->isRunning());
+    auto *process = document->findChild<QProcess *>();
+    QVERIFY(process);
+    QTRY_VERIFY(process->processId() > 0);
+    const qint64 pid = process->processId();
+
+    AlertAnswerer alerts;
+    document->window()->close();
+    QCOMPARE(closed.size(), 1);
+    QVERIFY(!document->isRunning());
+    QTRY_VERIFY_WITH_TIMEOUT(!processAlive(pid), 10000);
+    QCOMPARE(alerts.texts, QStringList());
+    QVERIFY(document->rows().isEmpty());
+    document.reset(); // must not block or crash
+}
+
+void TestMyDocument::missingHelperIsReported()
+{
+    QTemporaryDir empty;
+    ResourceLocator::setSearchPathsForTesting({empty.path()});
+    MyDocument document;
+    QSignalSpy alerts(&document, &MyDocument::alertShown);
+    QSignalSpy finished(&document, &MyDocument::runFinished);
+    QVERIFY(document.readFromFile(fixture("sharpcompress/Rar5.rar"), QString()));
+    document.showWindows();
+    QVERIFY(finished.wait(5000));
+    QCOMPARE(alerts.size(), 1);
+    QCOMPARE(alerts.at(0).at(0).toString(), QStringLiteral("MyDocumentHelper1"));
+
+    // A helper that is there but cannot run is the same.
+    QFile broken(empty.filePath(QStringLiteral("unrar")));
+    QVERIFY(broken.open(QIODevice::WriteOnly));
+    broken.write("not a program");
+    broken.close();
+    AlertAnswerer answerer;
+    document.launchExtractionTo(empty.path());
+    QVERIFY(!document.isRunning());
+    QCOMPARE(alerts.size(), 2);
+    QCOMPARE(alerts.at(1).at(0).toString(), QStringLiteral("MyDocumentHelper1"));
+    QVERIFY(!document.progressWindow() || !document.progressWindow()->isVisible());
+
+    QVERIFY(broken.setPermissions(broken.permissions() | QFileDevice::ExeOwner));
+    document.launchExtractionTo(empty.path());
+    QVERIFY(waitForRun(document, 5000));
+    QCOMPARE(alerts.size(), 3);
+    QCOMPARE(alerts.at(2).at(0).toString(), QStringLiteral("MyDocumentHelper1"));
+    QVERIFY(!document.progressWindow()->isVisible());
+}
+
+QTEST_MAIN(TestMyDocument)
+#include "tst_mydocument.moc"
