@@ -2,6 +2,8 @@
 
 #include "MyDocument.h"
 #include "StringTable.h"
+#include "UpdateCheck.h"
+#include "UpdateControl.h"
 
 #include <QAction>
 #include <QApplication>
@@ -274,6 +276,10 @@ void VorloCtrl::affAboutBox()
 
 void VorloCtrl::checkForUpdate()
 {
+    // The one update window of the run (uploadCenter) is this controller's
+    // child: made on the first accepted offer, brought forward afterwards.
+    UpdateControl *uploadCenter = findChild<UpdateControl *>(QString(), Qt::FindDirectChildrenOnly);
+    UpdateCheck().run(uploadCenter, this);
 }
 
 QUrl VorloCtrl::donationUrl(const QString &currencyCode)
