@@ -2,6 +2,7 @@
 
 #include "CurlOutput.h"
 #include "DownloadLink.h"
+#include "ResourceLocator.h"
 #include "StringTable.h"
 #include "UpdateDesktop.h"
 #include "UpdateListFetcher.h"
@@ -10,8 +11,8 @@
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QIcon>
 #include <QLocale>
+#include <QPixmap>
 #include <QPointer>
 #include <QScreen>
 
@@ -68,11 +69,11 @@ UpdateControl::UpdateControl(UpdateDesktop *desktop, QObject *parent)
     ui->labelSystem->setText(text("updateLabelSystem"));
     ui->labelSize->setText(text("updateLabelSize"));
     ui->labelNotes->setText(text("updateLabelNotes"));
-    const QIcon icon = QIcon::fromTheme(QStringLiteral("system-software-update"));
+    const QPixmap icon(ResourceLocator::find(QStringLiteral("images/vorlo.png")));
     if (icon.isNull())
         ui->icon->hide();
     else
-        ui->icon->setPixmap(icon.pixmap(48, 48));
+        ui->icon->setPixmap(icon.scaled(48, 48, Qt::KeepAspectRatio, Qt::SmoothTransformation));
 
     connect(comm, &QPushButton::clicked, this, [this] { beginStopNow(comm); });
     updateWindow->installEventFilter(this);

@@ -2,7 +2,9 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -77,7 +79,9 @@ void UpdateDesktop::chooseSavePath(QWidget *window, const QString &prompt, const
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     dialog->setFileMode(QFileDialog::AnyFile);
     dialog->setLabelText(QFileDialog::Accept, prompt);
-    dialog->setDirectory(QStandardPaths::writableLocation(QStandardPaths::DownloadLocation));
+    // The usual place for downloads, or home when there is none.
+    const QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    dialog->setDirectory(QFileInfo(downloads).isDir() ? downloads : QDir::homePath());
     dialog->selectFile(proposedName);
     QObject::connect(dialog, &QDialog::finished, dialog, [dialog, done = std::move(done)](int result) {
         const QStringList files = dialog->selectedFiles();
