@@ -16,7 +16,12 @@ class LocalHttpServer : public QObject
 public:
     struct Response
     {
-        int status = 200;
+        Response(int status = 200, const QByteArray &body = QByteArray())
+            : status(status), body(body)
+        {
+        }
+
+        int status;
         QByteArray body;
         QByteArray location;  // sent as Location: for redirects
         int chunks = 1;       // the body is sent in this many parts...

@@ -8,6 +8,8 @@
 #include "UpdateListFetcher.h"
 
 #include <QApplication>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -46,6 +48,7 @@ private slots:
     void outcomeFollowsTheServedList();
     void versionIsShownAsWritten();
     void standardAlertsShowTextsLiterally();
+    void standardSaveDialogProposesTheName();
 
     void acceptedOfferOpensAFilledWindowOnce();
     void missingOrEmptyNotesLeaveAnEmptyView_data();
@@ -182,6 +185,36 @@ void TestUpdateCheck::standardAlertsShowTextsLiterally()
     UpdateDesktop::standard()->alert("Up to date <i>now</i>", "Version <b>2</b> &amp; %@");
     QVERIFY(shown.contains("Up to date <i>now</i>"));
     QVERIFY(shown.contains("Version <b>2</b> &amp; %@"));
+}
+
+void TestUpdateCheck::standardSaveDialogProposesTheName()
+{
+    QWidget window;
+    window.show();
+    QList<QPair<int, QString>> answers;
+    auto record = [&answers](int code, const QString &path) { answers << qMakePair(code, path); };
+
+    UpdateDesktop::standard()->chooseSavePath(&window, "Keep it", "Vorlo-2.0.tar.gz", record);
+    auto *dialog = window.findChild<QFileDialog *>();
+    QVERIFY(dialog);
+    QVERIFY(dialog->isVisible());
+    QCOMPARE(dialog->windowModality(), Qt::WindowModal);
+    QCOMPARE(dialog->acceptMode(), QFileDialog::AcceptSave);
+    QCOMPARE(dialog->labelText(QFileDialog::Accept), QString("Keep it"));
+    QCOMPARE(QFileInfo(dialog->selectedFiles().value(0)).fileName(), QString("Vorlo-2.0.tar.gz"));
+    QVERIFY(answers.isEmpty());  // nothing before the user answers
+    const QString proposed = dialog->selectedFiles().value(0);
+    static_cast<QDialog *>(dialog)->accept();
+    QCOMPARE(answers.size(), 1);
+    QCOMPARE(answers[0].first, 1);
+    QCOMPARE(answers[0].second, proposed);
+    QVERIFY(QFileInfo(answers[0].second).isAbsolute());
+
+    UpdateDesktop::standard()->chooseSavePath(&window, "Keep it", "x.zip", record);
+    QTRY_VERIFY(window.findChild<QFileDialog *>());
+    window.findChild<QFileDialog *>()->reject();
+    QCOMPARE(answers.size(), 2);
+    QCOMPARE(answers[1], qMakePair(0, QString()));
 }
 
 void TestUpdateCheck::acceptedOfferOpensAFilledWindowOnce()
