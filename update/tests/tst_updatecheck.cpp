@@ -55,6 +55,7 @@ private slots:
     void missingOrEmptyNotesLeaveAnEmptyView();
     void unreadableListKeepsTheWindowDown();
     void idleWindowClosesAndSaysSo();
+    void nothingStartsAgainWhileAFetchWaits();
 
 private:
     QString link() const { return server->baseUrl() + "/files/Vorlo-2.0.tar.gz"; }
@@ -317,6 +318,36 @@ void TestUpdateCheck::idleWindowClosesAndSaysSo()
     QVERIFY(!uploadCenter->window()->isVisible());
     QCOMPARE(closed.size(), 1);
     QCOMPARE(desktop->beeps, 0);
+}
+
+void TestUpdateCheck::nothingStartsAgainWhileAFetchWaits()
+{
+    serveList(updateListXml("2.0", link()));
+    uploadCenter = new UpdateControl(desktop);
+    uploadCenter->startUpdate(1);
+    auto *comm = view<QPushButton>(uploadCenter, "comm");
+    desktop->savePath = "/nonexistent/never-used";
+
+    // The server now keeps the next fetch waiting; timers still run while it
+    // waits, as they do in the application, and try to start everything again.
+    LocalHttpServer::Response silent;
+    silent.silent = true;
+    server->route(listPath, silent);
+    UpdateControl *none = nullptr;
+    QTimer::singleShot(100, this, [&] {
+        UpdateCheck(desktop).run(none, nullptr);
+        comm->click();
+        QVERIFY(!uploadCenter->window()->close());
+    });
+    comm->click();
+
+    QCOMPARE(server->requestCount(listPath), 2);  // the filling and the one press
+    QCOMPARE(desktop->alerts.size(), 1);          // the press, once its list timed out
+    QCOMPARE(desktop->alerts[0].message, text("updateControl3"));
+    QCOMPARE(desktop->offers.size(), 0);
+    QVERIFY(!none);
+    QCOMPARE(desktop->proposedNames.size(), 0);
+    QVERIFY(uploadCenter->window()->isVisible());
 }
 
 QTEST_MAIN(TestUpdateCheck)
