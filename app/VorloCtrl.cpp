@@ -188,6 +188,14 @@ void VorloCtrl::openArchives(const QStringList &paths)
         openArchive(path);
 }
 
+void VorloCtrl::openRequested(const QStringList &paths)
+{
+    if (!paths.isEmpty())
+        openArchives(paths);
+    else if (!choosing_)
+        openDocument();
+}
+
 MyDocument *VorloCtrl::openArchive(const QString &path)
 {
     if (path.isEmpty())

@@ -41,6 +41,10 @@ public:
     MyDocument *openArchive(const QString &path);
     void openArchives(const QStringList &paths);
 
+    // Archives handed over by a second start of Vorlo; none means the user
+    // started Vorlo again without one, so ask.
+    void openRequested(const QStringList &paths);
+
     QList<MyDocument *> documents() const;
     MyDocument *documentForFile(const QString &path) const;
 

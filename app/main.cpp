@@ -1,9 +1,11 @@
+#include "InstanceChannel.h"
 #include "ResourceLocator.h"
 #include "StringTable.h"
 #include "VorloCtrl.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QFileInfo>
 #include <QIcon>
 #include <QLibraryInfo>
 #include <QLocale>
@@ -39,8 +41,21 @@ int main(int argc, char *argv[])
                                  QStringLiteral("[ARCHIVE...]"));
     parser.process(application);
 
+    QStringList archives;
+    for (const QString &argument : parser.positionalArguments()) {
+        const QString path = VorloCtrl::archivePathFromArgument(argument);
+        if (!path.isEmpty())
+            archives << QFileInfo(path).absoluteFilePath();
+    }
+
+    // One Vorlo per user: a second start hands its archives over and ends.
+    InstanceChannel channel(InstanceChannel::defaultName());
+    if (channel.sendToRunning(archives))
+        return 0;
+    channel.listen();
+
     VorloCtrl controller;
-    const QStringList archives = parser.positionalArguments();
+    QObject::connect(&channel, &InstanceChannel::archivesReceived, &controller, &VorloCtrl::openRequested);
     // Started from inside the event loop, so that cancelling the Open
     // chooser can end it.
     QTimer::singleShot(0, &controller, [&controller, archives] { controller.start(archives); });

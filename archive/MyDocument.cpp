@@ -96,6 +96,11 @@ const QList<EntryRow> &MyDocument::rows() const
     return m_model->rows();
 }
 
+qint64 MyDocument::helperProcessId() const
+{
+    return m_process ? m_process->processId() : 0;
+}
+
 QString MyDocument::statusText() const
 {
     return StatusLine::text(EntryRows::itemCount(m_model->rows()));

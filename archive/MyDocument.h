@@ -59,6 +59,7 @@ public:
 
     // State, for the window and for tests.
     bool isRunning() const { return m_process != nullptr; }
+    qint64 helperProcessId() const;
     Action action() const { return m_action; }
     bool hasBeenStoped() const { return m_hasBeenStoped; }
     const QStringList &entries() const { return m_listeFichiers; }

@@ -4,6 +4,7 @@
 #include "ui_PasswordWindow.h"
 
 #include <QCloseEvent>
+#include <QLayout>
 #include <QPushButton>
 
 PasswordWindow::PasswordWindow(QWidget *owner)
@@ -32,12 +33,20 @@ QLineEdit *PasswordWindow::passwordField() const
 
 void PasswordWindow::placeAndShow(const QWidget *documentWindow)
 {
-    if (documentWindow) {
+    auto place = [this, documentWindow] {
+        if (!documentWindow)
+            return;
         const QRect frame = documentWindow->frameGeometry();
-        const int height = frameGeometry().height();
-        move(frame.left() + 91, frame.bottom() + 1 - 78 - height);
-    }
+        move(frame.left() + 91, frame.bottom() - 78 - frameGeometry().height() + 1);
+    };
+    // The size is final only once the layout has run; place again after
+    // showing, when the window frame is known too.
+    if (layout())
+        layout()->activate();
+    resize(size().expandedTo(minimumSizeHint()));
+    place();
     show();
+    place();
     raise();
     activateWindow();
     m_ui->passwordField->setFocus();
