@@ -1,5 +1,6 @@
 #include "VorloCtrl.h"
 
+#include "AboutBox.h"
 #include "MyDocument.h"
 #include "StringTable.h"
 #include "UpdateCheck.h"
@@ -280,6 +281,24 @@ QStringList VorloCtrl::chooseArchives(QWidget *parent)
 
 void VorloCtrl::affAboutBox()
 {
+    if (!aboutBox_) {
+        aboutBox_ = new AboutBox(this);
+        connect(aboutBox_, &AboutBox::windowDidBecomeKey, this, &VorloCtrl::windowDidBecomeKey);
+        connect(aboutBox_, &AboutBox::windowDidResignKey, this, &VorloCtrl::windowDidResignKey);
+    }
+    aboutBox_->showBox();
+}
+
+void VorloCtrl::windowDidBecomeKey()
+{
+    if (aboutBox_)
+        aboutBox_->startScrolling();
+}
+
+void VorloCtrl::windowDidResignKey()
+{
+    if (aboutBox_)
+        aboutBox_->stopScrolling();
 }
 
 void VorloCtrl::checkForUpdate()

@@ -8,6 +8,7 @@
 
 #include <functional>
 
+class AboutBox;
 class MyDocument;
 class QAction;
 class QMainWindow;
@@ -78,6 +79,10 @@ public:
 public slots:
     // Shows the about box.
     void affAboutBox();
+    // The about window became, or stopped being, the active window: its
+    // credits scroll only meanwhile.
+    void windowDidBecomeKey();
+    void windowDidResignKey();
 
     // Checks whether a newer version of the application is out.
     void checkForUpdate();
@@ -117,4 +122,6 @@ private:
     QAction *quitAction_ = nullptr;
     QAction *openAction_ = nullptr;
     QAction *closeWindowAction_ = nullptr;
+
+    AboutBox *aboutBox_ = nullptr;  // made on the first About command
 };
