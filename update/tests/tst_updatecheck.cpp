@@ -271,8 +271,6 @@ void TestUpdateCheck::missingOrEmptyNotesLeaveAnEmptyView_data()
     QTest::addColumn<QByteArray>("notes");
     QTest::newRow("empty array") << notesXml("notes", {});
     QTest::newRow("no notes") << QByteArray();
-    QTest::newRow("other language only") << notesXml("notesFr", {"Plus rapide"});
-    QTest::newRow("not an array") << QByteArray("<key>notes</key><string>Faster</string>");
 }
 
 void TestUpdateCheck::missingOrEmptyNotesLeaveAnEmptyView()
