@@ -106,6 +106,8 @@ void TestUpdateCheck::outcomeFollowsTheServedList_data()
     QTest::newRow("server error") << 500 << "1.3" << QByteArray() << "unreadable";
     QTest::newRow("web page") << 200 << "" << QByteArray("<html><body>Maintenance</body></html>") << "unreadable";
     QTest::newRow("empty answer") << 200 << "" << QByteArray() << "unreadable";
+    QTest::newRow("link is a curl option")
+        << 200 << "" << updateListXml("1.3", "--output=/home/user/.profile") << "unreadable";
     QTest::newRow("redirected") << 302 << "" << QByteArray() << "same";
     QTest::newRow("server gone") << -1 << "" << QByteArray() << "unreadable";
     QTest::newRow("server silent") << 0 << "" << QByteArray() << "unreadable";
