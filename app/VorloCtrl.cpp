@@ -3,6 +3,8 @@
 #include "AboutBox.h"
 #include "MyDocument.h"
 #include "StringTable.h"
+#include "UpdateCheck.h"
+#include "UpdateControl.h"
 
 #include <QAction>
 #include <QApplication>
@@ -330,6 +332,10 @@ void VorloCtrl::windowDidResignKey()
 
 void VorloCtrl::checkForUpdate()
 {
+    // The one update window of the run (uploadCenter) is this controller's
+    // child: made on the first accepted offer, brought forward afterwards.
+    UpdateControl *uploadCenter = findChild<UpdateControl *>(QString(), Qt::FindDirectChildrenOnly);
+    UpdateCheck().run(uploadCenter, this);
 }
 
 // Donations and quitting --------------------------------------------------
