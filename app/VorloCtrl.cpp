@@ -361,7 +361,16 @@ void VorloCtrl::donateDollar()
 
 void VorloCtrl::quit()
 {
-    QCoreApplication::quit();
+    // Each document window closes as if the user had closed it, which tells
+    // its helper to stop and clean up. Then the loop ends directly: Qt's own
+    // quit first closes every window and gives up when one refuses (a
+    // progress sheet stops its run instead of closing; the update window
+    // refuses while curl runs), and Quit must end Vorlo all the same.
+    for (MyDocument *document : documents()) {
+        if (QMainWindow *window = document->window())
+            window->close();
+    }
+    QCoreApplication::exit(0);
 }
 
 // File menu ---------------------------------------------------------------

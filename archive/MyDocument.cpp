@@ -435,6 +435,13 @@ void MyDocument::answerPasswordPrompt()
 
 void MyDocument::placeAndShowPasswordWindow()
 {
+    // The progress sheet blocks its document window and every window that
+    // belongs to it: during an extraction the password window belongs to
+    // the sheet, so that it takes the user's typing and stays above it.
+    QWidget *owner = m_avancementWin && m_avancementWin->isVisible() ? static_cast<QWidget *>(m_avancementWin)
+                                                                     : m_main;
+    if (owner && m_passwordWin->parentWidget() != owner)
+        m_passwordWin->setParent(owner, m_passwordWin->windowFlags());
     m_passwordWin->placeAndShow(m_main && m_main->isVisible() ? m_main : nullptr);
 }
 

@@ -1,4 +1,5 @@
 #include "MyDocument.h"
+#include "PasswordWindow.h"
 #include "ResourceLocator.h"
 #include "VorloCtrl.h"
 
@@ -9,9 +10,12 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPointer>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+
+#include <csignal>
 
 namespace {
 
@@ -58,6 +62,7 @@ private slots:
     void startAsksForArchivesOnlyWithoutArguments();
     void sameArchiveOpenedTwiceKeepsOneWindow();
     void quitsWhenTheLastVisibleWindowGoes();
+    void quitEndsVorloDuringAnExtraction();
     void menusAndKeysReachTheControllerFromEveryWindow();
 
 private:
@@ -185,6 +190,36 @@ void TestVorloCtrl::quitsWhenTheLastVisibleWindowGoes()
     // A closed document is let go; a hidden one lives on behind its window.
     QVERIFY(controller.documents() == QList<MyDocument *>{hidden});
     QVERIFY(quitsWithin(5000, [&other] { other.hide(); }));
+}
+
+void TestVorloCtrl::quitEndsVorloDuringAnExtraction()
+{
+    // An extraction held at the password prompt: the progress sheet covers
+    // the document window and the password window waits for the user.
+    QTemporaryDir folder;
+    QFile secret(folder.filePath(QStringLiteral("secret.txt")));
+    QVERIFY(secret.open(QIODevice::WriteOnly) && secret.write("x\n") == 2);
+    secret.close();
+    QProcess zip;
+    zip.setWorkingDirectory(folder.path());
+    zip.start(QStringLiteral("zip"), {QStringLiteral("-q"), QStringLiteral("-P"), QStringLiteral("pw"),
+                                      QStringLiteral("locked.zip"), QStringLiteral("secret.txt")});
+    QVERIFY(zip.waitForFinished() && zip.exitCode() == 0);
+    QVERIFY(secret.remove());
+
+    VorloCtrl controller;
+    MyDocument *document = controller.openArchive(folder.filePath(QStringLiteral("locked.zip")));
+    QTRY_VERIFY_WITH_TIMEOUT(!document->isRunning() && !document->rows().isEmpty(), 10000);
+    document->launchExtractionTo(folder.path());
+    QTRY_VERIFY_WITH_TIMEOUT(document->passwordWindow()->isVisible(), 10000);
+    const qint64 helper = document->helperProcessId();
+    QVERIFY(helper > 0);
+
+    // Neither the sheet nor the waiting run may hold Quit back, and the
+    // helper ends with Vorlo.
+    QVERIFY(quitsWithin(5000, [&controller] { controller.quit(); }));
+    QTRY_VERIFY_WITH_TIMEOUT(::kill(pid_t(helper), 0) != 0, 10000);
+    QVERIFY(!QFile::exists(folder.filePath(QStringLiteral("secret.txt"))));
 }
 
 void TestVorloCtrl::menusAndKeysReachTheControllerFromEveryWindow()
