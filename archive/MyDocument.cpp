@@ -22,6 +22,7 @@
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QProcess>
+#include <QWindow>
 
 #include <csignal>
 #include <sys/types.h>
@@ -145,8 +146,27 @@ void MyDocument::showWindows()
     m_main->show();
     m_main->raise();
     m_main->activateWindow();
-    if (m_pendingAlert)
+    showPendingAlert();
+}
+
+bool MyDocument::windowOnScreen() const
+{
+    return m_main && m_main->isVisible() && m_main->windowHandle() && m_main->windowHandle()->isExposed();
+}
+
+void MyDocument::showPendingAlert()
+{
+    if (!m_pendingAlert || !m_main || !m_main->isVisible())
+        return;
+    // A sheet is centred on its window: until the window manager has placed
+    // the new window and it is on screen, the sheet would land where the
+    // window was made, away from it. Wait for the window to be exposed.
+    if (windowOnScreen()) {
         std::exchange(m_pendingAlert, nullptr)();
+        return;
+    }
+    m_main->windowHandle()->removeEventFilter(this);
+    m_main->windowHandle()->installEventFilter(this);
 }
 
 void MyDocument::createWindow()
@@ -258,6 +278,11 @@ bool MyDocument::trashWithPath(const QString &path)
 
 bool MyDocument::eventFilter(QObject *watched, QEvent *event)
 {
+    if (m_main && watched == m_main->windowHandle() && event->type() == QEvent::Expose && m_pendingAlert) {
+        // Once the exposure has been handled, so that the window has its place.
+        QMetaObject::invokeMethod(this, &MyDocument::showPendingAlert, Qt::QueuedConnection);
+        return false;
+    }
     if (m_main && watched == m_main && event->type() == QEvent::Close) {
         windowWillClose();
         return false;
@@ -545,10 +570,10 @@ void MyDocument::showSheetAlert(const QString &messageKey, const QString &inform
         });
         box->open();
     };
-    if (m_main && m_main->isVisible())
-        show();
-    else if (!m_closed)
-        m_pendingAlert = show;
+    if (m_closed)
+        return;
+    m_pendingAlert = show;
+    showPendingAlert();
 }
 
 bool MyDocument::showAppAlert(const QString &messageKey, const QString &informativeKey)

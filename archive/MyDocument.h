@@ -115,6 +115,8 @@ private:
     void releaseProcess(bool kill);
     void windowWillClose();
     void closeWinNow();
+    bool windowOnScreen() const;
+    void showPendingAlert();
     void showSheetAlert(const QString &messageKey, const QString &informativeKey,
                         std::function<void()> whenDismissed);
     // Returns false when the document was deleted while the alert was up.
@@ -135,7 +137,7 @@ private:
     bool m_hasBeenStoped = false;
     bool m_helperMissing = false;
     bool m_closed = false;
-    std::function<void()> m_pendingAlert; // waits for the window to exist
+    std::function<void()> m_pendingAlert; // waits for the window to be on screen
 
     QStringList m_listeFichiers;
     int m_level = 0;
