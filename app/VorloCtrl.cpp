@@ -229,8 +229,13 @@ MyDocument *VorloCtrl::openArchive(const QString &path)
     if (path.isEmpty())
         return nullptr;
     if (MyDocument *open = documentForFile(path)) {
-        open->showWindows();
-        return open;
+        if (open->fileUnchanged() || !open->window()) {
+            open->showWindows();
+            return open;
+        }
+        // The archive was moved away (to the Trash, say) or replaced since
+        // it was listed: that window would show what is no longer there.
+        open->window()->close();
     }
 
     const QFileInfo info(path);

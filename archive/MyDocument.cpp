@@ -25,6 +25,7 @@
 #include <QWindow>
 
 #include <csignal>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -54,6 +55,18 @@ QString chooseFolder(QWidget *window)
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
     return dialog.selectedFiles().constFirst();
+}
+
+// The file's device, inode, size and modification time; empty when it
+// cannot be read.
+QByteArray fileStamp(const QString &path)
+{
+    struct stat info = {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return {};
+    return QByteArray::number(quint64(info.st_dev)) + ':' + QByteArray::number(quint64(info.st_ino)) + ':'
+           + QByteArray::number(qint64(info.st_size)) + ':' + QByteArray::number(qint64(info.st_mtim.tv_sec))
+           + '.' + QByteArray::number(qint64(info.st_mtim.tv_nsec));
 }
 
 bool isInsideTrash(const QString &path)
@@ -98,6 +111,7 @@ bool MyDocument::readFromFile(const QString &fileName, const QString &docType)
 {
     Q_UNUSED(docType);
     m_fileName = QFileInfo(fileName).absoluteFilePath();
+    m_fileStamp = fileStamp(m_fileName);
     m_reader.startListing();
     const QFileInfo archive(m_fileName);
     const QString helper = helperPath();
@@ -122,6 +136,11 @@ QMainWindow *MyDocument::window() const
 QString MyDocument::fileName() const
 {
     return m_fileName;
+}
+
+bool MyDocument::fileUnchanged() const
+{
+    return !m_fileStamp.isEmpty() && fileStamp(m_fileName) == m_fileStamp;
 }
 
 const QList<EntryRow> &MyDocument::rows() const

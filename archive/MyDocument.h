@@ -39,6 +39,9 @@ public:
     void showWindows();
     QMainWindow *window() const;
     QString fileName() const;
+    // Whether the file at fileName() is still the one that was listed: not
+    // moved away, replaced or rewritten since.
+    bool fileUnchanged() const;
 
     // Called for every document window right after it is created.
     static void setWindowDecorator(std::function<void(QMainWindow *)> decorator);
@@ -124,6 +127,7 @@ private:
     static QString helperPath();
 
     QString m_fileName;
+    QByteArray m_fileStamp; // identity and state of the file when it was listed
     QMainWindow *m_main = nullptr;
     Ui::MyDocumentWindow *m_ui = nullptr;
     PasswordWindow *m_passwordWin = nullptr;

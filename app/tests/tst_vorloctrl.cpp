@@ -175,6 +175,24 @@ void TestVorloCtrl::sameArchiveOpenedTwiceKeepsOneWindow()
     document->window()->hide();
     QCOMPARE(controller.openArchive(first_), document);
     QVERIFY(document->window()->isVisible());
+
+    // An archive moved to the Trash and replaced by another file of the same
+    // name: opening the name lists the new file instead of showing the old.
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("a.rar"));
+    QVERIFY(QFile::copy(first_, path));
+    QPointer<MyDocument> trashed = controller.openArchive(path);
+    QTRY_VERIFY_WITH_TIMEOUT(!trashed->isRunning(), 10000);
+    QCOMPARE(trashed->rows().size(), 4);
+    trashed->closeNow();
+    QVERIFY(QFile::remove(path) && QFile::copy(second_, path));
+    MyDocument *replacement = controller.openArchive(path);
+    QVERIFY(replacement != trashed);
+    QVERIFY(replacement->window()->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(!replacement->isRunning(), 10000);
+    QCOMPARE(replacement->rows().size(), 1);
+    QTRY_VERIFY(trashed.isNull());
+    QCOMPARE(controller.documents().size(), 2);
 }
 
 void TestVorloCtrl::quitsWhenTheLastVisibleWindowGoes()
