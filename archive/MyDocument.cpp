@@ -1,6 +1,7 @@
 #include "MyDocument.h"
 
 #include "DocumentToolbar.h"
+#include "EntryRowDelegate.h"
 #include "EntryTableModel.h"
 #include "ListingCommand.h"
 #include "PasswordWindow.h"
@@ -199,7 +200,7 @@ void MyDocument::createWindow()
     QTableView *table = m_ui->listView;
     table->setModel(m_model);
     table->setIconSize(QSize(16, 16));
-    table->setStyleSheet(QStringLiteral("QTableView { outline: 0; }")); // no focus frame around one cell
+    table->setItemDelegate(new EntryRowDelegate(table));
     table->horizontalHeader()->setSectionResizeMode(EntryTableModel::IconColumn, QHeaderView::Fixed);
     table->horizontalHeader()->resizeSection(EntryTableModel::IconColumn, 28);
     table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
