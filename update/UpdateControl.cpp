@@ -220,7 +220,9 @@ void UpdateControl::savePanelDidEnd(int returnCode, const QString &chosenPath)
     curlFailure.clear();
     outputTail.clear();
     update->setProgram(curlProgram);
-    update->setArguments({QStringLiteral("-#"), link, QStringLiteral("-o"), chosenPath});
+    // --fail: an HTTP error (a file no longer on the server) makes curl fail
+    // instead of saving the server's error page as the new version.
+    update->setArguments({QStringLiteral("-#"), QStringLiteral("--fail"), link, QStringLiteral("-o"), chosenPath});
     update->setProcessChannelMode(QProcess::MergedChannels);
     connect(update, &QProcess::readyRead, this, [this] { getData(update->readAll()); });
     connect(update, &QProcess::finished, this, &UpdateControl::curlFinished);

@@ -241,6 +241,7 @@ void TestUpdateDownload::failedTransfersAreTold_data()
     QTest::addColumn<QString>("detail");  // expected in the alert
     QTest::newRow("unreachable host") << "unreachable" << "curl: (7)";
     QTest::newRow("connection cut") << "cut" << "curl: (18)";
+    QTest::newRow("file not on the server") << "not found" << "curl: (22)";
     QTest::newRow("unwritable place") << "unwritable" << "curl: (23)";
     QTest::newRow("curl missing") << "missing" << "/nonexistent/curl";
 }
@@ -257,6 +258,8 @@ void TestUpdateDownload::failedTransfersAreTold()
         LocalHttpServer::Response cut{200, body.left(1000)};
         cut.announcedLength = body.size();
         server->route(filePath, cut);
+    } else if (failure == "not found") {
+        server->route(filePath, {404, "<html><body>404 Not Found</body></html>"});
     } else if (failure == "unwritable") {
         desktop->savePath = folder->filePath("no-such-folder/Vorlo-2.0.tar.gz");
     } else if (failure == "missing") {
