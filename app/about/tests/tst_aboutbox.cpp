@@ -58,8 +58,23 @@ private slots:
         QCoreApplication::setApplicationVersion(QStringLiteral("1.2.3"));
     }
 
+    void creditsLoadWithLiveLinks_data()
+    {
+        QTest::addColumn<QLocale::Language>("language");
+        QTest::newRow("English") << QLocale::English;
+        QTest::newRow("French") << QLocale::French;
+    }
+
     void creditsLoadWithLiveLinks()
     {
+        // Each language names its own credits file.
+        QFETCH(QLocale::Language, language);
+        QLocale::setDefault(QLocale(language));
+        StringTable::reload();
+        auto restore = qScopeGuard([] {
+            QLocale::setDefault(QLocale(QLocale::English));
+            StringTable::reload();
+        });
         AboutBox box;
         QTextDocument *doc = box.aboutView()->document();
         const QString text = doc->toPlainText();
