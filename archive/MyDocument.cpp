@@ -185,6 +185,11 @@ void MyDocument::showPendingAlert()
         std::exchange(m_pendingAlert, nullptr)();
         return;
     }
+    watchForExposure();
+}
+
+void MyDocument::watchForExposure()
+{
     m_main->windowHandle()->removeEventFilter(this);
     m_main->windowHandle()->installEventFilter(this);
 }
@@ -298,9 +303,14 @@ bool MyDocument::trashWithPath(const QString &path)
 
 bool MyDocument::eventFilter(QObject *watched, QEvent *event)
 {
-    if (m_main && watched == m_main->windowHandle() && event->type() == QEvent::Expose && m_pendingAlert) {
+    if (m_main && watched == m_main->windowHandle() && event->type() == QEvent::Expose
+        && (m_pendingAlert || m_passwordPending)) {
         // Once the exposure has been handled, so that the window has its place.
-        QMetaObject::invokeMethod(this, &MyDocument::showPendingAlert, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, [this] {
+            showPendingAlert();
+            if (std::exchange(m_passwordPending, false) && isRunning())
+                placeAndShowPasswordWindow();
+        }, Qt::QueuedConnection);
         return false;
     }
     if (m_main && watched == m_main && event->type() == QEvent::Close) {
@@ -393,6 +403,7 @@ void MyDocument::endRun()
         return;
     const QByteArray rest = m_process->readAll();
     releaseProcess(false);
+    m_passwordPending = false;
     m_passwordWin->hide(); // nobody waits for a password any more
     if (m_action == Action::Listing)
         finishListing(rest);
@@ -480,6 +491,13 @@ void MyDocument::answerPasswordPrompt()
 
 void MyDocument::placeAndShowPasswordWindow()
 {
+    // Placed from the document window: a prompt that comes before the window
+    // manager has placed a new window waits until it is on screen.
+    if (m_main && m_main->isVisible() && !windowOnScreen()) {
+        m_passwordPending = true;
+        watchForExposure();
+        return;
+    }
     // The progress sheet blocks its document window and every window that
     // belongs to it: during an extraction the password window belongs to
     // the sheet, so that it takes the user's typing and stays above it.
@@ -562,6 +580,7 @@ void MyDocument::windowWillClose()
     m_closed = true;
     releaseProcess(false);
     m_pendingAlert = nullptr;
+    m_passwordPending = false;
     m_passwordWin->hide();
     if (m_avancementWin)
         m_avancementWin->hide();

@@ -120,6 +120,7 @@ private:
     void closeWinNow();
     bool windowOnScreen() const;
     void showPendingAlert();
+    void watchForExposure();
     void showSheetAlert(const QString &messageKey, const QString &informativeKey,
                         std::function<void()> whenDismissed);
     // Returns false when the document was deleted while the alert was up.
@@ -142,6 +143,7 @@ private:
     bool m_helperMissing = false;
     bool m_closed = false;
     std::function<void()> m_pendingAlert; // waits for the window to be on screen
+    bool m_passwordPending = false;       // the password window waits for it too
 
     QStringList m_listeFichiers;
     int m_level = 0;

@@ -37,7 +37,12 @@ void PasswordWindow::placeAndShow(const QWidget *documentWindow)
         if (!documentWindow)
             return;
         const QRect frame = documentWindow->frameGeometry();
-        move(frame.left() + 91, frame.bottom() - 78 - frameGeometry().height() + 1);
+        // Until the window manager has framed this window its frame is not
+        // known: take it to be as tall as the document window's.
+        int frameHeight = frameGeometry().height();
+        if (frameHeight == height())
+            frameHeight += frame.height() - documentWindow->height();
+        move(frame.left() + 91, frame.bottom() - 78 - frameHeight + 1);
     };
     // The size is final only once the layout has run; place again after
     // showing, when the window frame is known too.
