@@ -13,7 +13,7 @@
 #include <sys/stat.h>
 
 namespace {
-constexpr std::size_t kReadBufferSize = 256 * 1024;
+constexpr std::size_t kReadBufferSize = 64 * 1024;
 
 std::string absolutePath(const std::string& path)
 {

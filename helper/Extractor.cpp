@@ -96,6 +96,8 @@ int Extractor::run()
         return EncryptionNotice::refuseHiddenNames(prompt, line_.archive);
     if (!reader.start()) {
         Console::errorLine(reader.error());
+        if (reader.isRar())
+            Console::errorLine("Unexpected end of archive");
         return reader.errorStatus();
     }
     if (!testOnly_ && !enterDestination())

@@ -5,10 +5,12 @@
 #include "EncryptionNotice.h"
 #include "EntryName.h"
 #include "ExitCode.h"
+#include "LineBatcher.h"
 #include "StopGuard.h"
 
 #include <archive.h>
 #include <archive_entry.h>
+#include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <ctime>
@@ -50,6 +52,8 @@ int Lister::run()
 
     if (!reader.start()) {
         Console::errorLine(reader.error());
+        if (reader.isRar())
+            Console::errorLine("Unexpected end of archive");
         return reader.errorStatus();
     }
 
@@ -60,9 +64,15 @@ int Lister::run()
     int status = kExitSuccess;
     std::int64_t files = 0;
     std::int64_t bytes = 0;
+    LineBatcher lines;
     for (;;) {
         archive_entry* entry = nullptr;
+        lines.beforeWait();
+        const auto started = std::chrono::steady_clock::now();
         const int result = reader.nextHeader(&entry);
+        lines.afterWait(std::chrono::steady_clock::now() - started);
+        if (result != ARCHIVE_OK && result != ARCHIVE_WARN)
+            lines.flush();
         if (result == ARCHIVE_EOF)
             break;
         if (result == ARCHIVE_FATAL || !entry) {
@@ -85,10 +95,10 @@ int Lister::run()
             continue;
         const std::string name = Console::displayName(entryPath(entry));
         if (bare) {
-            Console::line(name);
+            lines.add(name);
         } else {
             const bool encrypted = reader.entryEncrypted(entry);
-            Console::line(detailLine(entry, name, encrypted));
+            lines.add(detailLine(entry, name, encrypted));
             if (archive_entry_filetype(entry) != AE_IFDIR) {
                 ++files;
                 bytes += archive_entry_size(entry);
@@ -96,6 +106,7 @@ int Lister::run()
         }
     }
 
+    lines.flush();
     if (reader.incomplete()) {
         if (!reader.missingVolume().empty())
             Console::errorLine("Cannot find volume " + Console::displayName(reader.missingVolume()));

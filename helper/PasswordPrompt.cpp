@@ -21,10 +21,8 @@ public:
     }
     ~EchoOff()
     {
-        if (active_) {
+        if (active_)
             ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved_);
-            Console::out("\n");
-        }
     }
     EchoOff(const EchoOff&) = delete;
     EchoOff& operator=(const EchoOff&) = delete;
@@ -75,8 +73,9 @@ std::optional<std::string> PasswordPrompt::prompt()
     if (!answer) {
         inputEnded_ = true;
         givenUp_ = true;
-        Console::out("\n");
     }
+    // The answer is not echoed: end the prompt's line ourselves.
+    Console::endOpenLine();
     current_ = answer;
     return answer;
 }

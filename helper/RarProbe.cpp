@@ -150,7 +150,7 @@ bool plausibleRar5(const File& file, std::int64_t offset)
     return type == 1 || type == 4;  // main header, or archive encryption header
 }
 
-void walkRar4(const File& file, std::int64_t offset, bool firstVolume, RarProbe::Layout& layout,
+void walkRar4(const File& file, std::int64_t offset, RarProbe::Layout& layout,
               bool& sawEnd, bool& lastSplitAfter)
 {
     offset += sizeof kRar4Signature;
@@ -212,7 +212,6 @@ void walkRar4(const File& file, std::int64_t offset, bool firstVolume, RarProbe:
             layout.continues = (flags & 0x0001) != 0;
             return;
         }
-        (void)firstVolume;
         offset += headerSize + dataSize;
     }
 }
@@ -383,7 +382,7 @@ RarProbe::Layout RarProbe::inspect(const std::vector<std::string>& volumes, cons
         lastSplitAfter = false;
         layout.continues = false;
         if (first.version == 4)
-            walkRar4(file, offset, i == 0, layout, sawEnd, lastSplitAfter);
+            walkRar4(file, offset, layout, sawEnd, lastSplitAfter);
         else
             walkRar5(file, offset, layout, sawEnd, lastSplitAfter);
         if (layout.headersEncrypted || layout.damaged)

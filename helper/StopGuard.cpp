@@ -40,6 +40,9 @@ void StopGuard::install(std::chrono::seconds stallLimit)
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     // A closed output pipe must not kill us halfway through a file.
     std::signal(SIGPIPE, SIG_IGN);
+    // Over a file size limit, write() must fail (and be reported) rather
+    // than the process die with the file half written.
+    std::signal(SIGXFSZ, SIG_IGN);
     thread_ = std::thread([this] { run(); });
     thread_.detach();
 }
@@ -113,7 +116,7 @@ void StopGuard::run()
                 name = archiveName_;
             }
             abandon(kExitFatal, Console::displayName(name)
-                        + ": the archive is damaged: reading it stopped making progress\n"
+                        + ": no progress in reading the archive for " + std::to_string(stallLimit_.count()) + " seconds: it is damaged or unreadable\n"
                           "Unexpected end of archive");
         }
     }

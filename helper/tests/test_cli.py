@@ -9,6 +9,7 @@ temporary folder and are skipped without them.
 """
 
 import os
+import resource
 import shutil
 import signal
 import subprocess
@@ -41,6 +42,15 @@ class CommandLineTest(HelperTestCase):
             status, output = run(self.helper, command, cwd=self.work)
             self.assertFailedRun(status, output)
             self.assertIn("text.rar", output)
+
+    def test_names_are_utf8_whatever_the_locale(self):
+        archive = self.fixture("sharpcompress/Rar4.rar")
+        for locale in ("C", "POSIX", "C.UTF-8"):
+            with self.subTest(locale=locale):
+                done = subprocess.run([self.helper, "vb", "-v", archive], stdout=subprocess.PIPE,
+                                      env=dict(os.environ, LC_ALL=locale, LANG=locale))
+                self.assertEqual(done.returncode, 0)
+                self.assertIn("тест.txt", done.stdout.decode("utf-8"))
 
     def test_control_characters_in_names_become_question_marks(self):
         with zipfile.ZipFile(self.path("odd.zip"), "w") as archive:
@@ -95,17 +105,31 @@ class ExtractionTest(HelperTestCase):
         self.assertEqual(status, 0, output)
         self.assertEqual(self.read("out/f.txt"), b"archived")
 
+    def test_write_failure_removes_the_file(self):
+        archive = self.make_zip("w.zip", {"small.txt": b"fits", "large.bin": os.urandom(600000)})
+
+        def limit_file_size():
+            resource.setrlimit(resource.RLIMIT_FSIZE, (100000, 100000))
+
+        done = subprocess.run([self.helper, "x", archive, self.path("out"), "-o+"], preexec_fn=limit_file_size,
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=60)
+        output = done.stdout.decode()
+        self.assertEqual(done.returncode, 5, output)
+        self.assertIn("Write error in large.bin", output)
+        self.assertNotIn(ALL_OK, output)
+        self.assertFalse(os.path.exists(self.path("out/large.bin")))
+        self.assertEqual(self.read("out/small.txt"), b"fits")
+
     def test_truncated_archives(self):
         rar = self.fixture("sharpcompress/Rar5.rar")
         with open(rar, "rb") as handle:
             data = handle.read()
-        self.write("cut.rar", data[: len(data) * 6 // 10])
-        self.make_zip("whole.zip", {"f.bin": os.urandom(200000)})
-        for name in ("cut.rar",):
-            status, output = run(self.helper, ["vb", "-v", name], cwd=self.work)
+        for keep in (6, 2):  # cut inside the data, then inside the headers
+            self.write("cut.rar", data[: len(data) * keep // 10])
+            status, output = run(self.helper, ["vb", "-v", "cut.rar"], cwd=self.work)
             self.assertFailedRun(status, output)
             self.assertIn(UNEXPECTED_END, output)
-            status, output = run(self.helper, ["x", self.path(name), self.path("out"), "-o+"])
+            status, output = run(self.helper, ["x", self.path("cut.rar"), self.path("out"), "-o+"])
             self.assertFailedRun(status, output)
             self.assertIn(UNEXPECTED_END, output)
 
@@ -139,21 +163,42 @@ class ExtractionTest(HelperTestCase):
                     self.assertIn(UNEXPECTED_END, output)
 
 
+class StallTest(HelperTestCase):
+    def test_a_stalled_read_ends_the_run(self):
+        shim = os.environ.get("VORLO_STALLING_READ")
+        if not shim:
+            self.skipTest("no stalling-read library")
+        with zipfile.ZipFile(self.path("s.zip"), "w") as archive:
+            archive.writestr("a.bin", os.urandom(2000000))
+        started = time.monotonic()
+        done = subprocess.run([self.helper, "x", self.path("s.zip"), self.path("out"), "-o+"],
+                              env=dict(os.environ, LD_PRELOAD=shim), stdin=subprocess.DEVNULL,
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=40)
+        output = done.stdout.decode()
+        self.assertLess(time.monotonic() - started, 20)
+        self.assertEqual(done.returncode, 2, output)
+        self.assertIn(UNEXPECTED_END, output)
+        self.assertNotIn(ALL_OK, output)
+
+
 class PasswordTest(HelperTestCase):
     SECRET = b"the secret contents\n" * 100
 
     def make_encrypted(self, tool):
         self.write("src/plain.txt", b"not secret")
         self.write("src/secret.txt", self.SECRET)
+        self.write("src/secret2.txt", self.SECRET[::-1])
         archive = self.path("enc.zip")
         # The first entry is plain, the second encrypted.
         if tool == "zip":
             self.need("zip")
-            commands = [["zip", "-q", archive, "plain.txt"], ["zip", "-q", "-P", "right", archive, "secret.txt"]]
+            commands = [["zip", "-q", archive, "plain.txt"],
+                        ["zip", "-q", "-P", "right", archive, "secret.txt", "secret2.txt"]]
         else:
             self.need("7zz")
             commands = [["7zz", "a", "-bso0", "-tzip", archive, "plain.txt"],
-                        ["7zz", "a", "-bso0", "-tzip", "-mem=AES256", "-pright", archive, "secret.txt"]]
+                        ["7zz", "a", "-bso0", "-tzip", "-mem=AES256", "-pright", archive, "secret.txt",
+                         "secret2.txt"]]
         for command in commands:
             subprocess.run(command, cwd=self.path("src"), check=True)
         return archive
@@ -170,9 +215,10 @@ class PasswordTest(HelperTestCase):
                 self.assertEqual(output.count(PROMPT % archive), 1, output)
                 self.assertIn(ALL_OK, output)
                 self.assertEqual(self.read("out/secret.txt"), self.SECRET)
+                self.assertEqual(self.read("out/secret2.txt"), self.SECRET[::-1])
                 # Names are not hidden: a listing asks nothing.
                 status, output = run(self.helper, ["vb", "-v", archive])
-                self.assertEqual((status, output), (0, "plain.txt\nsecret.txt\n"))
+                self.assertEqual((status, output), (0, "plain.txt\nsecret.txt\nsecret2.txt\n"))
 
     def test_wrong_then_right(self):
         # AES archives check a password before any data: no chance of a lucky wrong one.
