@@ -21,6 +21,7 @@ import argparse
 import json
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -215,6 +216,8 @@ def main():
         if not os.access(program, os.X_OK):
             sys.exit("helper_bench: %s is not an executable program" % program)
 
+    # Stopped with SIGTERM too, the scratch folder (up to a few GB) goes.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
     scratch = tempfile.mkdtemp(prefix="vorlo-bench-", dir=args.scratch)
     runner = Runner(args, scratch)
     print("%-48s %-8s %9s %9s %7s" % ("archive", "", "helper s", "bsdtar s", "ratio"))
