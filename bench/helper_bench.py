@@ -44,6 +44,14 @@ class Runner:
     def __init__(self, args, scratch):
         self.args = args
         self.scratch = scratch
+        self.running = []
+
+    def stop(self):
+        """Ends the runs under way, so that nothing writes into the scratch folder."""
+        for proc in self.running:
+            if proc.poll() is None:
+                proc.terminate()
+                proc.wait()
 
     def timed(self, command, stdin_paths=None, stdout=subprocess.PIPE, cwd=None):
         """Wall time of one run, its exit status and standard output."""
@@ -55,6 +63,7 @@ class Runner:
         start = time.perf_counter()
         proc = subprocess.Popen(command, stdin=stdin, stdout=stdout, stderr=subprocess.STDOUT,
                                 cwd=cwd)
+        self.running = [p for p in (feeder, proc) if p]
         if feeder:
             feeder.stdout.close()
         out = b""
@@ -240,6 +249,7 @@ def main():
             for p in parts:
                 os.remove(p)
     finally:
+        runner.stop()
         shutil.rmtree(scratch, ignore_errors=True)
 
 
