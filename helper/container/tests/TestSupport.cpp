@@ -5,6 +5,8 @@
 #include <QJsonDocument>
 #include <QtTest>
 
+#include <clocale>
+
 std::vector<std::string> Fixture::paths() const
 {
     std::vector<std::string> out;
@@ -54,7 +56,18 @@ QList<QObject *> &registeredTests()
 
 int main(int argc, char **argv)
 {
+    setlocale(LC_ALL, "C.UTF-8");  // libarchive converts names through the locale
+    // "rarcontainer_tests ClassName [qtest options]" runs one class only.
+    QString only = argc > 1 && argv[1][0] != '-' ? QString::fromLatin1(argv[1]) : QString();
+    if (!only.isEmpty() && !only.contains("::")) {
+        --argc;
+        ++argv;
+        argv[0] = argv[-1];
+    } else {
+        only.clear();
+    }
     int failures = 0;
-    for (QObject *t : registeredTests()) failures += QTest::qExec(t, argc, argv);
+    for (QObject *t : registeredTests())
+        if (only.isEmpty() || only == t->metaObject()->className()) failures += QTest::qExec(t, argc, argv);
     return failures ? 1 : 0;
 }
