@@ -7,6 +7,8 @@
 #include <zlib.h>
 
 #include <QJsonArray>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QtTest>
 
 using namespace rarcontainer;
@@ -155,6 +157,98 @@ private slots:
         }
         qInfo("%d plain fixtures extract through the stream, %d of them only through it", passed, rescued);
         QVERIFY2(failures.isEmpty(), qPrintable(failures.join('\n')));
+    }
+
+    // d.txt has another password: it must fail on its own, the others extract.
+    void entriesWithAnotherPasswordFailAlone_data()
+    {
+        QTest::addColumn<QString>("archive");
+        QTest::newRow("rar4") << "test_read_format_rar4_encrypted.rar";
+        QTest::newRow("rar5") << "test_read_format_rar5_encrypted.rar";
+    }
+    void entriesWithAnotherPasswordFailAlone()
+    {
+        QFETCH(QString, archive);
+        Fixture f = fixtureNamed(archive);
+        ScriptedPrompt prompt({"password"});
+        RarStream stream(f.paths(), &prompt);
+        QCOMPARE(int(stream.open()), int(Status::Ok));
+        QString error;
+        auto got = extractThrough(&stream, &error);
+        QCOMPARE(prompt.asked, 1);
+        QCOMPARE(prompt.rejections, 0);
+        QCOMPARE(got.size(), 4);
+        for (int i = 0; i < 3; ++i) QCOMPARE(int(got[i].verdict), int(EntryVerifier::Verdict::Match));
+        // Either refused up front by the check value, or caught by the checksum.
+        const Extracted &d = got[3];
+        QVERIFY(d.failure == Status::WrongPassword || !d.readOk || d.verdict == EntryVerifier::Verdict::Mismatch);
+        QVERIFY(d.verdict != EntryVerifier::Verdict::Match);
+    }
+
+    // The data password is asked when the first encrypted entry is reached and
+    // asked again while the check value refuses it.
+    void dataPasswordAskedAtFirstEncryptedEntry()
+    {
+        Fixture f = fixtureNamed("Rar5.encrypted_filesOnly.rar");
+        ScriptedPrompt prompt({"wrong", "test"});
+        RarStream stream(f.paths(), &prompt);
+        QCOMPARE(int(stream.open()), int(Status::Ok));
+        QCOMPARE(prompt.asked, 0);
+        QString error;
+        auto got = extractThrough(&stream, &error);
+        QCOMPARE(prompt.asked, 2);
+        QCOMPARE(prompt.rejections, 1);
+        QVERIFY(mismatches(f, got).isEmpty());
+    }
+
+    void wrongDataPasswordNeverYieldsContents()
+    {
+        Fixture f = fixtureNamed("Rar5.encrypted_filesOnly.rar");
+        ScriptedPrompt prompt({"a", "b", "c"});
+        RarStream stream(f.paths(), &prompt);
+        stream.open();
+        QString error;
+        auto got = extractThrough(&stream, &error);
+        QCOMPARE(prompt.asked, 3);
+        int refused = 0;
+        for (const Extracted &x : got) {
+            if (x.entry.isDirectory || !x.entry.encrypted) continue;
+            QCOMPARE(int(x.failure), int(Status::WrongPassword));
+            ++refused;
+        }
+        QCOMPARE(refused, 3);
+    }
+
+    // libarchive does not checksum stored data; the verifier must.
+    void corruptedStoredDataIsCaught_data()
+    {
+        QTest::addColumn<QString>("archive");
+        QTest::addColumn<int>("at");  // a byte inside a stored entry's data
+        QTest::newRow("rar4") << "Rar.none.rar" << 50000;
+        QTest::newRow("rar5") << "test_read_format_rar5_stored.rar" << 0x50;
+    }
+    void corruptedStoredDataIsCaught()
+    {
+        QFETCH(QString, archive);
+        QFETCH(int, at);
+        Fixture f = fixtureNamed(archive);
+        QTemporaryDir dir;
+        const QString copy = dir.filePath("damaged.rar");
+        QVERIFY(QFile::copy(QString::fromStdString(f.paths().front()), copy));
+        QFile file(copy);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QByteArray bytes = file.readAll();
+        bytes[at] = char(bytes[at] ^ 0x55);
+        file.seek(0);
+        file.write(bytes);
+        file.close();
+
+        RarStream stream({copy.toStdString()}, nullptr);
+        QString error;
+        auto got = extractThrough(&stream, &error);
+        int mismatched = 0;
+        for (const Extracted &x : got) mismatched += x.verdict == EntryVerifier::Verdict::Mismatch;
+        QCOMPARE(mismatched, 1);
     }
 };
 
