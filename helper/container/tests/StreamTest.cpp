@@ -143,14 +143,18 @@ private slots:
         QStringList failures;
         int passed = 0, rescued = 0;
         for (const Fixture &f : loadFixtures()) {
-            if (!f.json.value("damaged").isNull() || f.has("enc-data") || f.has("bytesplit") || f.has("old-comp")
+            if (!f.json.value("damaged").isNull() || f.has("enc-data") || f.has("old-comp")
                 || f.json.value("entries").toArray().isEmpty())
                 continue;
             if (f.has("solid") && f.json.value("rar_version").toString() == "4") continue;
+            qint64 unpacked = 0;
+            for (const auto e : f.json.value("entries").toArray()) unpacked += e.toObject().value("size").toInteger();
+            if (unpacked > (64 << 20)) continue;  // keep the test quick
             RarStream stream(f.paths(), nullptr);
             QString error, directError;
             const bool viaStream = mismatches(f, extractThrough(&stream, &error)).isEmpty();
             const bool direct = mismatches(f, extractThrough(nullptr, &directError, f.paths())).isEmpty();
+            if (f.has("bytesplit")) QVERIFY2(viaStream, qPrintable(f.archive + ": " + error));
             if (direct && !viaStream) failures << f.archive + ": " + error;
             passed += viaStream;
             rescued += viaStream && !direct;
