@@ -24,7 +24,10 @@ Listing listArchive(const std::vector<std::string> &volumes, PasswordPrompt *pro
             // A later part of the file before it: only its totals change.
             Entry &e = result.entries.back();
             e.packedSize += block.entry.packedSize;
-            if (block.entry.hasCrc) e.crc = block.entry.crc;
+            if (block.entry.hasCrc) {
+                e.hasCrc = true;
+                e.crc = block.entry.crc;
+            }
             continue;
         }
         result.entries.push_back(block.entry);

@@ -192,7 +192,16 @@ bool RarStream::nextSegment()
         } else if (!m_walker.next(block)) {
             if (m_walker.status() != Status::Ok) fail(m_walker.status(), m_walker.message());
             m_segment.reset();
-            return false;
+            if (m_status != Status::Ok || m_trailerServed || !m_walker.info().multiVolume || m_walker.info().formatVersion != 5)
+                return false;
+            // After each end-of-archive block of a volume set, libarchive looks
+            // for the next signature by reading 512 bytes ahead, and a last
+            // volume shorter than that makes it fail. Zeros after the end give
+            // it the room.
+            m_trailerServed = true;
+            m_segment = std::make_unique<Segment>();
+            m_segment->bytes.assign(512, 0);
+            return true;
         }
         noteConsumed(block.volume, block.dataOffset);
         auto seg = std::make_unique<Segment>();
@@ -252,7 +261,10 @@ bool RarStream::startFilePart(const Block &block)
     FileState &f = *m_file;
     Entry &entry = m_entries[f.entryIndex];
     entry.packedSize += block.dataSize;
-    if (block.entry.hasCrc) entry.crc = block.entry.crc;
+    if (block.entry.hasCrc) {
+        entry.hasCrc = true;
+        entry.crc = block.entry.crc;
+    }
     if (block.entry.hasBlake2) {
         entry.hasBlake2 = true;
         entry.blake2 = block.entry.blake2;

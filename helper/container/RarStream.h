@@ -77,6 +77,7 @@ private:
     uint64_t m_consumed = 0;
     uint64_t m_totalSize = 0;
     bool m_opened = false;
+    bool m_trailerServed = false;
 };
 
 }  // namespace rarcontainer

@@ -1,5 +1,6 @@
 #include "EntryVerifier.h"
 #include "RarStream.h"
+#include "Rar5TestWriter.h"
 #include "TestSupport.h"
 
 #include <archive.h>
@@ -253,6 +254,51 @@ private slots:
         int mismatched = 0;
         for (const Extracted &x : got) mismatched += x.verdict == EntryVerifier::Verdict::Mismatch;
         QCOMPARE(mismatched, 1);
+    }
+
+    // Stored encrypted data cut across volumes at sizes that are not multiples
+    // of the cipher block, under passwords that stress the conversion.
+    void ownEncryptedVolumeSetsExtract_data()
+    {
+        QTest::addColumn<QByteArray>("password");
+        QTest::addColumn<bool>("hiddenNames");
+        QTest::addColumn<int>("dataPerVolume");
+        QTest::newRow("non-ascii, one volume") << QByteArray("p\xC3\xA4ss w\xC3\xB6rd \xE2\x82\xAC") << false << 0;
+        QTest::newRow("non-ascii, volumes") << QByteArray("\xD0\xBF\xD0\xB0\xD1\x80\xD0\xBE\xD0\xBB\xD1\x8C") << false << 1000;
+        QTest::newRow("empty, hidden names, volumes") << QByteArray() << true << 777;
+        QTest::newRow("small volumes") << QByteArray("x") << true << 40;
+        QTest::newRow("many plain-header volumes") << QByteArray("x") << false << 600;
+    }
+    void ownEncryptedVolumeSetsExtract()
+    {
+        QFETCH(QByteArray, password);
+        QFETCH(bool, hiddenNames);
+        QFETCH(int, dataPerVolume);
+        QTemporaryDir dir;
+        QByteArray big(2500, Qt::Uninitialized);
+        for (int i = 0; i < big.size(); ++i) big[i] = char(i * 7 + i / 13);
+        std::vector<TestFile> files = {{"big.bin", big}, {"dir/\xC3\xA9t\xC3\xA9.txt", "sixteen bytes!!\n"}, {"odd.txt", "odd"}, {"empty", ""}};
+        Rar5WriterOptions options;
+        options.password = password.toStdString();
+        options.encryptHeaders = hiddenNames;
+        options.dataPerVolume = size_t(dataPerVolume);
+        auto paths = writeEncryptedRar5(dir.path(), "set", files, options);
+        QCOMPARE(paths.size() > 1, dataPerVolume > 0);
+
+        ScriptedPrompt prompt({password.toStdString()});
+        RarStream stream(paths, &prompt);
+        QCOMPARE(int(stream.open()), int(Status::Ok));
+        QString error;
+        auto got = extractThrough(&stream, &error);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QCOMPARE(prompt.asked, 1);
+        QCOMPARE(got.size(), int(files.size()));
+        for (size_t i = 0; i < files.size(); ++i) {
+            QCOMPARE(got[int(i)].name.toUtf8(), files[i].name);
+            QCOMPARE(got[int(i)].size, uint64_t(files[i].data.size()));
+            QCOMPARE(got[int(i)].crc, uint32_t(crc32(0, reinterpret_cast<const Bytef *>(files[i].data.constData()), uInt(files[i].data.size()))));
+            QCOMPARE(int(got[int(i)].verdict), int(EntryVerifier::Verdict::Match));
+        }
     }
 };
 
