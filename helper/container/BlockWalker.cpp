@@ -361,6 +361,7 @@ bool BlockWalker::parseRar4File(Block &block)
     }
     e.formatVersion = 4;
     e.isDirectory = (block.flags & 0x00E0) == 0x00E0;
+    e.oldVersion = block.flags & 0x0800;
     e.encrypted = block.flags & 0x0004;
     e.stored = method == 0x30;
     e.solid = block.flags & 0x0010;
@@ -548,6 +549,8 @@ bool BlockWalker::parseRar5(Block &block)
                 block.dataEncrypted = true;
             } else if (recType == 0x02) {
                 if (rec.vint() == 0 && rec.copy(e.blake2.data(), 32)) e.hasBlake2 = true;
+            } else if (recType == 0x04) {
+                e.oldVersion = true;
             } else if (recType == 0x03) {
                 uint64_t tflags = rec.vint();
                 if (tflags & 0x02) {

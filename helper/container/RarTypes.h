@@ -27,6 +27,7 @@ const char *describe(Status status);
 struct Entry {
     std::string name;            // UTF-8, "/" between folders
     bool isDirectory = false;
+    bool oldVersion = false;     // an older version of a file kept beside it
     bool encrypted = false;
     bool stored = false;         // no compression
     bool solid = false;

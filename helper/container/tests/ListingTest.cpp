@@ -18,10 +18,10 @@ private slots:
             Listing l = listArchive(f.paths(), nullptr, f.password());
             QVERIFY2(l.status == Status::Ok, qPrintable(f.archive + ": " + QString::fromStdString(l.message)));
             QStringList names;
-            for (const Entry &e : l.entries) names << QString::fromStdString(e.name);
+            for (const Entry &e : l.entries)
+                if (!e.oldVersion) names << QString::fromStdString(e.name);
             QStringList expected;
             for (const auto n : f.json.value("expected_names").toArray()) expected << n.toString();
-            if (f.has("file-versions")) names.removeDuplicates();
             QVERIFY2(names == expected, qPrintable(f.archive + ": " + names.join('|') + " vs " + expected.join('|')));
             ++checked;
         }
