@@ -14,7 +14,7 @@ namespace {
 const uint8_t kSignature4[7] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00};
 const uint8_t kSignature5[8] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x01, 0x00};
 // Self-extracting stubs put the archive after an executable of this size or less.
-constexpr uint64_t kSfxSearchLimit = 4u << 20;
+constexpr uint64_t kSfxSearchLimit = 8u << 20;
 // Largest header either format writes; anything bigger is damage.
 constexpr uint64_t kMaxRar5Header = 2u << 20;
 

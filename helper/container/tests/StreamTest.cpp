@@ -224,6 +224,28 @@ private slots:
         QCOMPARE(refused, 3);
     }
 
+    // The RAR 4 key scheme mangles passwords over 28 UTF-16 units: such a
+    // password is refused with its own reason instead of yielding garbage.
+    void overlongRar4PasswordsAreRefused()
+    {
+        const std::string longPassword(29, 'p');
+        Fixture hidden = fixtureNamed("Rar.encrypted_filesAndHeader.rar");
+        RarStream headers(hidden.paths(), nullptr, longPassword);
+        QCOMPARE(int(headers.open()), int(Status::PasswordTooLong));
+
+        Fixture data = fixtureNamed("Rar.encrypted_filesOnly.rar");
+        RarStream stream(data.paths(), nullptr, longPassword);
+        QCOMPARE(int(stream.open()), int(Status::Ok));
+        QString error;
+        auto got = extractThrough(&stream, &error);
+        int refused = 0;
+        for (const Extracted &x : got) {
+            QVERIFY(x.verdict != EntryVerifier::Verdict::Match || !x.entry.encrypted);
+            refused += x.failure == Status::PasswordTooLong;
+        }
+        QCOMPARE(refused, 3);
+    }
+
     // libarchive does not checksum stored data; the verifier must.
     void corruptedStoredDataIsCaught_data()
     {
