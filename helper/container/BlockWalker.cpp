@@ -564,7 +564,8 @@ bool BlockWalker::parseRar5(Block &block)
     }
     case 5:
         block.kind = Block::Kind::End;
-        block.moreVolumes = body.vint() & 0x01;
+        // Some writers leave the flags out altogether.
+        block.moreVolumes = body.remaining() > 0 && (body.vint() & 0x01);
         break;
     default:
         block.kind = Block::Kind::Other;

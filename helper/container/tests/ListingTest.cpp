@@ -86,6 +86,14 @@ private slots:
         QVERIFY(!l.info.headersEncrypted);
     }
 
+    // Crafted archives: an end block without its flags field is still an end.
+    void lenientAboutEndBlocksStrictAboutHeaders()
+    {
+        QCOMPARE(int(listArchive(fixtureNamed("test_read_format_rar5_loop_bug.rar").paths(), nullptr).status), int(Status::Ok));
+        Listing bad = listArchive(fixtureNamed("test_read_format_rar5_truncated_huff.rar").paths(), nullptr);
+        QCOMPARE(int(bad.status), int(Status::Damaged));
+    }
+
     void missingVolumeIsTruncation()
     {
         Fixture f = fixtureNamed("Rar.EncryptedParts.part01.rar");
