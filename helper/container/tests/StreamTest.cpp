@@ -147,7 +147,6 @@ private slots:
             if (!f.json.value("damaged").isNull() || f.has("enc-data") || f.has("old-comp")
                 || f.json.value("entries").toArray().isEmpty())
                 continue;
-            if (f.has("solid") && f.json.value("rar_version").toString() == "4") continue;
             qint64 unpacked = 0;
             for (const auto e : f.json.value("entries").toArray()) unpacked += e.toObject().value("size").toInteger();
             if (unpacked > (64 << 20)) continue;  // keep the test quick
