@@ -1,0 +1,229 @@
+#!/usr/bin/env python3
+"""Times the bundled helper against bsdtar (the same libarchive engine).
+
+For each archive: the bare listing (`unrar vb -v A` against `bsdtar -tf A`)
+and the extraction (`unrar x A DEST -o+` against `bsdtar -xf A -C DEST`),
+best of a few runs after a warm-up, and their ratio. The helper's output
+goes to a pipe that is read, as the application reads it; one extra
+extraction with its output sent to /dev/null shows what progress
+reporting costs. bsdtar opens a volume set only as one stream, so it
+reads the concatenated volumes from a pipe (`cat parts | bsdtar -f -`).
+
+Cases: a stored archive of many small entries and a big stored file, both
+written by rarwrite into a scratch folder (deleted afterwards), and the
+largest compressed fixtures that libarchive can decode.
+
+Goals: listing and extraction within 1.10 of bsdtar, progress reporting
+within 2 %.
+"""
+
+import argparse
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+LIST_GOAL = 1.10
+EXTRACT_GOAL = 1.10
+PROGRESS_GOAL = 1.02
+
+
+def parse_size(text):
+    units = {"k": 1 << 10, "m": 1 << 20, "g": 1 << 30}
+    if text[-1:].lower() in units:
+        return int(text[:-1]) * units[text[-1].lower()]
+    return int(text)
+
+
+class Runner:
+    def __init__(self, args, scratch):
+        self.args = args
+        self.scratch = scratch
+
+    def timed(self, command, stdin_paths=None, stdout=subprocess.PIPE, cwd=None):
+        """Wall time of one run, its exit status and standard output."""
+        feeder = None
+        stdin = subprocess.DEVNULL
+        if stdin_paths:
+            feeder = subprocess.Popen(["cat", *stdin_paths], stdout=subprocess.PIPE)
+            stdin = feeder.stdout
+        start = time.perf_counter()
+        proc = subprocess.Popen(command, stdin=stdin, stdout=stdout, stderr=subprocess.STDOUT,
+                                cwd=cwd)
+        if feeder:
+            feeder.stdout.close()
+        out = b""
+        if stdout == subprocess.PIPE:
+            # Read in small pieces, as the application does.
+            while True:
+                piece = proc.stdout.read1(65536)
+                if not piece:
+                    break
+                out += piece
+        status = proc.wait()
+        elapsed = time.perf_counter() - start
+        if feeder:
+            feeder.wait()
+        return elapsed, status, out
+
+    def best(self, make_command, **kwargs):
+        """Best time of `repeat` runs after a warm-up; one run if slow."""
+        prepare = kwargs.pop("prepare", None)
+        if prepare:
+            prepare()
+        warm, status, out = self.timed(make_command(), **kwargs)
+        if status != 0:
+            return None, status, out
+        runs = 1 if warm > self.args.slow else self.args.repeat
+        times = []
+        for _ in range(runs):
+            if prepare:
+                prepare()
+            elapsed, status, out = self.timed(make_command(), **kwargs)
+            if status != 0:
+                return None, status, out
+            times.append(elapsed)
+        return min(times), 0, out
+
+
+def report(label, operation, helper, tool, goal):
+    if helper is None or tool is None:
+        print("%-34s %-8s %9s %9s %7s" % (label, operation,
+                                          "failed" if helper is None else "%.3f" % helper,
+                                          "failed" if tool is None else "%.3f" % tool, "-"))
+        return
+    ratio = helper / tool if tool > 0 else float("inf")
+    verdict = "ok" if ratio <= goal else "OVER"
+    print("%-34s %-8s %9.3f %9.3f %7.3f  (goal %.2f: %s)" % (label, operation, helper, tool,
+                                                           ratio, goal, verdict))
+    sys.stdout.flush()
+
+
+def bench_archive(runner, label, parts):
+    args = runner.args
+    first = parts[0]
+    multi = len(parts) > 1
+    dest = os.path.join(runner.scratch, "dest")
+
+    def fresh_dest():
+        shutil.rmtree(dest, ignore_errors=True)
+        os.mkdir(dest)
+
+    def bsdtar(mode):
+        source = ["-f", "-"] if multi else ["-f", first]
+        if mode == "list":
+            return [args.bsdtar, "-t", *source]
+        return [args.bsdtar, "-x", *source, "-C", dest]
+
+    stdin_paths = parts if multi else None
+    helper_list, status, out = runner.best(lambda: [args.helper, "vb", "-v", first])
+    if helper_list is None:
+        print("%-34s helper listing failed (exit %d): %s" % (label, status, out[-300:]))
+    tool_list, status, _ = runner.best(lambda: bsdtar("list"), stdin_paths=stdin_paths)
+    report(label, "list", helper_list, tool_list, LIST_GOAL)
+
+    helper_x, status, out = runner.best(lambda: [args.helper, "x", first, dest, "-o+"],
+                                        prepare=fresh_dest)
+    if helper_x is None:
+        print("%-34s helper extraction failed (exit %d): %s" % (label, status, out[-300:]))
+    tool_x, _, _ = runner.best(lambda: bsdtar("extract"), stdin_paths=stdin_paths,
+                               prepare=fresh_dest)
+    report(label, "extract", helper_x, tool_x, EXTRACT_GOAL)
+
+    if args.progress and helper_x is not None:
+        quiet, _, _ = runner.best(lambda: [args.helper, "x", first, dest, "-o+"],
+                                  stdout=subprocess.DEVNULL, prepare=fresh_dest)
+        if quiet is not None:
+            ratio = helper_x / quiet
+            print("%-34s %-8s %9.3f %9.3f %7.3f  (pipe / null, goal %.2f: %s)" % (
+                label, "progress", helper_x, quiet, ratio, PROGRESS_GOAL,
+                "ok" if ratio <= PROGRESS_GOAL else "OVER"))
+    shutil.rmtree(dest, ignore_errors=True)
+
+
+def rarwrite(runner, name, *source):
+    out = os.path.join(runner.scratch, name)
+    result = subprocess.run([runner.args.rarwrite, "--list", out, *source], capture_output=True,
+                            check=True)
+    return result.stdout.decode().splitlines()
+
+
+def decodable_fixtures(args):
+    """The largest fixtures libarchive can list and decode, biggest first."""
+    with open(os.path.join(args.fixtures, "manifest.json")) as f:
+        manifest = json.load(f)
+    unwanted = {"enc-data", "enc-headers", "damaged", "old-comp", "bytesplit", "sfx"}
+    candidates = []
+    for item in manifest:
+        if item.get("damaged") or unwanted & set(item["features"]):
+            continue
+        size = sum(e["size"] for e in item["entries"])
+        candidates.append((size, item))
+    candidates.sort(key=lambda c: -c[0])
+    chosen = []
+    for size, item in candidates:
+        if len(chosen) == args.fixtures_count:
+            break
+        parts = [os.path.join(args.fixtures, p) for p in item["parts"]]
+        # bsdtar -t checks nothing of the data: decode it to /dev/null.
+        feed = subprocess.Popen(["cat", *parts], stdout=subprocess.PIPE)
+        check = subprocess.run([args.bsdtar, "-xOf", "-"], stdin=feed.stdout,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        feed.wait()
+        if check.returncode == 0:
+            chosen.append((item["archive"], parts, size))
+    return chosen
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--helper", required=True, help="the helper program (unrar)")
+    parser.add_argument("--rarwrite", required=True, help="the archive writer")
+    parser.add_argument("--fixtures", required=True, help="the fixtures folder")
+    parser.add_argument("--bsdtar", default="bsdtar")
+    parser.add_argument("--scratch", default=tempfile.gettempdir(),
+                        help="where the generated archives and extractions go")
+    parser.add_argument("--entries", type=int, default=100_000,
+                        help="entries of the many-entries case (0 skips it)")
+    parser.add_argument("--big", default="1g", help="size of the big-file case (0 skips it)")
+    parser.add_argument("--fixtures-count", type=int, default=3,
+                        help="how many of the largest fixtures (0 skips them)")
+    parser.add_argument("--repeat", type=int, default=3, help="timed runs per measurement")
+    parser.add_argument("--slow", type=float, default=3.0,
+                        help="seconds beyond which one timed run is enough")
+    parser.add_argument("--no-progress", dest="progress", action="store_false",
+                        help="skip the progress-reporting measurement")
+    args = parser.parse_args()
+
+    for program in (args.helper, args.rarwrite):
+        if not os.access(program, os.X_OK):
+            sys.exit("helper_bench: %s is not an executable program" % program)
+
+    scratch = tempfile.mkdtemp(prefix="vorlo-bench-", dir=args.scratch)
+    runner = Runner(args, scratch)
+    print("%-34s %-8s %9s %9s %7s" % ("archive", "", "helper s", "bsdtar s", "ratio"))
+    try:
+        if args.entries > 0:
+            parts = rarwrite(runner, "entries.rar", "--generate", str(args.entries),
+                             "--fan-out", "10000")
+            bench_archive(runner, "stored, %d entries" % args.entries, parts)
+            for p in parts:
+                os.remove(p)
+        for name, parts, size in (decodable_fixtures(args) if args.fixtures_count > 0 else []):
+            bench_archive(runner, "%s (%d MB)" % (os.path.basename(name), size >> 20), parts)
+        big = parse_size(args.big)
+        if big > 0:
+            parts = rarwrite(runner, "big.rar", "--big-file", str(big))
+            bench_archive(runner, "stored, one file of %d MB" % (big >> 20), parts)
+            for p in parts:
+                os.remove(p)
+    finally:
+        shutil.rmtree(scratch, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,200 @@
+#include "ArchiveReader.h"
+
+#include "Console.h"
+#include "ExitCode.h"
+#include "StopGuard.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <sys/stat.h>
+
+namespace {
+constexpr std::size_t kReadBufferSize = 64 * 1024;
+
+std::string absolutePath(const std::string& path)
+{
+    if (!path.empty() && path[0] == '/')
+        return path;
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (!resolved)
+        return path;
+    std::string result = resolved;
+    std::free(resolved);
+    return result;
+}
+} // namespace
+
+ArchiveReader::ArchiveReader(std::string path, PasswordPrompt& prompt)
+    : path_(std::move(path)), prompt_(prompt), buffer_(kReadBufferSize)
+{
+}
+
+ArchiveReader::~ArchiveReader()
+{
+    if (archive_)
+        archive_read_free(archive_);
+}
+
+bool ArchiveReader::prepare()
+{
+    struct stat info {};
+    if (::stat(path_.c_str(), &info) != 0) {
+        error_ = "Cannot open " + Console::displayName(path_) + ": " + std::strerror(errno);
+        errorStatus_ = kExitOpen;
+        return false;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        error_ = "Cannot open " + Console::displayName(path_) + ": " + std::strerror(EISDIR);
+        errorStatus_ = kExitOpen;
+        return false;
+    }
+
+    // Absolute paths: extraction changes the working directory later.
+    set_ = VolumeSet::discover(absolutePath(path_));
+    signature_ = RarProbe::findSignature(set_.paths().front());
+    if (signature_.version != 0)
+        layout_ = RarProbe::inspect(set_.paths(), signature_, set_.kind() == VolumeSet::Kind::Pieces);
+
+    std::vector<VolumeSource::Piece> pieces;
+    for (const std::string& file : set_.paths())
+        pieces.push_back(VolumeSource::Piece{file, pieces.empty() ? signature_.offset : 0});
+    volumes_ = std::make_unique<VolumeSource>(std::move(pieces));
+    if (!volumes_->open()) {
+        error_ = volumes_->errorMessage();
+        errorStatus_ = kExitOpen;
+        return false;
+    }
+    return true;
+}
+
+void ArchiveReader::stack(std::unique_ptr<ByteSource> layer)
+{
+    layer_ = std::move(layer);
+}
+
+bool ArchiveReader::start()
+{
+    archive_ = archive_read_new();
+    if (isRar()) {
+        // The RAR readers alone: a RAR archive that stores a ZIP is otherwise
+        // taken for that ZIP.
+        archive_read_support_format_rar(archive_);
+        archive_read_support_format_rar5(archive_);
+    } else {
+        archive_read_support_filter_all(archive_);
+        archive_read_support_format_all(archive_);
+    }
+    archive_read_set_passphrase_callback(archive_, this, passphraseCallback);
+    archive_read_set_callback_data(archive_, this);
+    archive_read_set_read_callback(archive_, readCallback);
+    archive_read_set_skip_callback(archive_, skipCallback);
+    ByteSource& top = layer_ ? *layer_ : *volumes_;
+    if (top.seekable())
+        archive_read_set_seek_callback(archive_, seekCallback);
+
+    int status;
+    {
+        LibraryCall call;
+        status = archive_read_open1(archive_);
+    }
+    if (status != ARCHIVE_OK) {
+        error_ = Console::displayName(path_) + ": " + libraryError();
+        errorStatus_ = kExitFatal;
+        return false;
+    }
+    return true;
+}
+
+bool ArchiveReader::incomplete() const
+{
+    return !set_.missing().empty() || (isRar() && layout_.volume && layout_.continues);
+}
+
+int ArchiveReader::nextHeader(archive_entry** entry)
+{
+    LibraryCall call;
+    const int status = archive_read_next_header(archive_, entry);
+    if (status >= ARCHIVE_FAILED && *entry)
+        ++entries_;
+    return status;
+}
+
+bool ArchiveReader::entryEncrypted(archive_entry* entry) const
+{
+    if (archive_entry_is_encrypted(entry))
+        return true;
+    const RarProbe::Entry* probed = probedEntry(entry);
+    return probed && probed->encrypted;
+}
+
+const RarProbe::Entry* ArchiveReader::probedEntry(archive_entry* entry) const
+{
+    if (!isRar() || entries_ == 0)
+        return nullptr;
+    const std::size_t index = entryIndex();
+    if (index >= layout_.entries.size())
+        return nullptr;
+    const RarProbe::Entry& probed = layout_.entries[index];
+    if (probed.size >= 0 && archive_entry_size_is_set(entry) && archive_entry_filetype(entry) == AE_IFREG
+        && !archive_entry_hardlink(entry) && archive_entry_size(entry) != probed.size)
+        return nullptr;
+    return &probed;
+}
+
+std::string ArchiveReader::libraryError() const
+{
+    const char* text = archive_ ? archive_error_string(archive_) : nullptr;
+    return text && *text ? text : "unknown error";
+}
+
+long ArchiveReader::readCallback(archive* a, void* self, const void** buffer)
+{
+    auto* reader = static_cast<ArchiveReader*>(self);
+    ByteSource& top = reader->layer_ ? *reader->layer_ : *reader->volumes_;
+    *buffer = reader->buffer_.data();
+    const long got = top.read(reader->buffer_.data(), reader->buffer_.size());
+    if (got < 0)
+        archive_set_error(a, EIO, "%s", top.errorMessage().c_str());
+    return got;
+}
+
+std::int64_t ArchiveReader::skipCallback(archive*, void* self, std::int64_t request)
+{
+    auto* reader = static_cast<ArchiveReader*>(self);
+    ByteSource& top = reader->layer_ ? *reader->layer_ : *reader->volumes_;
+    const std::int64_t moved = top.skip(request);
+    return moved < 0 ? 0 : moved;  // 0 makes libarchive read and discard instead
+}
+
+std::int64_t ArchiveReader::seekCallback(archive* a, void* self, std::int64_t offset, int whence)
+{
+    auto* reader = static_cast<ArchiveReader*>(self);
+    ByteSource& top = reader->layer_ ? *reader->layer_ : *reader->volumes_;
+    const std::int64_t position = top.seek(offset, whence);
+    if (position < 0) {
+        archive_set_error(a, EIO, "%s", top.errorMessage().c_str());
+        return ARCHIVE_FATAL;
+    }
+    return position;
+}
+
+const char* ArchiveReader::passphraseCallback(archive*, void* self)
+{
+    // libarchive asks only when every password it holds has failed, so a
+    // second call means the previous answer was wrong.
+    auto* reader = static_cast<ArchiveReader*>(self);
+    StopGuard::instance().leaveLibrary();  // a prompt is not a stall
+    std::optional<std::string> answer = reader->passphraseRequests_++ > 0 ? reader->prompt_.retry()
+                                                                          : reader->prompt_.first();
+    StopGuard::instance().enterLibrary();
+    if (!answer) {
+        reader->passwordGivenUp_ = true;
+        return nullptr;
+    }
+    reader->passphrase_ = *answer;
+    return reader->passphrase_.c_str();
+}

@@ -1,0 +1,86 @@
+#pragma once
+
+#include "ByteSource.h"
+#include "PasswordPrompt.h"
+#include "RarProbe.h"
+#include "VolumeSet.h"
+#include "VolumeSource.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+struct archive;
+struct archive_entry;
+
+// One archive opened for reading: finds its volume set, probes a RAR
+// archive's headers, and runs libarchive over the set through a ByteSource.
+//
+// Opening happens in two steps so that a layer can be stacked on the files
+// in between: prepare() finds and checks the files and builds the bottom
+// VolumeSource; stack() may then put another ByteSource on top (it reads
+// from volumes()); start() hands the top of the stack to libarchive.
+class ArchiveReader {
+public:
+    ArchiveReader(std::string path, PasswordPrompt& prompt);
+    ~ArchiveReader();
+    ArchiveReader(const ArchiveReader&) = delete;
+    ArchiveReader& operator=(const ArchiveReader&) = delete;
+
+    bool prepare();
+    void stack(std::unique_ptr<ByteSource> layer);
+    bool start();
+
+    // After a failed step: the message and the exit status it calls for.
+    const std::string& error() const { return error_; }
+    int errorStatus() const { return errorStatus_; }
+
+    bool isRar() const { return signature_.version != 0; }
+    const RarProbe::Layout& layout() const { return layout_; }
+    const VolumeSet& volumeSet() const { return set_; }
+    VolumeSource& volumes() { return *volumes_; }
+    const std::shared_ptr<ConsumptionMeter>& meter() const { return volumes_->meter(); }
+
+    // The set found on disk lacks volumes: a hole in the names, or the last
+    // volume says that more follow. missingVolume() names the hole, if any.
+    bool incomplete() const;
+    std::string missingVolume() const { return set_.missing(); }
+
+    // libarchive's next header, under the stall watchdog. Counts entries.
+    int nextHeader(archive_entry** entry);
+    std::size_t entryIndex() const { return entries_ == 0 ? 0 : entries_ - 1; }
+    // Whether the current entry's data is encrypted (as far as anyone can tell).
+    bool entryEncrypted(archive_entry* entry) const;
+    // What the RAR header walk found about the current entry; null when it
+    // has nothing that matches (not RAR, or counts or sizes disagree).
+    const RarProbe::Entry* probedEntry(archive_entry* entry) const;
+
+    archive* handle() { return archive_; }
+    std::string libraryError() const;
+    // The password callback gave up (input ended, prompts used up).
+    bool passwordGivenUp() const { return passwordGivenUp_; }
+
+    const std::string& path() const { return path_; }
+
+private:
+    static long readCallback(archive*, void* self, const void** buffer);
+    static std::int64_t skipCallback(archive*, void* self, std::int64_t request);
+    static std::int64_t seekCallback(archive*, void* self, std::int64_t offset, int whence);
+    static const char* passphraseCallback(archive*, void* self);
+
+    std::string path_;
+    PasswordPrompt& prompt_;
+    VolumeSet set_;
+    RarProbe::Signature signature_;
+    RarProbe::Layout layout_;
+    std::unique_ptr<VolumeSource> volumes_;
+    std::unique_ptr<ByteSource> layer_;
+    archive* archive_ = nullptr;
+    std::vector<unsigned char> buffer_;
+    std::string passphrase_;
+    bool passwordGivenUp_ = false;
+    int passphraseRequests_ = 0;
+    std::size_t entries_ = 0;
+    std::string error_;
+    int errorStatus_ = 0;
+};

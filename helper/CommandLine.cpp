@@ -1,0 +1,102 @@
+#include "CommandLine.h"
+
+CommandLine CommandLine::parse(const std::vector<std::string>& arguments, std::string& error)
+{
+    CommandLine line;
+    std::vector<std::string> words;
+    bool switchesEnded = false;
+    for (const std::string& argument : arguments) {
+        if (switchesEnded || argument.empty() || argument[0] != '-' || argument == "-") {
+            words.push_back(argument);
+            continue;
+        }
+        if (argument == "--") {
+            switchesEnded = true;
+        } else if (argument == "-?" || argument == "-h" || argument == "--help") {
+            line.command = Command::Help;
+            return line;
+        } else if (argument == "-o+") {
+            line.overwrite = Overwrite::Always;
+        } else if (argument == "-o-") {
+            line.overwrite = Overwrite::Never;
+        } else if (argument == "-y") {
+            line.assumeYes = true;
+        } else if (argument == "-v") {
+            // Lists every volume of a set: always the case here.
+        } else if (argument.rfind("-p", 0) == 0 && argument.size() > 2) {
+            line.password = argument.substr(2);
+        } else {
+            error = "Unknown switch: " + argument;
+            return CommandLine{};
+        }
+    }
+
+    if (words.empty()) {
+        error = "No command given";
+        return CommandLine{};
+    }
+    const std::string& command = words[0];
+    std::size_t maxWords = 2;
+    if (command == "vb") {
+        line.command = Command::BareList;
+    } else if (command == "l" || command == "v") {
+        line.command = Command::List;
+    } else if (command == "t") {
+        line.command = Command::Test;
+    } else if (command == "x") {
+        line.command = Command::Extract;
+        maxWords = 3;
+    } else {
+        error = "Unknown command: " + command;
+        return CommandLine{};
+    }
+    if (words.size() < 2) {
+        error = "No archive given";
+        return CommandLine{};
+    }
+    if (words.size() > maxWords) {
+        error = "Unexpected argument: " + words[maxWords];
+        return CommandLine{};
+    }
+    line.archive = words[1];
+    if (words.size() > 2)
+        line.destination = words[2];
+    return line;
+}
+
+std::string CommandLine::usage()
+{
+    return "Usage: unrar COMMAND [SWITCHES] ARCHIVE [DESTINATION]\n"
+           "\n"
+           "Commands:\n"
+           "  vb    bare listing: one entry path per line\n"
+           "  l     listing with size, date and name\n"
+           "  t     test every entry's checksum without writing\n"
+           "  x     extract with full paths into DESTINATION (default: here)\n"
+           "\n"
+           "Switches:\n"
+           "  -o+   overwrite existing files (the default)\n"
+           "  -o-   skip existing files\n"
+           "  -p<password>  use this password instead of asking\n"
+           "  -v    list every volume (accepted, always done)\n"
+           "  -y    assume yes to every question\n"
+           "  -?, --help    this text\n"
+           "\n"
+           "Volume sets are opened through their first volume (name.part1.rar,\n"
+           "name.rar with name.r00...); raw pieces (name.001, name_aa) are joined.\n"
+           "ZIP, 7z, tar, ISO and the other formats of libarchive are read too.\n"
+           "\n"
+           "Exit status:\n"
+           "  0    success\n"
+           "  1    warning: finished, but not everything as asked\n"
+           "  2    fatal: damaged, truncated or incomplete archive, or not an archive\n"
+           "  3    checksum error\n"
+           "  4    encrypted with a method this version cannot decrypt\n"
+           "  5    write error (disk full, permission denied)\n"
+           "  6    cannot open the archive\n"
+           "  7    bad command line\n"
+           "  9    an entry was refused (unsafe path) or could not be created\n"
+           "  10   no files to extract\n"
+           "  11   wrong or missing password\n"
+           "  255  stopped by a signal\n";
+}

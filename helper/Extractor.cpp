@@ -1,0 +1,350 @@
+#include "Extractor.h"
+
+#include "ArchiveReader.h"
+#include "Console.h"
+#include "Crc32.h"
+#include "EncryptionNotice.h"
+#include "EntryName.h"
+#include "ExitCode.h"
+#include "PasswordPrompt.h"
+#include "PathSafety.h"
+#include "ProgressReporter.h"
+#include "StopGuard.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+bool mentions(const std::string& text, const char* word)
+{
+    std::string low = text;
+    for (char& c : low)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return low.find(word) != std::string::npos;
+}
+
+bool makeFolders(const std::string& path)
+{
+    std::string partial;
+    std::size_t position = 0;
+    while (position != std::string::npos) {
+        position = path.find('/', position + 1);
+        partial = path.substr(0, position);
+        if (partial.empty())
+            continue;
+        if (::mkdir(partial.c_str(), 0777) != 0 && errno != EEXIST)
+            return false;
+    }
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// The exit status for a failed write, from errno-style causes in the message.
+int writeStatus(int error)
+{
+    return error == ENOSPC || error == EDQUOT || error == EFBIG || error == EIO || error == EROFS
+            || error == EACCES || error == EPERM
+        ? kExitWrite
+        : kExitRefused;
+}
+
+} // namespace
+
+void Extractor::fail(int status)
+{
+    // The first failure decides the status; a fatal one overrides lesser ones.
+    if (status_ == kExitSuccess || (status == kExitFatal && status_ == kExitWarning))
+        status_ = status;
+}
+
+bool Extractor::enterDestination()
+{
+    if (line_.destination.empty())
+        return true;
+    if (!makeFolders(line_.destination)) {
+        Console::errorLine("Cannot create " + Console::displayName(line_.destination) + ": "
+                           + std::strerror(errno));
+        return false;
+    }
+    if (::chdir(line_.destination.c_str()) != 0) {
+        Console::errorLine("Cannot enter " + Console::displayName(line_.destination) + ": "
+                           + std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+int Extractor::run()
+{
+    testOnly_ = line_.command == CommandLine::Command::Test;
+    PasswordPrompt prompt(line_.archive, line_.password);
+    ArchiveReader reader(line_.archive, prompt);
+    prompt_ = &prompt;
+    if (!reader.prepare()) {
+        Console::errorLine(reader.error());
+        return reader.errorStatus();
+    }
+    StopGuard::instance().watch(reader.meter());
+    StopGuard::instance().setArchiveName(line_.archive);
+
+    if (reader.isRar() && reader.layout().headersEncrypted)
+        return EncryptionNotice::refuseHiddenNames(prompt, line_.archive);
+    if (!reader.start()) {
+        Console::errorLine(reader.error());
+        if (reader.isRar())
+            Console::errorLine("Unexpected end of archive");
+        return reader.errorStatus();
+    }
+    if (!testOnly_ && !enterDestination())
+        return kExitWrite;
+
+    if (!testOnly_) {
+        disk_ = archive_write_disk_new();
+        int flags = ARCHIVE_EXTRACT_TIME | ARCHIVE_EXTRACT_SECURE_NODOTDOT
+            | ARCHIVE_EXTRACT_SECURE_SYMLINKS | ARCHIVE_EXTRACT_SECURE_NOABSOLUTEPATHS;
+        if (line_.overwrite == CommandLine::Overwrite::Never)
+            flags |= ARCHIVE_EXTRACT_NO_OVERWRITE;
+        archive_write_disk_set_options(disk_, flags);
+    }
+
+    ProgressReporter progress(*reader.meter());
+    Console::line(std::string(testOnly_ ? "Testing archive " : "Extracting from ")
+                  + Console::displayName(line_.archive));
+
+    std::size_t entries = 0;
+    bool ended = false;
+    while (!ended) {
+        archive_entry* entry = nullptr;
+        const int result = reader.nextHeader(&entry);
+        if (result == ARCHIVE_EOF)
+            break;
+        if (result == ARCHIVE_FATAL || !entry) {
+            Console::errorLine(Console::displayName(line_.archive) + ": " + reader.libraryError());
+            if (entries > 0 || reader.isRar())
+                Console::errorLine("Unexpected end of archive");
+            fail(kExitFatal);
+            ended = true;
+            break;
+        }
+        if (result == ARCHIVE_FAILED) {
+            // The RAR readers can return the same failed header forever.
+            Console::errorLine(Console::displayName(line_.archive) + ": " + reader.libraryError());
+            Console::errorLine("Unexpected end of archive");
+            fail(kExitFatal);
+            break;
+        }
+        const RarProbe::Entry* probed = reader.probedEntry(entry);
+        if (probed && probed->oldVersion)
+            continue;
+        ++entries;
+        if (extractEntry(reader, entry, prompt, progress) == Outcome::Fatal)
+            ended = true;
+    }
+
+    if (disk_) {
+        // Folder times and permissions are set here, after their contents.
+        if (archive_write_close(disk_) != ARCHIVE_OK) {
+            Console::errorLine(std::string("Cannot finish the extraction: ") + archive_error_string(disk_));
+            fail(kExitWrite);
+        }
+        archive_write_free(disk_);
+        disk_ = nullptr;
+    }
+
+    if (status_ != kExitFatal && reader.incomplete()) {
+        if (!reader.missingVolume().empty())
+            Console::errorLine("Cannot find volume " + Console::displayName(reader.missingVolume()));
+        else
+            Console::errorLine(Console::displayName(line_.archive) + ": the next volume is missing");
+        Console::errorLine("Unexpected end of archive");
+        fail(kExitFatal);
+    }
+    if (status_ == kExitSuccess && entries == 0) {
+        Console::errorLine("No files to extract");
+        return kExitNoFiles;
+    }
+    if (status_ == kExitSuccess)
+        Console::line("***All OK****");
+    return status_;
+}
+
+Extractor::Outcome Extractor::extractEntry(ArchiveReader& reader, archive_entry* entry,
+                                           PasswordPrompt& prompt, ProgressReporter& progress)
+{
+    const std::string path = entryPath(entry);
+    const std::string shown = Console::displayName(path);
+    if (archive_entry_filetype(entry) == 0 && !archive_entry_hardlink(entry)) {
+        // Some archivers store attributes without a file type: a plain file
+        // (whose data must still be read and checked).
+        archive_entry_set_filetype(entry, AE_IFREG);
+        if ((archive_entry_perm(entry) & 0777) == 0)
+            archive_entry_set_perm(entry, 0644);
+    }
+    const auto type = archive_entry_filetype(entry);
+    const char* hardlink = archive_entry_hardlink(entry);
+    const char* symlink = type == AE_IFLNK ? archive_entry_symlink(entry) : nullptr;
+
+    std::string refusal = PathSafety::checkEntryPath(path);
+    if (refusal.empty() && symlink)
+        refusal = PathSafety::checkSymlinkTarget(path, symlink);
+    if (refusal.empty() && hardlink)
+        refusal = PathSafety::checkHardlinkTarget(hardlink);
+    if (refusal.empty() && hardlink && !testOnly_) {
+        struct stat info {};
+        if (::lstat(hardlink, &info) == 0 && !S_ISREG(info.st_mode))
+            refusal = "hard link to something other than a file";
+    }
+    if (!refusal.empty()) {
+        Console::errorLine("Refused unsafe entry " + shown + ": " + refusal);
+        fail(kExitRefused);
+        return Outcome::Failed;
+    }
+
+    const bool encrypted = reader.entryEncrypted(entry);
+    if (encrypted && reader.isRar()) {
+        Console::line((testOnly_ ? "Testing  " : "Extracting  ") + shown);
+        if (!encryptionRefused_ && !prompt.first()) {
+            Console::errorLine("No password given for " + shown);
+            fail(kExitBadPassword);
+            return Outcome::Failed;
+        }
+        encryptionRefused_ = true;
+        Console::errorLine(EncryptionNotice::cannotDecrypt(path));
+        fail(kExitUnsupported);
+        return Outcome::Failed;
+    }
+
+    if (!testOnly_ && line_.overwrite == CommandLine::Overwrite::Never && type != AE_IFDIR) {
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) == 0) {
+            Console::line("Skipping  " + shown + "  (already exists)");
+            return Outcome::Skipped;
+        }
+    }
+
+    Console::out((testOnly_ ? "Testing  " : "Extracting  ") + shown + progress.currentMark());
+
+    const bool regularData = type == AE_IFREG && !hardlink;
+    if (!testOnly_) {
+        // The name on disk is the cleaned UTF-8 one that was checked above.
+        archive_entry_set_pathname_utf8(entry, path.c_str());
+        const int written = archive_write_header(disk_, entry);
+        if (written < ARCHIVE_WARN) {
+            const int error = archive_errno(disk_);
+            Console::out("\n");
+            Console::errorLine("Cannot create " + shown + ": " + archive_error_string(disk_));
+            fail(error == ENOSPC || error == EACCES || error == EROFS ? kExitWrite : kExitRefused);
+            return Outcome::Failed;
+        }
+    }
+
+    if (regularData) {
+        const Outcome copied = copyData(reader, entry, path, shown, encrypted, progress);
+        if (copied != Outcome::Done)
+            return copied;
+    }
+
+    if (!testOnly_) {
+        const int finished = archive_write_finish_entry(disk_);
+        if (finished < ARCHIVE_WARN) {
+            const int error = archive_errno(disk_);
+            Console::out("\n");
+            Console::errorLine("Cannot write " + shown + ": " + archive_error_string(disk_));
+            if (regularData)
+                ::unlink(path.c_str());
+            fail(writeStatus(error));
+            return Outcome::Failed;
+        }
+    }
+    Console::out("  OK\n");
+    return Outcome::Done;
+}
+
+Extractor::Outcome Extractor::copyData(ArchiveReader& reader, archive_entry* entry, const std::string& path,
+                                       const std::string& shown, bool encrypted, ProgressReporter& progress)
+{
+    const RarProbe::Entry* probed = reader.probedEntry(entry);
+    const bool verify = probed && probed->hasCrc;
+    Crc32 crc;
+    if (!testOnly_)
+        StopGuard::instance().beginFile(path);
+    archive* source = reader.handle();
+    for (;;) {
+        const void* block = nullptr;
+        size_t size = 0;
+        la_int64_t offset = 0;
+        int result;
+        {
+            LibraryCall call;
+            result = archive_read_data_block(source, &block, &size, &offset);
+        }
+        if (result == ARCHIVE_EOF)
+            break;
+        if (result < ARCHIVE_WARN) {
+            const std::string why = reader.libraryError();
+            Console::out("\n");
+            if (!testOnly_) {
+                archive_write_finish_entry(disk_);
+                ::unlink(path.c_str());
+                StopGuard::instance().endFile();
+            }
+            if (reader.passwordGivenUp() || mentions(why, "passphrase") || mentions(why, "password")) {
+                Console::errorLine(prompt_->inputEnded() ? "No password given for " + shown
+                                                       : "Wrong password for " + shown);
+                fail(kExitBadPassword);
+                return Outcome::Failed;
+            }
+            if (mentions(why, "crc") || mentions(why, "checksum")) {
+                Console::errorLine("Checksum error in " + shown
+                                   + (encrypted ? ": corrupt file or wrong password" : ": the file is corrupt"));
+                fail(kExitChecksum);
+                return result == ARCHIVE_FATAL ? Outcome::Fatal : Outcome::Failed;
+            }
+            Console::errorLine(shown + ": " + why);
+            if (result == ARCHIVE_FATAL) {
+                Console::errorLine("Unexpected end of archive");
+                fail(kExitFatal);
+                return Outcome::Fatal;
+            }
+            fail(kExitFatal);
+            return Outcome::Failed;
+        }
+        reader.meter()->touch();
+        if (verify)
+            crc.update(block, size);
+        if (!testOnly_ && size > 0) {
+            const la_ssize_t written = archive_write_data_block(disk_, block, size, offset);
+            if (written < ARCHIVE_OK) {
+                const int error = archive_errno(disk_);
+                Console::out("\n");
+                Console::errorLine("Write error in " + shown + ": " + archive_error_string(disk_));
+                archive_write_finish_entry(disk_);
+                ::unlink(path.c_str());
+                StopGuard::instance().endFile();
+                fail(writeStatus(error));
+                return Outcome::Fatal;
+            }
+        }
+        progress.update();
+    }
+    if (verify && crc.value() != probed->crc) {
+        Console::out("\n");
+        Console::errorLine("Checksum error in " + shown
+                           + (encrypted ? ": corrupt file or wrong password" : ": the file is corrupt"));
+        if (!testOnly_) {
+            archive_write_finish_entry(disk_);
+            ::unlink(path.c_str());
+            StopGuard::instance().endFile();
+        }
+        fail(kExitChecksum);
+        return Outcome::Failed;
+    }
+    if (!testOnly_)
+        StopGuard::instance().endFile();
+    return Outcome::Done;
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "CommandLine.h"
+
+#include <string>
+
+class ArchiveReader;
+class PasswordPrompt;
+class ProgressReporter;
+struct archive;
+struct archive_entry;
+
+// The "x" and "t" commands. Extraction writes below the destination folder
+// only: the folder becomes the working directory and libarchive's disk
+// writer gets relative names with its secure flags on, after the helper's
+// own checks of names and link targets (PathSafety). A file that fails
+// (checksum, password, write error) is deleted, never left half written.
+class Extractor {
+public:
+    explicit Extractor(const CommandLine& line) : line_(line) {}
+    int run();
+
+private:
+    enum class Outcome { Done, Skipped, Failed, Fatal };
+
+    bool enterDestination();
+    Outcome extractEntry(ArchiveReader& reader, archive_entry* entry, PasswordPrompt& prompt,
+                         ProgressReporter& progress);
+    Outcome copyData(ArchiveReader& reader, archive_entry* entry, const std::string& path,
+                     const std::string& shown, bool encrypted, ProgressReporter& progress);
+    void fail(int status);
+
+    const CommandLine& line_;
+    archive* disk_ = nullptr;
+    PasswordPrompt* prompt_ = nullptr;
+    bool testOnly_ = false;
+    bool encryptionRefused_ = false;
+    int status_ = 0;
+};

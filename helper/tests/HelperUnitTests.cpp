@@ -1,0 +1,174 @@
+// Unit tests of the helper's pure parts: volume naming, path safety, the
+// display of hostile names and the CRC. The rest is tested through the real
+// program (test_*.py).
+
+#include "CommandLine.h"
+#include "Console.h"
+#include "Crc32.h"
+#include "PathSafety.h"
+#include "ProgressReporter.h"
+#include "VolumeSet.h"
+
+#include <cstdio>
+#include <set>
+#include <string>
+
+namespace {
+
+int failures = 0;
+
+void check(bool condition, const std::string& what)
+{
+    if (!condition) {
+        ++failures;
+        std::fprintf(stderr, "FAILED: %s\n", what.c_str());
+    }
+}
+
+void checkEqual(const std::string& actual, const std::string& expected, const std::string& what)
+{
+    check(actual == expected, what + ": got \"" + actual + "\", expected \"" + expected + "\"");
+}
+
+void volumeNaming()
+{
+    using Kind = VolumeSet::Kind;
+    checkEqual(VolumeSet::successor("/a/b.part1.rar", Kind::Volumes), "/a/b.part2.rar", "part1");
+    checkEqual(VolumeSet::successor("b.part09.rar", Kind::Volumes), "b.part10.rar", "carry keeps width");
+    checkEqual(VolumeSet::successor("b.PART099.RAR", Kind::Volumes), "b.PART100.RAR", "upper case");
+    checkEqual(VolumeSet::successor("b.part9.rar", Kind::Volumes), "", "no wider number");
+    checkEqual(VolumeSet::successor("/x.y/b.rar", Kind::Volumes), "/x.y/b.r00", "old style first");
+    checkEqual(VolumeSet::successor("b.r09", Kind::Volumes), "b.r10", "old style next");
+    checkEqual(VolumeSet::successor("b.r99", Kind::Volumes), "b.s00", "old style letter carry");
+    checkEqual(VolumeSet::successor("b.001", Kind::Pieces), "b.002", "numbered pieces");
+    checkEqual(VolumeSet::successor("b_az", Kind::Pieces), "b_ba", "lettered pieces");
+    checkEqual(VolumeSet::successor("/d.part1.rar/b.rar", Kind::Volumes), "/d.part1.rar/b.r00", "only the name counts");
+}
+
+void volumeDiscovery()
+{
+    const auto onDisk = [](std::set<std::string> files) {
+        return [files](const std::string& path) { return files.count(path) > 0; };
+    };
+    VolumeSet set = VolumeSet::discover("s.part1.rar", onDisk({"s.part2.rar", "s.part3.rar", "s.part5.rar"}));
+    check(set.paths().size() == 3 && set.kind() == VolumeSet::Kind::Volumes, "stops at the hole");
+    checkEqual(set.missing(), "s.part4.rar", "names the hole");
+
+    set = VolumeSet::discover("s.rar", onDisk({"s.r00", "s.r01"}));
+    check(set.paths().size() == 3 && set.paths()[2] == "s.r01" && set.missing().empty(), "old style set");
+
+    set = VolumeSet::discover("s.rar", onDisk({"s.part2.rar"}));
+    check(set.kind() == VolumeSet::Kind::Single && set.paths().size() == 1, "plain archive stays single");
+
+    set = VolumeSet::discover("s_aa", onDisk({"s_ab", "s_ac"}));
+    check(set.kind() == VolumeSet::Kind::Pieces && set.paths().size() == 3, "raw pieces joined");
+
+    set = VolumeSet::discover("photo_aa", onDisk({}));
+    check(set.kind() == VolumeSet::Kind::Single, "a lone name ending in aa");
+}
+
+void pathSafety()
+{
+    check(PathSafety::checkEntryPath("a/b.txt").empty(), "plain path");
+    check(PathSafety::checkEntryPath("a..b/c..").empty(), "dots inside names are fine");
+    for (const char* bad : {"/etc/passwd", "../x", "a/../../x", "a/..", "", "/"})
+        check(!PathSafety::checkEntryPath(bad).empty(), std::string("refuse entry ") + bad);
+
+    check(PathSafety::checkSymlinkTarget("link", "file").empty(), "sibling");
+    check(PathSafety::checkSymlinkTarget("a/b/link", "../../file").empty(), "climb to the top");
+    check(PathSafety::checkSymlinkTarget("a/link", "./b/c").empty(), "dot component");
+    check(!PathSafety::checkSymlinkTarget("link", "..").empty(), "parent of the destination");
+    check(!PathSafety::checkSymlinkTarget("a/b/link", "../../../x").empty(), "one level too far");
+    check(!PathSafety::checkSymlinkTarget("link", "/etc").empty(), "absolute target");
+    // "d" may be a link to "." made by an earlier entry: "d/../x" is "../x".
+    check(!PathSafety::checkSymlinkTarget("e", "d/../x").empty(), "climb after a name");
+
+    check(PathSafety::checkHardlinkTarget("a/file").empty(), "hard link inside");
+    check(!PathSafety::checkHardlinkTarget("../file").empty(), "hard link outside");
+    check(!PathSafety::checkHardlinkTarget("/etc/passwd").empty(), "hard link absolute");
+}
+
+void displayNames()
+{
+    checkEqual(Console::displayName("a\nb\rc\x1b[31m"), "a?b?c?[31m", "control characters");
+    checkEqual(Console::displayName("\xD1\x82\xD0\xB5\xD1\x81\xD1\x82 \xF0\x9F\x91\x8B"),
+               "\xD1\x82\xD0\xB5\xD1\x81\xD1\x82 \xF0\x9F\x91\x8B", "UTF-8 kept");
+    checkEqual(Console::displayName("bad\xFF\xC3(x"), "bad?" "?(x", "invalid UTF-8");
+    checkEqual(Console::displayName("a\xC2\x85" "b\xE2\x80\xA8" "c"), "a?b?c", "Unicode line breaks");
+}
+
+void checksumsAndMarks()
+{
+    Crc32 crc;
+    const std::string text = "123456789";
+    crc.update(text.data(), 4);
+    crc.update(text.data() + 4, text.size() - 4);
+    check(crc.value() == 0xCBF43926u, "CRC-32 check value across pieces");
+
+    // The fast paths (tables, carry-less folding from 64 bytes on) against
+    // the bit-by-bit definition, at every length and split around the edges.
+    std::string data(3000, '\0');
+    std::uint32_t seed = 12345;
+    for (char& c : data) {
+        seed = seed * 1103515245u + 12345u;
+        c = static_cast<char>(seed >> 24);
+    }
+    const auto slow = [](const std::string& bytes, std::size_t length) {
+        std::uint32_t value = 0xFFFFFFFFu;
+        for (std::size_t i = 0; i < length; ++i) {
+            value ^= static_cast<unsigned char>(bytes[i]);
+            for (int bit = 0; bit < 8; ++bit)
+                value = (value & 1) ? (value >> 1) ^ 0xEDB88320u : value >> 1;
+        }
+        return ~value;
+    };
+    int wrong = 0;
+    for (std::size_t length = 0; length < data.size(); length += length < 300 ? 1 : 61) {
+        for (std::size_t split : {std::size_t(0), std::size_t(5), std::size_t(64), std::size_t(129)}) {
+            if (split > length)
+                continue;
+            Crc32 pieces;
+            pieces.update(data.data(), split);
+            pieces.update(data.data() + split, length - split);
+            wrong += pieces.value() != slow(data, length);
+        }
+    }
+    check(wrong == 0, "CRC-32 fast paths agree with the definition");
+
+    checkEqual(ProgressReporter::markFor(5), "\b\b\b\b  5%", "mark for 5 %");
+    checkEqual(ProgressReporter::markFor(100), "\b\b\b\b100%", "mark for 100 %");
+}
+
+void commandLines()
+{
+    std::string error;
+    CommandLine line = CommandLine::parse({"x", "/a/b.rar", "/dest", "-o+"}, error);
+    check(line.command == CommandLine::Command::Extract && line.destination == "/dest"
+              && line.overwrite == CommandLine::Overwrite::Always, "extraction line of the application");
+    line = CommandLine::parse({"vb", "-v", "b.rar"}, error);
+    check(line.command == CommandLine::Command::BareList && line.archive == "b.rar", "listing line");
+    line = CommandLine::parse({"x", "-psecret", "-o-", "--", "-odd.rar"}, error);
+    check(line.password == std::string("secret") && line.archive == "-odd.rar"
+              && line.overwrite == CommandLine::Overwrite::Never, "switches and --");
+    for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
+             {"q", "a.rar"}, {"x", "-z", "a.rar"}, {"vb"}, {"l", "a.rar", "extra"}, {}}) {
+        error.clear();
+        line = CommandLine::parse(bad, error);
+        check(line.command == CommandLine::Command::None && !error.empty(), "refuse bad command line");
+    }
+}
+
+} // namespace
+
+int main()
+{
+    volumeNaming();
+    volumeDiscovery();
+    pathSafety();
+    displayNames();
+    checksumsAndMarks();
+    commandLines();
+    if (failures)
+        std::fprintf(stderr, "%d failure(s)\n", failures);
+    return failures ? 1 : 0;
+}

@@ -1,0 +1,128 @@
+#!/usr/bin/env python3
+"""Hostile archives: the helper never writes outside the destination.
+
+    test_safety.py HELPER [FIXTURES_DIR]
+
+Each archive is made at test time with Python's tarfile or zipfile. The
+destination sits in a sandbox folder beside a file that must stay as it is;
+after the run nothing may exist in the sandbox but the destination and that
+file, every link inside the destination must resolve inside it, refused
+entries must be named, and the run must fail without the success marker.
+"""
+
+import io
+import os
+import sys
+import tarfile
+import uuid
+import zipfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from helperlib import ALL_OK, HelperTestCase, main, run  # noqa: E402
+
+PRECIOUS = b"must not change"
+
+
+class SafetyTest(HelperTestCase):
+    def setUp(self):
+        super().setUp()
+        self.sandbox = self.path("sandbox")
+        self.dest = os.path.join(self.sandbox, "dest")
+        os.makedirs(self.dest)
+        self.outside = os.path.join(self.sandbox, "outside.txt")
+        with open(self.outside, "wb") as handle:
+            handle.write(PRECIOUS)
+        self.absolute = "/tmp/vorlo-absolute-%s.txt" % uuid.uuid4().hex
+        self.addCleanup(lambda: os.path.exists(self.absolute) and os.remove(self.absolute))
+
+    def make_tar(self, members):
+        """members: (name, kind, payload) with kind file, dir, symlink or hardlink."""
+        buffer = io.BytesIO()
+        with tarfile.open(fileobj=buffer, mode="w", format=tarfile.GNU_FORMAT) as archive:
+            for name, kind, payload in members:
+                info = tarfile.TarInfo(name)
+                data = None
+                if kind == "file":
+                    data = payload.encode()
+                    info.size = len(data)
+                elif kind == "dir":
+                    info.type = tarfile.DIRTYPE
+                    info.mode = 0o755
+                elif kind == "symlink":
+                    info.type, info.linkname = tarfile.SYMTYPE, payload
+                else:
+                    info.type, info.linkname = tarfile.LNKTYPE, payload
+                archive.addfile(info, io.BytesIO(data) if data is not None else None)
+        return self.write("hostile.tar", buffer.getvalue())
+
+    def extract(self, archive):
+        return run(self.helper, ["x", archive, self.dest, "-o+"])
+
+    def assertContained(self, status, output, refused):
+        self.assertNotEqual(status, 0, output)
+        self.assertLess(status, 128, output)
+        self.assertNotIn(ALL_OK, output)
+        with open(self.outside, "rb") as handle:
+            self.assertEqual(handle.read(), PRECIOUS)
+        self.assertEqual(sorted(os.listdir(self.sandbox)), ["dest", "outside.txt"])
+        self.assertFalse(os.path.exists(self.absolute))
+        real_dest = os.path.realpath(self.dest)
+        for folder, subfolders, files in os.walk(self.dest):
+            for name in subfolders + files:
+                target = os.path.realpath(os.path.join(folder, name))
+                self.assertTrue(target == real_dest or target.startswith(real_dest + os.sep),
+                                "%s resolves to %s" % (name, target))
+        for name in refused:
+            self.assertRegex(output, r"(?m)^Refused unsafe entry %s|^Cannot create %s" % (name, name))
+
+    def test_paths_and_links_out_of_the_destination(self):
+        archive = self.make_tar([
+            ("good.txt", "file", "fine"),
+            (self.absolute, "file", "absolute"),
+            ("../parent.txt", "file", "parent"),
+            ("sub/../../sneaky.txt", "file", "sneaky"),
+            ("up", "symlink", "../outside.txt"),
+            ("root", "symlink", "/etc"),
+            ("dot", "symlink", "."),
+            ("climb", "symlink", "dot/../outside.txt"),
+            ("hard", "hardlink", "../outside.txt"),
+            ("hard-abs", "hardlink", self.absolute),
+            ("sub/ok-link", "symlink", "../good.txt"),
+        ])
+        status, output = self.extract(archive)
+        self.assertContained(status, output, ["up", "root", "climb", "hard", "hard-abs"])
+        self.assertEqual(status, 9, output)
+        with open(os.path.join(self.dest, "good.txt")) as handle:
+            self.assertEqual(handle.read(), "fine")
+        self.assertEqual(os.readlink(os.path.join(self.dest, "sub/ok-link")), "../good.txt")
+        self.assertEqual(os.readlink(os.path.join(self.dest, "dot")), ".")
+
+    def test_writing_through_links(self):
+        archive = self.make_tar([
+            ("sub", "dir", None),
+            # The classic: a link to the parent, then a file "through" it.
+            ("esc", "symlink", ".."),
+            ("esc/payload.txt", "file", "payload"),
+            # A harmless link, but a file may not be written through it either.
+            ("in", "symlink", "sub"),
+            ("in/through.txt", "file", "through"),
+            # A hard link to a file outside, then data written into it.
+            ("hard", "hardlink", "../outside.txt"),
+            ("hard", "file", "overwritten"),
+        ])
+        status, output = self.extract(archive)
+        self.assertContained(status, output, ["esc", "in/through.txt", "hard"])
+        self.assertFalse(os.path.exists(os.path.join(self.dest, "sub", "through.txt")))
+
+    def test_zip_paths(self):
+        with zipfile.ZipFile(self.path("hostile.zip"), "w") as archive:
+            archive.writestr("../zip-parent.txt", "x")
+            archive.writestr(self.absolute, "x")
+            archive.writestr("fine/inside.txt", "ok")
+        status, output = self.extract(self.path("hostile.zip"))
+        self.assertContained(status, output, ["../zip-parent.txt"])
+        self.assertTrue(os.path.isfile(os.path.join(self.dest, "fine", "inside.txt")))
+
+
+if __name__ == "__main__":
+    main(globals())
