@@ -2,6 +2,8 @@
 
 #include "ArchiveReader.h"
 #include "Console.h"
+#include "ContainerGlue.h"
+#include "EntryVerifier.h"
 #include "Crc32.h"
 #include "EncryptionNotice.h"
 #include "EntryName.h"
@@ -14,6 +16,7 @@
 #include <archive.h>
 #include <archive_entry.h>
 #include <cerrno>
+#include <optional>
 #include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -92,8 +95,12 @@ int Extractor::run()
     StopGuard::instance().watch(reader.meter());
     StopGuard::instance().setArchiveName(line_.archive);
 
-    if (reader.isRar() && reader.layout().headersEncrypted)
-        return EncryptionNotice::refuseHiddenNames(prompt, line_.archive);
+    if (reader.isRar()) {
+        // The container layer decrypts RAR data and headers for libarchive.
+        const int refused = rarcontainer::stackOrReport(reader, line_.archive);
+        if (refused != kExitSuccess)
+            return refused;
+    }
     if (!reader.start()) {
         Console::errorLine(reader.error());
         if (reader.isRar())
@@ -144,6 +151,13 @@ int Extractor::run()
         ++entries;
         if (extractEntry(reader, entry, prompt, progress) == Outcome::Fatal)
             ended = true;
+    }
+
+    if (!ended) {
+        // libarchive takes a stream that the layer had to cut short for its end.
+        const int cut = rarcontainer::reportStreamEnd(reader, line_.archive);
+        if (cut != kExitSuccess)
+            fail(cut);
     }
 
     if (disk_) {
@@ -206,7 +220,15 @@ Extractor::Outcome Extractor::extractEntry(ArchiveReader& reader, archive_entry*
     }
 
     const bool encrypted = reader.entryEncrypted(entry);
-    if (encrypted && reader.isRar()) {
+    if (const rarcontainer::Entry* held = reader.containerEntry();
+        held && held->failure != rarcontainer::Status::Ok) {
+        // Served empty by the layer (wrong password, unsupported cipher): never written.
+        Console::line((testOnly_ ? "Testing  " : "Extracting  ") + shown);
+        Console::errorLine(rarcontainer::refusalLine(*held, shown));
+        fail(rarcontainer::refusalStatus(*held));
+        return Outcome::Failed;
+    }
+    if (encrypted && reader.isRar() && !reader.containerEntry()) {
         Console::line((testOnly_ ? "Testing  " : "Extracting  ") + shown);
         if (!encryptionRefused_ && !prompt.first()) {
             Console::errorLine("No password given for " + shown);
@@ -269,7 +291,12 @@ Extractor::Outcome Extractor::copyData(ArchiveReader& reader, archive_entry* ent
                                        const std::string& shown, bool encrypted, ProgressReporter& progress)
 {
     const RarProbe::Entry* probed = reader.probedEntry(entry);
-    const bool verify = probed && probed->hasCrc;
+    // With the container layer its own verifier knows every checksum form
+    // (keyed ones of encrypted entries, BLAKE2sp); otherwise the probe's CRC.
+    std::optional<rarcontainer::EntryVerifier> checker;
+    if (const rarcontainer::Entry* held = reader.containerEntry())
+        checker.emplace(*held);
+    const bool verify = !checker && probed && probed->hasCrc;
     Crc32 crc;
     if (!testOnly_)
         StopGuard::instance().beginFile(path);
@@ -317,6 +344,8 @@ Extractor::Outcome Extractor::copyData(ArchiveReader& reader, archive_entry* ent
         reader.meter()->touch();
         if (verify)
             crc.update(block, size);
+        if (checker)
+            checker->update(block, size);
         if (!testOnly_ && size > 0) {
             const la_ssize_t written = archive_write_data_block(disk_, block, size, offset);
             if (written < ARCHIVE_OK) {
@@ -332,7 +361,10 @@ Extractor::Outcome Extractor::copyData(ArchiveReader& reader, archive_entry* ent
         }
         progress.update();
     }
-    if (verify && crc.value() != probed->crc) {
+    const bool mismatch = verify ? crc.value() != probed->crc
+                                 : checker && checker->finish(*reader.containerEntry())
+                                         == rarcontainer::EntryVerifier::Verdict::Mismatch;
+    if (mismatch) {
         Console::out("\n");
         Console::errorLine("Checksum error in " + shown
                            + (encrypted ? ": corrupt file or wrong password" : ": the file is corrupt"));
