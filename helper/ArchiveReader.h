@@ -63,7 +63,7 @@ public:
 
     // What the container layer knows of the current entry; null without the layer.
     const rarcontainer::Entry* containerEntry() const;
-    const rarcontainer::ContainerSource* container() const { return container_; }
+    rarcontainer::ContainerSource* container() const { return container_; }
 
     PasswordPrompt& prompt() { return prompt_; }
     archive* handle() { return archive_; }
@@ -86,7 +86,7 @@ private:
     RarProbe::Layout layout_;
     std::unique_ptr<VolumeSource> volumes_;
     std::unique_ptr<ByteSource> layer_;
-    const rarcontainer::ContainerSource* container_ = nullptr;
+    rarcontainer::ContainerSource* container_ = nullptr;
     archive* archive_ = nullptr;
     std::vector<unsigned char> buffer_;
     std::string passphrase_;

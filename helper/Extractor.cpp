@@ -3,6 +3,7 @@
 #include "ArchiveReader.h"
 #include "Console.h"
 #include "ContainerGlue.h"
+#include "ContainerSource.h"
 #include "EntryVerifier.h"
 #include "Crc32.h"
 #include "EncryptionNotice.h"
@@ -84,8 +85,26 @@ bool Extractor::enterDestination()
 
 int Extractor::run()
 {
-    testOnly_ = line_.command == CommandLine::Command::Test;
     PasswordPrompt prompt(line_.archive, line_.password);
+    for (;;) {
+        status_ = kExitSuccess;
+        encryptionRefused_ = false;
+        passwordRetry_ = false;
+        const int status = runOnce(prompt);
+        if (!passwordRetry_)
+            return status;
+        // Says "incorrect" and asks again; the next run takes the new answer.
+        if (!prompt.retry()) {
+            Console::errorLine(prompt.inputEnded() ? "No password given for " + Console::displayName(line_.archive)
+                                                   : "Wrong password for " + Console::displayName(line_.archive));
+            return kExitBadPassword;
+        }
+    }
+}
+
+int Extractor::runOnce(PasswordPrompt& prompt)
+{
+    testOnly_ = line_.command == CommandLine::Command::Test;
     ArchiveReader reader(line_.archive, prompt);
     prompt_ = &prompt;
     if (!reader.prepare()) {
@@ -320,6 +339,11 @@ Extractor::Outcome Extractor::copyData(ArchiveReader& reader, archive_entry* ent
                 ::unlink(path.c_str());
                 StopGuard::instance().endFile();
             }
+            if (const rarcontainer::Entry* held = reader.containerEntry(); held && held->passwordUnverified) {
+                passwordRetry_ = true;
+                fail(kExitBadPassword);
+                return Outcome::Fatal;
+            }
             if (reader.passwordGivenUp() || mentions(why, "passphrase") || mentions(why, "password")) {
                 Console::errorLine(prompt_->inputEnded() ? "No password given for " + shown
                                                        : "Wrong password for " + shown);
@@ -364,6 +388,20 @@ Extractor::Outcome Extractor::copyData(ArchiveReader& reader, archive_entry* ent
     const bool mismatch = verify ? crc.value() != probed->crc
                                  : checker && checker->finish(*reader.containerEntry())
                                          == rarcontainer::EntryVerifier::Verdict::Mismatch;
+    const rarcontainer::Entry* held = reader.containerEntry();
+    if (mismatch && held && held->passwordUnverified) {
+        Console::out("\n");
+        if (!testOnly_) {
+            archive_write_finish_entry(disk_);
+            ::unlink(path.c_str());
+            StopGuard::instance().endFile();
+        }
+        passwordRetry_ = true;
+        fail(kExitBadPassword);
+        return Outcome::Fatal;
+    }
+    if (!mismatch && held && held->encrypted && checker)
+        reader.container()->stream().confirmPassword();
     if (mismatch) {
         Console::out("\n");
         Console::errorLine("Checksum error in " + shown

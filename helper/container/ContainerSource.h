@@ -39,6 +39,7 @@ public:
     std::string errorMessage() const override { return m_stream.message(); }
 
     const RarStream &stream() const { return m_stream; }
+    RarStream &stream() { return m_stream; }
 
 private:
     void meterUp();

@@ -37,6 +37,10 @@ public:
     // Skips up to request bytes where that needs no decryption; returns how many.
     int64_t skip(int64_t request);
 
+    // The caller verified an encrypted entry against its checksum: the
+    // password is right, so later mismatches are damage, not a wrong password.
+    void confirmPassword() { m_gate.confirm(); }
+
     Status status() const { return m_status; }
     const std::string &message() const { return m_message; }
     const ArchiveInfo &info() const { return m_walker.info(); }

@@ -278,6 +278,11 @@ class PasswordTest(HelperTestCase):
         self.assertNotEqual(status, 0, output)
         self.assertNotIn(ALL_OK, output)
         self.assertFalse(os.path.exists(self.path("out/exe/test.exe")), output)
+        # ... then "incorrect", a new prompt, and the run starts over with the new answer.
+        status, output = self.extract(data, "wrong\ntest\n")
+        self.assertEqual(status, 0, output)
+        self.assertEqual(output.count("The specified password is incorrect."), 1, output)
+        self.assertIn(ALL_OK, output)
 
     def test_stop_signal_removes_the_partial_file(self):
         archive = self.make_encrypted("zip")
