@@ -245,6 +245,38 @@ private slots:
         QCOMPARE(refused, 3);
     }
 
+    // RAR 1.5/2.0 ciphers are refused per entry with their own reason; the
+    // stream goes on with the next entry.
+    void oldCiphersAreRefusedPerEntry()
+    {
+        Fixture f = fixtureNamed("Rar.none.rar");
+        QFile source(QString::fromStdString(f.paths().front()));
+        QVERIFY(source.open(QIODevice::ReadOnly));
+        QByteArray bytes = source.readAll();
+        // The first file header follows the 7-byte marker and the main header.
+        const int at = 7 + int(uchar(bytes[7 + 5]) | uchar(bytes[7 + 6]) << 8);
+        QCOMPARE(int(uchar(bytes[at + 2])), 0x74);
+        bytes[at + 3] = char(bytes[at + 3] | 0x04);  // encrypted
+        bytes[at + 24] = char(20);                   // unpack version 2.0
+        const int size = int(uchar(bytes[at + 5]) | uchar(bytes[at + 6]) << 8);
+        const uLong crc = crc32(0, reinterpret_cast<const Bytef *>(bytes.constData() + at + 2), uInt(size - 2));
+        bytes[at] = char(crc & 0xFF);
+        bytes[at + 1] = char((crc >> 8) & 0xFF);
+        QTemporaryDir dir;
+        QFile copy(dir.filePath("old.rar"));
+        QVERIFY(copy.open(QIODevice::WriteOnly));
+        copy.write(bytes);
+        copy.close();
+
+        RarStream stream({copy.fileName().toStdString()}, nullptr, std::string("any"));
+        QString error;
+        auto got = extractThrough(&stream, &error);
+        QVERIFY2(got.size() == f.json.value("entries").toArray().size(), qPrintable(error));
+        QCOMPARE(int(got[0].failure), int(Status::UnsupportedCipher));
+        for (int i = 1; i < got.size(); ++i) QCOMPARE(int(got[i].failure), int(Status::Ok));
+        QVERIFY(got[1].entry.isDirectory || got[1].verdict == EntryVerifier::Verdict::Match);
+    }
+
     // libarchive does not checksum stored data; the verifier must.
     void corruptedStoredDataIsCaught_data()
     {
