@@ -1,3 +1,4 @@
+#include "Bytes.h"
 #include "EntryVerifier.h"
 #include "RarStream.h"
 #include "Rar5TestWriter.h"
@@ -5,7 +6,6 @@
 
 #include <archive.h>
 #include <archive_entry.h>
-#include <zlib.h>
 
 #include <QJsonArray>
 #include <QFile>
@@ -54,11 +54,11 @@ QList<Extracted> extractThrough(RarStream *stream, QString *error, const std::ve
         if (known) x.entry = stream->entries()[index];
         x.failure = x.entry.failure;
         if (archive_entry_filetype(e) == AE_IFREG && x.failure == Status::Ok) {
-            uLong crc = crc32(0, nullptr, 0);
+            uint32_t crc = 0;
             la_ssize_t n;
             EntryVerifier verifier(x.entry);
             while ((n = archive_read_data(a, buf.data(), buf.size())) > 0) {
-                crc = crc32(crc, reinterpret_cast<const Bytef *>(buf.data()), uInt(n));
+                crc = crc32Update(crc, reinterpret_cast<const uint8_t *>(buf.data()), size_t(n));
                 verifier.update(buf.data(), size_t(n));
                 x.size += uint64_t(n);
             }
@@ -259,7 +259,7 @@ private slots:
         bytes[at + 3] = char(bytes[at + 3] | 0x04);  // encrypted
         bytes[at + 24] = char(20);                   // unpack version 2.0
         const int size = int(uchar(bytes[at + 5]) | uchar(bytes[at + 6]) << 8);
-        const uLong crc = crc32(0, reinterpret_cast<const Bytef *>(bytes.constData() + at + 2), uInt(size - 2));
+        const uint32_t crc = crc32Of(reinterpret_cast<const uint8_t *>(bytes.constData() + at + 2), size_t(size - 2));
         bytes[at] = char(crc & 0xFF);
         bytes[at + 1] = char((crc >> 8) & 0xFF);
         QTemporaryDir dir;
@@ -349,7 +349,7 @@ private slots:
         for (size_t i = 0; i < files.size(); ++i) {
             QCOMPARE(got[int(i)].name.toUtf8(), files[i].name);
             QCOMPARE(got[int(i)].size, uint64_t(files[i].data.size()));
-            QCOMPARE(got[int(i)].crc, uint32_t(crc32(0, reinterpret_cast<const Bytef *>(files[i].data.constData()), uInt(files[i].data.size()))));
+            QCOMPARE(got[int(i)].crc, crc32Of(reinterpret_cast<const uint8_t *>(files[i].data.constData()), size_t(files[i].data.size())));
             QCOMPARE(int(got[int(i)].verdict), int(EntryVerifier::Verdict::Match));
         }
     }
