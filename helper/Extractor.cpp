@@ -310,12 +310,15 @@ Extractor::Outcome Extractor::copyData(ArchiveReader& reader, archive_entry* ent
                                        const std::string& shown, bool encrypted, ProgressReporter& progress)
 {
     const RarProbe::Entry* probed = reader.probedEntry(entry);
-    // With the container layer its own verifier knows every checksum form
-    // (keyed ones of encrypted entries, BLAKE2sp); otherwise the probe's CRC.
+    // Plain CRC-32s are checked here (the fast CRC); the container layer's
+    // verifier takes the forms only it knows: keyed checksums of encrypted
+    // entries and BLAKE2sp.
+    const rarcontainer::Entry* known = reader.containerEntry();
     std::optional<rarcontainer::EntryVerifier> checker;
-    if (const rarcontainer::Entry* held = reader.containerEntry())
-        checker.emplace(*held);
-    const bool verify = !checker && probed && probed->hasCrc;
+    if (known && (known->checksumsConverted || (!known->hasCrc && known->hasBlake2)))
+        checker.emplace(*known);
+    // A split file may carry its CRC only in its last part: compute it anyway.
+    const bool verify = !checker && (known || (probed && probed->hasCrc));
     Crc32 crc;
     if (!testOnly_)
         StopGuard::instance().beginFile(path);
@@ -385,10 +388,12 @@ Extractor::Outcome Extractor::copyData(ArchiveReader& reader, archive_entry* ent
         }
         progress.update();
     }
-    const bool mismatch = verify ? crc.value() != probed->crc
-                                 : checker && checker->finish(*reader.containerEntry())
-                                         == rarcontainer::EntryVerifier::Verdict::Mismatch;
+    // The layer's entry is complete now (a split file's CRC is in its last part).
     const rarcontainer::Entry* held = reader.containerEntry();
+    const auto verdict = checker ? checker->finish(*held) : rarcontainer::EntryVerifier::Verdict::Unchecked;
+    const bool compared = verify ? !held || held->hasCrc : verdict != rarcontainer::EntryVerifier::Verdict::Unchecked;
+    const bool mismatch = verify ? compared && crc.value() != (held ? held->crc : probed->crc)
+                                 : verdict == rarcontainer::EntryVerifier::Verdict::Mismatch;
     if (mismatch && held && held->passwordUnverified) {
         Console::out("\n");
         if (!testOnly_) {
@@ -400,7 +405,7 @@ Extractor::Outcome Extractor::copyData(ArchiveReader& reader, archive_entry* ent
         fail(kExitBadPassword);
         return Outcome::Fatal;
     }
-    if (!mismatch && held && held->encrypted && checker)
+    if (!mismatch && compared && held && held->encrypted)
         reader.container()->stream().confirmPassword();
     if (mismatch) {
         Console::out("\n");
