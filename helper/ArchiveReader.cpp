@@ -1,6 +1,7 @@
 #include "ArchiveReader.h"
 
 #include "Console.h"
+#include "ContainerSource.h"
 #include "ExitCode.h"
 #include "StopGuard.h"
 
@@ -76,6 +77,20 @@ void ArchiveReader::stack(std::unique_ptr<ByteSource> layer)
     layer_ = std::move(layer);
 }
 
+void ArchiveReader::stackContainer(std::unique_ptr<rarcontainer::ContainerSource> layer)
+{
+    container_ = layer.get();
+    layer_ = std::move(layer);
+}
+
+const rarcontainer::Entry* ArchiveReader::containerEntry() const
+{
+    if (!container_ || entries_ == 0)
+        return nullptr;
+    const auto& known = container_->stream().entries();
+    return entryIndex() < known.size() ? &known[entryIndex()] : nullptr;
+}
+
 bool ArchiveReader::start()
 {
     archive_ = archive_read_new();
@@ -125,6 +140,8 @@ int ArchiveReader::nextHeader(archive_entry** entry)
 
 bool ArchiveReader::entryEncrypted(archive_entry* entry) const
 {
+    if (const rarcontainer::Entry* held = containerEntry())
+        return held->encrypted;
     if (archive_entry_is_encrypted(entry))
         return true;
     const RarProbe::Entry* probed = probedEntry(entry);
