@@ -21,7 +21,7 @@ class HelperPasswordPrompt : public rarcontainer::PasswordPrompt {
 public:
     explicit HelperPasswordPrompt(::PasswordPrompt &prompt) : m_prompt(prompt) {}
     std::optional<std::string> ask() override;
-    void rejected() override { m_rejected = true; }
+    void rejected() override;
 
 private:
     ::PasswordPrompt &m_prompt;

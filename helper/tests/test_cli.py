@@ -262,6 +262,8 @@ class PasswordTest(HelperTestCase):
         status, output = run(self.helper, ["vb", "-v", hidden], stdin_text="a\nb\nc\n")
         self.assertEqual(status, 11, output)
         self.assertEqual(output.count(PROMPT % hidden), 3, output)
+        # Every refused answer is said, the last one too, as for ZIP passwords.
+        self.assertEqual(output.count(INCORRECT + "\n"), 3, output)
         self.assertNotIn("exe/test.exe", output)
         # Data only: the listing asks nothing, extraction asks once and verifies.
         data = self.fixture("sharpcompress/Rar.encrypted_filesOnly.rar")
