@@ -173,7 +173,8 @@ long ArchiveReader::readCallback(archive* a, void* self, const void** buffer)
     auto* reader = static_cast<ArchiveReader*>(self);
     ByteSource& top = reader->layer_ ? *reader->layer_ : *reader->volumes_;
     *buffer = reader->buffer_.data();
-    const long got = top.read(reader->buffer_.data(), reader->buffer_.size());
+    // A source with a buffer of its own lends it: libarchive reads it in place.
+    const long got = top.lends() ? top.lend(buffer) : top.read(reader->buffer_.data(), reader->buffer_.size());
     if (got < 0)
         archive_set_error(a, EIO, "%s", top.errorMessage().c_str());
     return got;

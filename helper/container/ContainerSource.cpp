@@ -4,6 +4,7 @@
 #include "StopGuard.h"
 
 #include <cstring>
+#include <utility>
 
 namespace rarcontainer {
 
@@ -56,6 +57,17 @@ long ContainerSource::read(void *buffer, std::size_t capacity)
     m_pending += n;
     m_pendingSize -= n;
     return long(n);
+}
+
+long ContainerSource::lend(const void **data)
+{
+    if (m_pendingSize > 0) {
+        *data = m_pending;
+        return long(std::exchange(m_pendingSize, 0));
+    }
+    const long n = m_stream.read(data);
+    meterUp();
+    return n;
 }
 
 std::int64_t ContainerSource::skip(std::int64_t count)

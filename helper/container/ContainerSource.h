@@ -35,6 +35,9 @@ public:
 
     Status open() { return m_stream.open(); }
     long read(void *buffer, std::size_t capacity) override;
+    // The stream's own buffer goes to libarchive as it is.
+    bool lends() const override { return true; }
+    long lend(const void **data) override;
     std::int64_t skip(std::int64_t count) override;
     std::string errorMessage() const override { return m_stream.message(); }
 

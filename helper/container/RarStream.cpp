@@ -273,11 +273,16 @@ bool RarStream::startFilePart(const Block &block)
     if (f.failed) {
         seg.discard = true;
         seg.emitLeft = 0;
-        seg.bytes = rar4 ? rewriteRar4File(block, 0, true) : rewriteRar5File(block, 0, true, true);
+        seg.bytes = rar4 ? rewriteRar4File(block, 0, true) : rewriteRar5File(block, 0, true, true, true);
         return true;
     }
+    // Stored data is checked by the helper against the entry's CRC-32 as it
+    // is written; libarchive need not checksum every byte a second time.
+    const bool crcCheckedByHelper = !rar4 && entry.stored;
     if (!f.encrypted || !block.dataEncrypted) {
-        seg.bytes = block.header;
+        seg.bytes = crcCheckedByHelper && block.entry.hasCrc
+            ? rewriteRar5File(block, block.dataSize, false, true, false)
+            : block.header;
         return true;
     }
 
@@ -296,7 +301,8 @@ bool RarStream::startFilePart(const Block &block)
     seg.decrypt = true;
     seg.emitLeft = emit;
     seg.bytes = rar4 ? rewriteRar4File(block, emit, false)
-                     : rewriteRar5File(block, emit, false, entry.checksumsConverted);
+                     : rewriteRar5File(block, emit, false, entry.checksumsConverted || crcCheckedByHelper,
+                                       entry.checksumsConverted);
     return true;
 }
 
@@ -463,7 +469,8 @@ std::vector<uint8_t> RarStream::rewriteRar4File(const Block &block, uint64_t emi
     return h;
 }
 
-std::vector<uint8_t> RarStream::rewriteRar5File(const Block &block, uint64_t emitted, bool failed, bool dropChecksums) const
+std::vector<uint8_t> RarStream::rewriteRar5File(const Block &block, uint64_t emitted, bool failed, bool dropCrc,
+                                                bool dropHash) const
 {
     const auto &h = block.header;
     ByteReader r(h.data(), h.size());
@@ -490,7 +497,7 @@ std::vector<uint8_t> RarStream::rewriteRar5File(const Block &block, uint64_t emi
         unpacked = 0;
         compression &= ~uint64_t(0x3C0);  // stored, not solid
     }
-    if (failed || dropChecksums) fileFlags &= ~uint64_t(0x04);
+    if (failed || dropCrc) fileFlags &= ~uint64_t(0x04);
     putVint(fields, fileFlags);
     putVint(fields, unpacked);
     fields.insert(fields.end(), attr.begin(), attr.end());
@@ -509,7 +516,7 @@ std::vector<uint8_t> RarStream::rewriteRar5File(const Block &block, uint64_t emi
         uint64_t recType = rec.vint();
         x.skip(recSize);
         if (recType == 0x01) continue;
-        if (recType == 0x02 && (failed || dropChecksums)) continue;
+        if (recType == 0x02 && (failed || dropHash)) continue;
         extra.insert(extra.end(), recStart, x.here());
     }
 

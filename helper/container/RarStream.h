@@ -62,7 +62,9 @@ private:
     bool readCipher(const FileState &file, uint64_t logical, uint8_t *out, size_t n) const;
     bool readPlain(const FileState &file, uint64_t logical, uint8_t *out, size_t n) const;
     std::vector<uint8_t> rewriteRar4File(const Block &block, uint64_t emitted, bool failed) const;
-    std::vector<uint8_t> rewriteRar5File(const Block &block, uint64_t emitted, bool failed, bool dropChecksums) const;
+    // dropCrc: leave the CRC-32 out; dropHash: the hash record too.
+    std::vector<uint8_t> rewriteRar5File(const Block &block, uint64_t emitted, bool failed, bool dropCrc,
+                                         bool dropHash) const;
     long fail(Status status, std::string message);
     void noteConsumed(size_t volume, uint64_t offset);
 
