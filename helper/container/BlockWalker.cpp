@@ -195,12 +195,19 @@ bool BlockWalker::startVolume(Block &block)
     uint64_t found = UINT64_MAX;
     int version = 0;
     const uint64_t window = m_volume == 0 ? std::min(size, kSfxSearchLimit) : std::min<uint64_t>(size, 8);
-    std::vector<uint8_t> buf(size_t(std::min<uint64_t>(window + 8, size)));
-    if (!buf.empty() && !m_volumes.readAt(m_volume, 0, buf.data(), buf.size())) return fail(Status::IoError, "read error");
-    for (uint64_t i = 0; i + 7 <= buf.size() && i < window; ++i) {
-        if (buf[i] != 0x52 || memcmp(&buf[i], kSignature4, 6) != 0) continue;
-        if (buf[i + 6] == 0x00) { found = i; version = 4; break; }
-        if (i + 8 <= buf.size() && buf[i + 6] == 0x01 && buf[i + 7] == 0x00) { found = i; version = 5; break; }
+    // Most archives start with their signature: look at the first 64 KiB
+    // before reading the whole stub window of a self-extracting one.
+    std::vector<uint8_t> buf;
+    for (const uint64_t limit : {std::min<uint64_t>(window, 1u << 16), window}) {
+        buf.resize(size_t(std::min<uint64_t>(limit + 8, size)));
+        if (!buf.empty() && !m_volumes.readAt(m_volume, 0, buf.data(), buf.size()))
+            return fail(Status::IoError, "read error");
+        for (uint64_t i = 0; i + 7 <= buf.size() && i < limit; ++i) {
+            if (buf[i] != 0x52 || memcmp(&buf[i], kSignature4, 6) != 0) continue;
+            if (buf[i + 6] == 0x00) { found = i; version = 4; break; }
+            if (i + 8 <= buf.size() && buf[i + 6] == 0x01 && buf[i + 7] == 0x00) { found = i; version = 5; break; }
+        }
+        if (found != UINT64_MAX || limit == window) break;
     }
     if (found == UINT64_MAX) {
         if (m_volume == 0) return fail(Status::NotRar, "not a RAR archive");
