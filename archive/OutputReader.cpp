@@ -4,6 +4,7 @@
 
 namespace {
 constexpr QByteArrayView kPasswordPrompt("Enter password");
+constexpr QByteArrayView kPasswordRefused("The specified password is incorrect.");
 constexpr QByteArrayView kDamaged("Unexpected end of archive");
 constexpr QByteArrayView kExtracting("Extracting");
 constexpr QByteArrayView kAllOk("***All OK****");
@@ -13,7 +14,7 @@ constexpr qsizetype kProgressDigits = 3;
 // Enough bytes to hold any marker but one of its characters, and a progress
 // mark whose digits have not arrived yet.
 constexpr qsizetype kCarriedBytes =
-    std::max({kPasswordPrompt.size(), kDamaged.size(), kExtracting.size(), kAllOk.size(),
+    std::max({kPasswordPrompt.size(), kPasswordRefused.size(), kDamaged.size(), kExtracting.size(), kAllOk.size(),
               kProgressMark.size() + kProgressDigits}) - 1;
 
 char asciiLower(char c)
@@ -74,7 +75,6 @@ void OutputReader::startExtraction()
 {
     m_run = Run::Extraction;
     m_tail.clear();
-    m_tailListedFrom = 0;
     m_allOk = false;
     m_barValue = 0;
     m_barDeterminate = false;
@@ -88,6 +88,14 @@ qsizetype OutputReader::findNew(const QByteArray &window, QByteArrayView marker)
     return indexOfIgnoringCase(window, marker, from);
 }
 
+qsizetype OutputReader::findLastNew(const QByteArray &window, QByteArrayView marker) const
+{
+    qsizetype last = findNew(window, marker);
+    for (qsizetype next = last; next >= 0; next = indexOfIgnoringCase(window, marker, last + 1))
+        last = next;
+    return last;
+}
+
 OutputReader::Outcome OutputReader::readPiece(const QByteArray &piece)
 {
     Outcome outcome;
@@ -96,24 +104,26 @@ OutputReader::Outcome OutputReader::readPiece(const QByteArray &piece)
 
     const QByteArray window = m_tail + piece;
     const qsizetype carried = m_tail.size();
-    qsizetype listedFrom = window.size(); // start of the bytes that end the listing text
 
     if (m_run == Run::Listing) {
-        const qsizetype prompt = findNew(window, kPasswordPrompt);
+        // A prompt in a listing means the names are hidden: nothing before it
+        // is an entry, nor is the rest of its line (the helper ends that line
+        // once it has read the answer). A refusal of the answer starts the
+        // dialogue again; the text after it is no entry unless another prompt
+        // follows and is answered.
+        const qsizetype prompt = findLastNew(window, kPasswordPrompt);
+        qsizetype listedFrom = carried;
         if (prompt >= 0) {
             outcome.passwordPrompt = true;
-            // The prompt's line is no entry: drop the piece that holds it and,
-            // when it began in the previous piece, that piece's part of it.
-            const qsizetype listedPromptStart = std::max(prompt, m_tailListedFrom);
-            if (listedPromptStart < carried) {
-                m_listing.chop(carried - listedPromptStart);
-                const qsizetype lineStart = m_listing.lastIndexOf('\n') + 1;
-                m_listing.truncate(lineStart);
-            }
-        } else {
-            m_listing.append(piece);
-            listedFrom = std::min(m_tailListedFrom, carried);
+            m_listing.clear();
+            m_inPromptLine = true;
+            m_refused = false;
+            m_prompted = true;
+            listedFrom = std::max(prompt, carried);
         }
+        if (m_prompted && findLastNew(window, kPasswordRefused) > prompt)
+            m_refused = true;
+        appendListing(QByteArrayView(window).sliced(listedFrom));
         if (findNew(window, kDamaged) >= 0)
             m_damaged = true;
     } else {
@@ -146,11 +156,20 @@ OutputReader::Outcome OutputReader::readPiece(const QByteArray &piece)
         }
     }
 
-    const qsizetype keep = std::min(kCarriedBytes, window.size());
-    const qsizetype dropped = window.size() - keep;
-    m_tail = window.right(keep);
-    m_tailListedFrom = std::max<qsizetype>(0, listedFrom - dropped);
+    m_tail = window.right(std::min(kCarriedBytes, window.size()));
     return outcome;
+}
+
+void OutputReader::appendListing(QByteArrayView text)
+{
+    if (m_inPromptLine) {
+        const qsizetype lineEnd = text.indexOf('\n');
+        if (lineEnd < 0)
+            return;
+        text = text.sliced(lineEnd + 1);
+        m_inPromptLine = false;
+    }
+    m_listing.append(text);
 }
 
 OutputReader::PromptAnswer OutputReader::answerPrompt(const QString &passwordFieldText) const
@@ -164,8 +183,9 @@ QStringList OutputReader::finishListing(const QByteArray &rest)
 {
     m_run = Run::None;
     m_tail.clear();
-    const QByteArray listing = std::exchange(m_listing, QByteArray()) + rest;
-    if (m_damaged)
+    appendListing(rest);
+    const QByteArray listing = std::exchange(m_listing, QByteArray());
+    if (m_damaged || m_refused)
         return {};
     return splitListing(QString::fromUtf8(listing));
 }

@@ -38,7 +38,8 @@ public:
 
     // The output has ended. In a listing run `rest` is whatever arrived
     // with the end and is kept unsearched; returns the entry list (the text
-    // split at every line feed), or an empty list after a damaged archive.
+    // split at every line feed), or an empty list after a damaged archive or
+    // a password the helper refused for good.
     QStringList finishListing(const QByteArray &rest = {});
     void finishRun() { m_run = Run::None; }
 
@@ -62,12 +63,17 @@ private:
     // Finds the first occurrence of `marker` in the search window that was
     // not already wholly inside the previous window.
     qsizetype findNew(const QByteArray &window, QByteArrayView marker) const;
-    void dropPromptStartFromListing(const QByteArray &window, qsizetype promptAt);
+    // The same for the last such occurrence.
+    qsizetype findLastNew(const QByteArray &window, QByteArrayView marker) const;
+    // Adds listing text, leaving out what remains of a prompt's line.
+    void appendListing(QByteArrayView text);
 
     Run m_run = Run::None;
     QByteArray m_listing;
     QByteArray m_tail;          // last bytes of the previous piece
-    qsizetype m_tailListedFrom = 0; // carried bytes from here on end the listing text
+    bool m_inPromptLine = false; // listing text up to the next line feed is the prompt's
+    bool m_prompted = false;     // the listing asked for a password
+    bool m_refused = false;      // the helper refused the last password given in the listing
     bool m_damaged = false;
     bool m_allOk = false;
     int m_barValue = 0;

@@ -21,6 +21,7 @@ import argparse
 import json
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -43,6 +44,14 @@ class Runner:
     def __init__(self, args, scratch):
         self.args = args
         self.scratch = scratch
+        self.running = []
+
+    def stop(self):
+        """Ends the runs under way, so that nothing writes into the scratch folder."""
+        for proc in self.running:
+            if proc.poll() is None:
+                proc.terminate()
+                proc.wait()
 
     def timed(self, command, stdin_paths=None, stdout=subprocess.PIPE, cwd=None):
         """Wall time of one run, its exit status and standard output."""
@@ -54,6 +63,7 @@ class Runner:
         start = time.perf_counter()
         proc = subprocess.Popen(command, stdin=stdin, stdout=stdout, stderr=subprocess.STDOUT,
                                 cwd=cwd)
+        self.running = [p for p in (feeder, proc) if p]
         if feeder:
             feeder.stdout.close()
         out = b""
@@ -215,6 +225,8 @@ def main():
         if not os.access(program, os.X_OK):
             sys.exit("helper_bench: %s is not an executable program" % program)
 
+    # Stopped with SIGTERM too, the scratch folder (up to a few GB) goes.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
     scratch = tempfile.mkdtemp(prefix="vorlo-bench-", dir=args.scratch)
     runner = Runner(args, scratch)
     print("%-48s %-8s %9s %9s %7s" % ("archive", "", "helper s", "bsdtar s", "ratio"))
@@ -237,6 +249,7 @@ def main():
             for p in parts:
                 os.remove(p)
     finally:
+        runner.stop()
         shutil.rmtree(scratch, ignore_errors=True)
 
 

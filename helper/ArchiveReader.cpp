@@ -1,6 +1,7 @@
 #include "ArchiveReader.h"
 
 #include "Console.h"
+#include "ContainerSource.h"
 #include "ExitCode.h"
 #include "StopGuard.h"
 
@@ -76,6 +77,20 @@ void ArchiveReader::stack(std::unique_ptr<ByteSource> layer)
     layer_ = std::move(layer);
 }
 
+void ArchiveReader::stackContainer(std::unique_ptr<rarcontainer::ContainerSource> layer)
+{
+    container_ = layer.get();
+    layer_ = std::move(layer);
+}
+
+const rarcontainer::Entry* ArchiveReader::containerEntry() const
+{
+    if (!container_ || entries_ == 0)
+        return nullptr;
+    const auto& known = container_->stream().entries();
+    return entryIndex() < known.size() ? &known[entryIndex()] : nullptr;
+}
+
 bool ArchiveReader::start()
 {
     archive_ = archive_read_new();
@@ -126,6 +141,8 @@ int ArchiveReader::nextHeader(archive_entry** entry)
 
 bool ArchiveReader::entryEncrypted(archive_entry* entry) const
 {
+    if (const rarcontainer::Entry* held = containerEntry())
+        return held->encrypted;
     if (archive_entry_is_encrypted(entry))
         return true;
     const RarProbe::Entry* probed = probedEntry(entry);
@@ -157,7 +174,8 @@ long ArchiveReader::readCallback(archive* a, void* self, const void** buffer)
     auto* reader = static_cast<ArchiveReader*>(self);
     ByteSource& top = reader->layer_ ? *reader->layer_ : *reader->volumes_;
     *buffer = reader->buffer_.data();
-    const long got = top.read(reader->buffer_.data(), reader->buffer_.size());
+    // A source with a buffer of its own lends it: libarchive reads it in place.
+    const long got = top.lends() ? top.lend(buffer) : top.read(reader->buffer_.data(), reader->buffer_.size());
     if (got < 0)
         archive_set_error(a, EIO, "%s", top.errorMessage().c_str());
     return got;

@@ -12,6 +12,10 @@
 
 struct archive;
 struct archive_entry;
+namespace rarcontainer {
+class ContainerSource;
+struct Entry;
+}
 
 // One archive opened for reading: finds its volume set, probes a RAR
 // archive's headers, and runs libarchive over the set through a ByteSource.
@@ -29,6 +33,8 @@ public:
 
     bool prepare();
     void stack(std::unique_ptr<ByteSource> layer);
+    // Stacks the RAR container layer (decryption, checksums of its own).
+    void stackContainer(std::unique_ptr<rarcontainer::ContainerSource> layer);
     bool start();
 
     // After a failed step: the message and the exit status it calls for.
@@ -55,6 +61,11 @@ public:
     // has nothing that matches (not RAR, or counts or sizes disagree).
     const RarProbe::Entry* probedEntry(archive_entry* entry) const;
 
+    // What the container layer knows of the current entry; null without the layer.
+    const rarcontainer::Entry* containerEntry() const;
+    rarcontainer::ContainerSource* container() const { return container_; }
+
+    PasswordPrompt& prompt() { return prompt_; }
     archive* handle() { return archive_; }
     std::string libraryError() const;
     // The password callback gave up (input ended, prompts used up).
@@ -75,6 +86,7 @@ private:
     RarProbe::Layout layout_;
     std::unique_ptr<VolumeSource> volumes_;
     std::unique_ptr<ByteSource> layer_;
+    rarcontainer::ContainerSource* container_ = nullptr;
     archive* archive_ = nullptr;
     std::vector<unsigned char> buffer_;
     std::string passphrase_;

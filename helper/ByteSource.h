@@ -38,6 +38,13 @@ public:
     virtual long read(void* buffer, std::size_t capacity) = 0;
     virtual std::int64_t skip(std::int64_t count) = 0;
 
+    // Optional zero-copy reading: lend() points `data` at the next bytes,
+    // which stay valid until the next call on the source, and returns their
+    // count with read()'s meaning. A source whose bytes already sit in a
+    // buffer of its own (a decrypting layer) saves a copy of every byte.
+    virtual bool lends() const { return false; }
+    virtual long lend(const void** /*data*/) { return -1; }
+
     virtual bool seekable() const { return false; }
     virtual std::int64_t seek(std::int64_t /*offset*/, int /*whence*/) { return -1; }
 

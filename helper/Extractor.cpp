@@ -2,6 +2,9 @@
 
 #include "ArchiveReader.h"
 #include "Console.h"
+#include "ContainerGlue.h"
+#include "ContainerSource.h"
+#include "EntryVerifier.h"
 #include "Crc32.h"
 #include "EncryptionNotice.h"
 #include "EntryName.h"
@@ -14,6 +17,7 @@
 #include <archive.h>
 #include <archive_entry.h>
 #include <cerrno>
+#include <optional>
 #include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -88,8 +92,26 @@ bool Extractor::enterDestination()
 
 int Extractor::run()
 {
-    testOnly_ = line_.command == CommandLine::Command::Test;
     PasswordPrompt prompt(line_.archive, line_.password);
+    for (;;) {
+        status_ = kExitSuccess;
+        encryptionRefused_ = false;
+        passwordRetry_ = false;
+        const int status = runOnce(prompt);
+        if (!passwordRetry_)
+            return status;
+        // Says "incorrect" and asks again; the next run takes the new answer.
+        if (!prompt.retry()) {
+            Console::errorLine(prompt.inputEnded() ? "No password given for " + Console::displayName(line_.archive)
+                                                   : "Wrong password for " + Console::displayName(line_.archive));
+            return kExitBadPassword;
+        }
+    }
+}
+
+int Extractor::runOnce(PasswordPrompt& prompt)
+{
+    testOnly_ = line_.command == CommandLine::Command::Test;
     ArchiveReader reader(line_.archive, prompt);
     prompt_ = &prompt;
     if (!reader.prepare()) {
@@ -99,8 +121,12 @@ int Extractor::run()
     StopGuard::instance().watch(reader.meter());
     StopGuard::instance().setArchiveName(line_.archive);
 
-    if (reader.isRar() && reader.layout().headersEncrypted)
-        return EncryptionNotice::refuseHiddenNames(prompt, line_.archive);
+    if (reader.isRar()) {
+        // The container layer decrypts RAR data and headers for libarchive.
+        const int refused = rarcontainer::stackOrReport(reader, line_.archive);
+        if (refused != kExitSuccess)
+            return refused;
+    }
     if (!reader.start()) {
         Console::errorLine(reader.error());
         if (reader.isRar())
@@ -151,6 +177,13 @@ int Extractor::run()
         ++entries;
         if (extractEntry(reader, entry, prompt, progress) == Outcome::Fatal)
             ended = true;
+    }
+
+    if (!ended) {
+        // libarchive takes a stream that the layer had to cut short for its end.
+        const int cut = rarcontainer::reportStreamEnd(reader, line_.archive);
+        if (cut != kExitSuccess)
+            fail(cut);
     }
 
     if (disk_) {
@@ -215,7 +248,15 @@ Extractor::Outcome Extractor::extractEntry(ArchiveReader& reader, archive_entry*
     }
 
     const bool encrypted = reader.entryEncrypted(entry);
-    if (encrypted && reader.isRar()) {
+    if (const rarcontainer::Entry* held = reader.containerEntry();
+        held && held->failure != rarcontainer::Status::Ok) {
+        // Served empty by the layer (wrong password, unsupported cipher): never written.
+        Console::line((testOnly_ ? "Testing  " : "Extracting  ") + shown);
+        Console::errorLine(rarcontainer::refusalLine(*held, shown));
+        fail(rarcontainer::refusalStatus(*held));
+        return Outcome::Failed;
+    }
+    if (encrypted && reader.isRar() && !reader.containerEntry()) {
         Console::line((testOnly_ ? "Testing  " : "Extracting  ") + shown);
         if (!encryptionRefused_ && !prompt.first()) {
             Console::errorLine("No password given for " + shown);
@@ -284,7 +325,15 @@ Extractor::Outcome Extractor::copyData(ArchiveReader& reader, archive_entry* ent
                                        const std::string& shown, bool encrypted, ProgressReporter& progress)
 {
     const RarProbe::Entry* probed = reader.probedEntry(entry);
-    const bool verify = probed && probed->hasCrc;
+    // Plain CRC-32s are checked here (the fast CRC); the container layer's
+    // verifier takes the forms only it knows: keyed checksums of encrypted
+    // entries and BLAKE2sp.
+    const rarcontainer::Entry* known = reader.containerEntry();
+    std::optional<rarcontainer::EntryVerifier> checker;
+    if (known && (known->checksumsConverted || (!known->hasCrc && known->hasBlake2)))
+        checker.emplace(*known);
+    // A split file may carry its CRC only in its last part: compute it anyway.
+    const bool verify = !checker && (known || (probed && probed->hasCrc));
     Crc32 crc;
     if (!testOnly_)
         StopGuard::instance().beginFile(path);
@@ -307,6 +356,11 @@ Extractor::Outcome Extractor::copyData(ArchiveReader& reader, archive_entry* ent
                 archive_write_finish_entry(disk_);
                 ::unlink(path.c_str());
                 StopGuard::instance().endFile();
+            }
+            if (const rarcontainer::Entry* held = reader.containerEntry(); held && held->passwordUnverified) {
+                passwordRetry_ = true;
+                fail(kExitBadPassword);
+                return Outcome::Fatal;
             }
             if (reader.passwordGivenUp() || mentions(why, "passphrase") || mentions(why, "password")) {
                 Console::errorLine(prompt_->inputEnded() ? "No password given for " + shown
@@ -332,6 +386,8 @@ Extractor::Outcome Extractor::copyData(ArchiveReader& reader, archive_entry* ent
         reader.meter()->touch();
         if (verify)
             crc.update(block, size);
+        if (checker)
+            checker->update(block, size);
         if (!testOnly_ && size > 0 && !space_.allows(size)) {
             // Far more data than the archive's size, or a lying header.
             Console::out("\n");
@@ -356,7 +412,26 @@ Extractor::Outcome Extractor::copyData(ArchiveReader& reader, archive_entry* ent
         }
         progress.update();
     }
-    if (verify && crc.value() != probed->crc) {
+    // The layer's entry is complete now (a split file's CRC is in its last part).
+    const rarcontainer::Entry* held = reader.containerEntry();
+    const auto verdict = checker ? checker->finish(*held) : rarcontainer::EntryVerifier::Verdict::Unchecked;
+    const bool compared = verify ? !held || held->hasCrc : verdict != rarcontainer::EntryVerifier::Verdict::Unchecked;
+    const bool mismatch = verify ? compared && crc.value() != (held ? held->crc : probed->crc)
+                                 : verdict == rarcontainer::EntryVerifier::Verdict::Mismatch;
+    if (mismatch && held && held->passwordUnverified) {
+        Console::out("\n");
+        if (!testOnly_) {
+            archive_write_finish_entry(disk_);
+            ::unlink(path.c_str());
+            StopGuard::instance().endFile();
+        }
+        passwordRetry_ = true;
+        fail(kExitBadPassword);
+        return Outcome::Fatal;
+    }
+    if (!mismatch && compared && held && held->encrypted)
+        reader.container()->stream().confirmPassword();
+    if (mismatch) {
         Console::out("\n");
         Console::errorLine("Checksum error in " + shown
                            + (encrypted ? ": corrupt file or wrong password" : ": the file is corrupt"));

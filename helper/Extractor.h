@@ -22,6 +22,7 @@ public:
     int run();
 
 private:
+    int runOnce(PasswordPrompt& prompt);
     enum class Outcome { Done, Skipped, Failed, Fatal };
 
     bool enterDestination();
@@ -38,5 +39,8 @@ private:
     PasswordPrompt* prompt_ = nullptr;
     bool testOnly_ = false;
     bool encryptionRefused_ = false;
+    // An entry whose password no check value could confirm failed: ask again
+    // and start over (RAR 4 data carries no password check).
+    bool passwordRetry_ = false;
     int status_ = 0;
 };

@@ -2,6 +2,7 @@
 
 #include "ArchiveReader.h"
 #include "Console.h"
+#include "ContainerGlue.h"
 #include "EncryptionNotice.h"
 #include "EntryName.h"
 #include "ExitCode.h"
@@ -47,8 +48,10 @@ int Lister::run()
     StopGuard::instance().watch(reader.meter());
     StopGuard::instance().setArchiveName(line_.archive);
 
-    if (reader.isRar() && reader.layout().headersEncrypted)
-        return EncryptionNotice::refuseHiddenNames(prompt, line_.archive);
+    // RAR archives are listed from their headers: nothing is decompressed,
+    // and hidden names are decrypted with the password.
+    if (reader.isRar())
+        return rarcontainer::listFromHeaders(reader, prompt, line_);
 
     if (!reader.start()) {
         Console::errorLine(reader.error());

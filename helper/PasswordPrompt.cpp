@@ -95,8 +95,20 @@ std::optional<std::string> PasswordPrompt::retry()
 {
     if (givenUp_)
         return std::nullopt;
+    refuse();
+    return askAgain();
+}
+
+void PasswordPrompt::refuse()
+{
     Console::endOpenLine();
     Console::line(kIncorrect);
+}
+
+std::optional<std::string> PasswordPrompt::askAgain()
+{
+    if (givenUp_)
+        return std::nullopt;
     std::optional<std::string> answer = preset_ ? std::nullopt : prompt();
     givenUp_ = !answer;
     return answer;

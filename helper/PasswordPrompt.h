@@ -22,6 +22,12 @@ public:
     // input ended.
     std::optional<std::string> retry();
 
+    // The two halves of retry(), for a caller that learns of the refusal
+    // before it knows whether it may ask again: every refused answer is
+    // followed by the "incorrect" line, the last one included.
+    void refuse();
+    std::optional<std::string> askAgain();
+
     bool asked() const { return prompts_ > 0 || preset_.has_value(); }
     bool inputEnded() const { return inputEnded_; }
     const std::optional<std::string>& current() const { return current_; }

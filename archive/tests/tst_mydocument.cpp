@@ -5,6 +5,7 @@
 #include "DocumentToolbar.h"
 #include "ResourceLocator.h"
 #include "StringTable.h"
+#include "DocumentTestTools.h"
 
 #include <QApplication>
 #include <QDialogButtonBox>
@@ -32,51 +33,6 @@
 using Kind = EntryRow::Kind;
 
 namespace {
-const QString fixtures = QStringLiteral(VORLO_FIXTURES_DIR "/rar/");
-
-QString fixture(const char *name)
-{
-    return fixtures + QString::fromUtf8(name);
-}
-
-QStringList rowNames(const MyDocument &document)
-{
-    QStringList names;
-    for (const EntryRow &row : document.rows())
-        names << (row.kind == Kind::Folder ? row.name + QLatin1Char('*') : row.name);
-    return names;
-}
-
-quint32 fileCrc(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray data = file.readAll();
-    return quint32(crc32(0, reinterpret_cast<const Bytef *>(data.constData()), uInt(data.size())));
-}
-
-// Answers every application-modal alert with its button and remembers its
-// text; the document's exec() returns then.
-class AlertAnswerer : public QObject
-{
-public:
-    AlertAnswerer()
-    {
-        connect(&m_timer, &QTimer::timeout, this, [this] {
-            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-                texts << box->text();
-                box->accept();
-            }
-        });
-        m_timer.start(20);
-    }
-    QStringList texts;
-
-private:
-    QTimer m_timer;
-};
-
 bool processAlive(qint64 pid)
 {
     return pid > 0 && ::kill(pid_t(pid), 0) == 0;

@@ -64,18 +64,34 @@ void TestOutputReader::listingDropsThePromptAndSeesDamage()
 {
     OutputReader reader;
     reader.startListing();
+    // The helper asks only when names are hidden, so whatever came before
+    // the prompt is dialogue, and so is the rest of the prompt's line.
     QVERIFY(!reader.readPiece("one\n").passwordPrompt);
-    // The whole piece with the prompt is left out, entries included.
     QVERIFY(reader.readPiece("lost\nENTER PASSWORD for x.rar: ").passwordPrompt);
-    reader.readPiece("two\n");
-    QCOMPARE(reader.finishListing(), (QStringList{QStringLiteral("one"), QStringLiteral("two"), QString()}));
+    reader.readPiece("\ntwo\n");
+    QCOMPARE(reader.finishListing(), (QStringList{QStringLiteral("two"), QString()}));
 
-    // A prompt that starts in one piece takes its start out of the listing.
+    // A wrong answer and a right one, the dialogue cut anywhere by the pipe:
+    // only the entries after the accepted answer are listed.
+    const QByteArray dialogue = "Enter password (will not be echoed) for x.rar: \n"
+                                "The specified password is incorrect.\n"
+                                "Enter password (will not be echoed) for x.rar: \n"
+                                "a/b.txt\nc.txt\n";
+    for (qsizetype cut = 1; cut < dialogue.size(); ++cut) {
+        reader.startListing();
+        int prompts = reader.readPiece(dialogue.first(cut)).passwordPrompt ? 1 : 0;
+        prompts += reader.readPiece(dialogue.sliced(cut)).passwordPrompt ? 1 : 0;
+        QVERIFY2(prompts >= 1, qPrintable(QString::number(cut)));
+        QCOMPARE(reader.finishListing(),
+                 (QStringList{QStringLiteral("a/b.txt"), QStringLiteral("c.txt"), QString()}));
+    }
+
+    // Refused for good: the helper's failure lines are no entries.
     reader.startListing();
-    reader.readPiece("one\nprefix Enter pass");
-    QVERIFY(reader.readPiece("word: ").passwordPrompt);
-    reader.readPiece("two");
-    QCOMPARE(reader.finishListing(), (QStringList{QStringLiteral("one"), QStringLiteral("two")}));
+    QVERIFY(reader.readPiece("Enter password (will not be echoed) for x.rar: ").passwordPrompt);
+    reader.readPiece("\nThe specified password is incorrect.\n");
+    reader.readPiece("Wrong password for x.rar\n");
+    QCOMPARE(reader.finishListing(), QStringList());
 
     // Damage anywhere, even split or beside entries, means no entry list.
     reader.startListing();

@@ -27,7 +27,7 @@ def main():
     fixtures = os.path.abspath(sys.argv[2] if len(sys.argv) > 2 else DEFAULT_FIXTURES)
     manifest = fixturelib.load_manifest(fixtures)
     with ThreadPoolExecutor(max_workers=2) as pool:
-        verdicts = list(pool.map(lambda item: fixturelib.judge(helper, fixtures, item, knownlimits.DAMAGED_BUT_VERIFIED), manifest))
+        verdicts = list(pool.map(lambda item: fixturelib.judge(helper, fixtures, item, knownlimits.DAMAGED_BUT_VERIFIED, knownlimits.KEYED_CHECKSUMS), manifest))
 
     counts = dict(valid=0, extracted=0, listed=0, false_success=0, crashed=0, damaged_clean=0, damaged=0)
     for verdict in verdicts:

@@ -251,23 +251,40 @@ class PasswordTest(HelperTestCase):
         self.assertEqual(status, 11, output)
         self.assertNotIn("Enter password", output)
 
-    def test_encrypted_rar_is_recognised(self):
-        # Names hidden: the listing asks, then says what it cannot do.
+    def test_encrypted_rar_is_decrypted(self):
+        # Names hidden: the listing asks, and asks again after a wrong answer.
         hidden = self.fixture("sharpcompress/Rar5.encrypted_filesAndHeader.rar")
-        status, output = run(self.helper, ["vb", "-v", hidden], stdin_text="test\n")
-        self.assertEqual(status, 4, output)
+        status, output = run(self.helper, ["vb", "-v", hidden], stdin_text="wrong\ntest\n")
+        self.assertEqual(status, 0, output)
         self.assertTrue(output.startswith(PROMPT % hidden), output)
-        self.assertIn("cannot decrypt", output)
-        # Data only: the listing asks nothing, extraction asks once.
+        self.assertEqual(output.count("The specified password is incorrect."), 1, output)
+        self.assertIn("exe/test.exe\n", output)
+        status, output = run(self.helper, ["vb", "-v", hidden], stdin_text="a\nb\nc\n")
+        self.assertEqual(status, 11, output)
+        self.assertEqual(output.count(PROMPT % hidden), 3, output)
+        # Every refused answer is said, the last one too, as for ZIP passwords.
+        self.assertEqual(output.count(INCORRECT + "\n"), 3, output)
+        self.assertNotIn("exe/test.exe", output)
+        # Data only: the listing asks nothing, extraction asks once and verifies.
         data = self.fixture("sharpcompress/Rar.encrypted_filesOnly.rar")
         status, output = run(self.helper, ["vb", "-v", data])
         self.assertEqual(status, 0, output)
         self.assertNotIn("Enter password", output)
         status, output = self.extract(data, "test\n")
-        self.assertEqual(status, 4, output)
+        self.assertEqual(status, 0, output)
         self.assertEqual(output.count(PROMPT % data), 1, output)
-        self.assertIn("is encrypted with a method this version cannot decrypt", output)
+        self.assertIn(ALL_OK, output)
+        # A wrong password for RAR 4 data shows only in the checksum: no success, no file left.
+        shutil.rmtree(self.path("out"), ignore_errors=True)
+        status, output = self.extract(data, "wrong\n")
+        self.assertNotEqual(status, 0, output)
         self.assertNotIn(ALL_OK, output)
+        self.assertFalse(os.path.exists(self.path("out/exe/test.exe")), output)
+        # ... then "incorrect", a new prompt, and the run starts over with the new answer.
+        status, output = self.extract(data, "wrong\ntest\n")
+        self.assertEqual(status, 0, output)
+        self.assertEqual(output.count("The specified password is incorrect."), 1, output)
+        self.assertIn(ALL_OK, output)
 
     def test_stop_signal_removes_the_partial_file(self):
         archive = self.make_encrypted("zip")

@@ -1,0 +1,87 @@
+#pragma once
+// Walks the block structure of a RAR 4 or RAR 5 archive over its volumes,
+// one header at a time, decrypting encrypted headers. Every length is checked
+// against the file that holds it.
+
+#include "PasswordGate.h"
+#include "RarTypes.h"
+#include "VolumeSet.h"
+
+#include <vector>
+
+namespace rarcontainer {
+
+// Encryption parameters of one file's data.
+struct DataCipher {
+    int scheme = 0;             // 4 or 5
+    uint8_t salt[16] = {};
+    uint8_t iv[16] = {};        // RAR 5 only; RAR 4 derives it
+    int log2Count = 0;
+    bool hasCheck = false;
+    uint8_t check[12] = {};
+    bool checksumsConverted = false;
+};
+
+struct Block {
+    enum class Kind { Signature, Main, CryptHeader, File, Service, End, Other };
+    Kind kind = Kind::Other;
+    size_t volume = 0;
+    uint64_t offset = 0;        // where the block starts in its volume
+    uint64_t dataOffset = 0;    // where its data area starts
+    uint64_t dataSize = 0;      // bytes of data area on disk
+    std::vector<uint8_t> header;  // header in clear (signature bytes for Signature)
+
+    int rar4Type = 0;           // RAR 4 HEAD_TYPE
+    uint32_t flags = 0;         // RAR 4 HEAD_FLAGS / RAR 5 header flags
+    bool splitBefore = false;
+    bool splitAfter = false;
+    bool moreVolumes = false;   // End: another volume follows
+    Entry entry;                // File and Service blocks
+    bool dataEncrypted = false;
+    DataCipher cipher;
+};
+
+class BlockWalker {
+public:
+    BlockWalker(const VolumeSet &volumes, PasswordGate &gate) : m_volumes(volumes), m_gate(gate) {}
+
+    // The next block; false at the end of the set or on error (see status()).
+    bool next(Block &block);
+    Status status() const { return m_status; }
+    const std::string &message() const { return m_message; }
+    const ArchiveInfo &info() const { return m_info; }
+
+private:
+    bool fail(Status status, std::string message);
+    bool startVolume(Block &block);
+    bool nextRar4(Block &block);
+    bool nextRar5(Block &block);
+    bool readRar4Header(uint64_t pos, std::vector<uint8_t> &header, uint64_t &end);
+    bool readRar5Header(uint64_t pos, std::vector<uint8_t> &header, uint64_t &end);
+    bool parseRar4File(Block &block);
+    bool parseRar5(Block &block);
+    bool finishBlock(Block &block);
+
+    const VolumeSet &m_volumes;
+    PasswordGate &m_gate;
+    ArchiveInfo m_info;
+    Status m_status = Status::Ok;
+    std::string m_message;
+
+    size_t m_volume = 0;
+    uint64_t m_pos = 0;
+    bool m_atVolumeStart = true;
+    bool m_finished = false;
+    bool m_headersEncrypted = false;
+    bool m_firstEncryptedHeader = true;
+    bool m_expectMoreVolumes = false;
+    bool m_lastSplitAfter = false;
+    // RAR 5 header encryption parameters.
+    uint8_t m_headerSalt[16] = {};
+    int m_headerLog2 = 0;
+};
+
+// RAR 4 file names: the legacy bytes, or the packed UTF-16 form that follows a NUL.
+std::string decodeRar4Name(const uint8_t *data, size_t size, bool unicodeFlag);
+
+}  // namespace rarcontainer

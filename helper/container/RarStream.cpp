@@ -1,0 +1,564 @@
+#include "RarStream.h"
+
+#include "AesCbc.h"
+#include "Bytes.h"
+
+#include <archive.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace rarcontainer {
+
+namespace {
+constexpr size_t kChunk = 1u << 20;
+}
+
+// Decryption state of the file whose parts are being served; one CBC stream
+// runs across all of its volume parts.
+struct RarStream::FileState {
+    size_t entryIndex = 0;
+    bool encrypted = false;
+    bool failed = false;
+    int scheme = 0;
+    std::array<uint8_t, 32> key{};
+    uint8_t iv[16] = {};
+    AesCbcDecryptor decryptor;
+    uint8_t pending[16] = {};  // ciphertext carried over to the next part
+    size_t pendingLen = 0;
+    uint64_t emitted = 0;      // plaintext served so far
+    // Where the file's ciphertext lies, part by part, for the block walk.
+    struct Part {
+        size_t volume;
+        uint64_t offset;
+        uint64_t size;
+        uint64_t logicalStart;
+    };
+    std::vector<Part> parts;
+    uint64_t cipherTotal = 0;
+    // Compressed RAR 5 data: offset of the next block header; end after the last block.
+    uint64_t walkPos = 0;
+    bool walkDone = false;
+    bool walkFailed = false;
+    uint64_t walkEnd = 0;
+};
+
+struct RarStream::Segment {
+    std::vector<uint8_t> bytes;  // header bytes, served first
+    size_t bytesPos = 0;
+    size_t volume = 0;
+    uint64_t srcOffset = 0;      // data area still to read
+    uint64_t srcLeft = 0;
+    uint64_t emitLeft = 0;       // bytes of it still to serve
+    bool decrypt = false;
+    bool discard = false;        // consume the data area, serve nothing
+};
+
+RarStream::RarStream(std::vector<std::string> volumes, PasswordPrompt *prompt, std::optional<std::string> password)
+    : m_paths(std::move(volumes)), m_gate(prompt, std::move(password)), m_walker(m_volumes, m_gate)
+{
+}
+
+RarStream::~RarStream() = default;
+
+Status RarStream::open()
+{
+    if (m_opened) return m_status;
+    m_opened = true;
+    std::string failedPath;
+    if (!m_volumes.open(m_paths, &failedPath)) {
+        fail(Status::IoError, "cannot open " + failedPath);
+        return m_status;
+    }
+    uint64_t start = 0;
+    for (size_t i = 0; i < m_volumes.count(); ++i) {
+        m_volumeStart.push_back(start);
+        start += m_volumes.size(i);
+    }
+    m_totalSize = start;
+    m_buffer.resize(kChunk + 32);
+    // Read ahead to the first file header (or the end) so that hidden names
+    // meet their password now.
+    Block block;
+    while (m_walker.next(block)) {
+        m_ahead.push_back(block);
+        if (block.kind == Block::Kind::File) break;
+    }
+    switch (m_walker.status()) {
+    case Status::NotRar:
+    case Status::NeedPassword:
+    case Status::WrongPassword:
+    case Status::PasswordTooLong:
+    case Status::IoError:
+        fail(m_walker.status(), m_walker.message());
+        break;
+    default:
+        break;  // later damage shows when the stream reaches it
+    }
+    return m_status;
+}
+
+long RarStream::fail(Status status, std::string message)
+{
+    if (m_status == Status::Ok) {
+        m_status = status;
+        m_message = std::move(message);
+    }
+    return -1;
+}
+
+void RarStream::noteConsumed(size_t volume, uint64_t offset)
+{
+    if (volume < m_volumeStart.size()) m_consumed = std::max(m_consumed, m_volumeStart[volume] + offset);
+}
+
+// ---- serving ---------------------------------------------------------------
+
+long RarStream::read(const void **buffer)
+{
+    if (!m_opened) open();
+    if (m_status != Status::Ok) return -1;
+    for (;;) {
+        Segment *s = m_segment.get();
+        if (s && s->bytesPos < s->bytes.size()) {
+            *buffer = s->bytes.data() + s->bytesPos;
+            long n = long(s->bytes.size() - s->bytesPos);
+            s->bytesPos = s->bytes.size();
+            return n;
+        }
+        if (s && s->srcLeft > 0) {
+            if (s->discard) {
+                s->srcOffset += s->srcLeft;
+                s->srcLeft = 0;
+                noteConsumed(s->volume, s->srcOffset);
+                continue;
+            }
+            if (!s->decrypt) {
+                size_t n = size_t(std::min<uint64_t>(s->srcLeft, kChunk));
+                if (!m_volumes.readAt(s->volume, s->srcOffset, m_buffer.data(), n)) return fail(Status::IoError, "read error");
+                s->srcOffset += n;
+                s->srcLeft -= n;
+                s->emitLeft -= std::min<uint64_t>(n, s->emitLeft);
+                noteConsumed(s->volume, s->srcOffset);
+                *buffer = m_buffer.data();
+                return long(n);
+            }
+            FileState &f = *m_file;
+            size_t n = size_t(std::min<uint64_t>(s->srcLeft, kChunk));
+            memcpy(m_buffer.data(), f.pending, f.pendingLen);
+            if (!m_volumes.readAt(s->volume, s->srcOffset, m_buffer.data() + f.pendingLen, n)) return fail(Status::IoError, "read error");
+            s->srcOffset += n;
+            s->srcLeft -= n;
+            noteConsumed(s->volume, s->srcOffset);
+            size_t total = f.pendingLen + n;
+            size_t whole = total & ~size_t(15);
+            f.pendingLen = total - whole;
+            memcpy(f.pending, m_buffer.data() + whole, f.pendingLen);
+            if (!f.decryptor.decrypt(m_buffer.data(), m_buffer.data(), whole)) return fail(Status::IoError, "cipher failure");
+            size_t out = size_t(std::min<uint64_t>(whole, s->emitLeft));
+            s->emitLeft -= out;
+            f.emitted += out;
+            if (out > 0) {
+                *buffer = m_buffer.data();
+                return long(out);
+            }
+            continue;
+        }
+        if (s && s->emitLeft > 0) return fail(Status::Damaged, "encrypted data shorter than its header says");
+        if (!nextSegment()) return m_status == Status::Ok ? 0 : -1;
+    }
+}
+
+int64_t RarStream::skip(int64_t request)
+{
+    Segment *s = m_segment.get();
+    if (request <= 0 || !s || s->bytesPos < s->bytes.size() || s->decrypt || s->discard) return 0;
+    uint64_t n = std::min<uint64_t>(uint64_t(request), s->srcLeft);
+    s->srcOffset += n;
+    s->srcLeft -= n;
+    s->emitLeft -= std::min(n, s->emitLeft);
+    noteConsumed(s->volume, s->srcOffset);
+    return int64_t(n);
+}
+
+bool RarStream::nextSegment()
+{
+    for (;;) {
+        Block block;
+        if (!m_ahead.empty()) {
+            block = std::move(m_ahead.front());
+            m_ahead.pop_front();
+        } else if (!m_walker.next(block)) {
+            if (m_walker.status() != Status::Ok) fail(m_walker.status(), m_walker.message());
+            m_segment.reset();
+            if (m_status != Status::Ok || m_trailerServed || !m_walker.info().multiVolume || m_walker.info().formatVersion != 5)
+                return false;
+            // After each end-of-archive block of a volume set, libarchive looks
+            // for the next signature by reading 512 bytes ahead, and a last
+            // volume shorter than that makes it fail. Zeros after the end give
+            // it the room.
+            m_trailerServed = true;
+            m_segment = std::make_unique<Segment>();
+            m_segment->bytes.assign(512, 0);
+            return true;
+        }
+        noteConsumed(block.volume, block.dataOffset);
+        auto seg = std::make_unique<Segment>();
+        seg->volume = block.volume;
+        seg->srcOffset = block.dataOffset;
+        seg->srcLeft = block.dataSize;
+        seg->emitLeft = block.dataSize;
+        const bool rar4 = m_walker.info().formatVersion == 4;
+        switch (block.kind) {
+        case Block::Kind::Signature:
+        case Block::Kind::End:
+        case Block::Kind::Other:
+            seg->bytes = block.header;
+            break;
+        case Block::Kind::Main:
+            seg->bytes = block.header;
+            if (rar4 && (block.flags & 0x0080)) {
+                seg->bytes[3] &= uint8_t(~0x80);
+                uint16_t crc = uint16_t(crc32Of(seg->bytes.data() + 2, seg->bytes.size() - 2));
+                seg->bytes[0] = uint8_t(crc);
+                seg->bytes[1] = uint8_t(crc >> 8);
+            }
+            break;
+        case Block::Kind::CryptHeader:
+            break;
+        case Block::Kind::Service:
+            // Comments, owners, streams, recovery data, quick-open copies: nothing
+            // libarchive extracts, and some make it stop. Leave them out.
+            seg->discard = true;
+            seg->emitLeft = 0;
+            break;
+        case Block::Kind::File:
+            m_segment = std::move(seg);
+            if (!startFilePart(block)) return false;
+            return true;
+        }
+        m_segment = std::move(seg);
+        return true;
+    }
+}
+
+bool RarStream::startFilePart(const Block &block)
+{
+    Segment &seg = *m_segment;
+    const bool rar4 = block.entry.formatVersion == 4;
+    if (!block.splitBefore || !m_file) {
+        m_file = std::make_unique<FileState>();
+        m_file->entryIndex = m_entries.size();
+        m_entries.push_back(block.entry);
+        m_entries.back().packedSize = 0;
+        m_file->encrypted = block.dataEncrypted;
+        if (block.dataEncrypted && !prepareKey(*m_file, block)) {
+            if (m_status != Status::Ok) return false;
+            m_file->failed = true;
+        }
+    }
+    FileState &f = *m_file;
+    Entry &entry = m_entries[f.entryIndex];
+    entry.packedSize += block.dataSize;
+    if (block.entry.hasCrc) {
+        entry.hasCrc = true;
+        entry.crc = block.entry.crc;
+    }
+    if (block.entry.hasBlake2) {
+        entry.hasBlake2 = true;
+        entry.blake2 = block.entry.blake2;
+    }
+
+    if (f.failed) {
+        seg.discard = true;
+        seg.emitLeft = 0;
+        seg.bytes = rar4 ? rewriteRar4File(block, 0, true) : rewriteRar5File(block, 0, true, true, true);
+        return true;
+    }
+    // Stored data is checked by the helper against the entry's CRC-32 as it
+    // is written; libarchive need not checksum every byte a second time.
+    const bool crcCheckedByHelper = !rar4 && entry.stored;
+    if (!f.encrypted || !block.dataEncrypted) {
+        seg.bytes = crcCheckedByHelper && block.entry.hasCrc
+            ? rewriteRar5File(block, block.dataSize, false, true, false)
+            : block.header;
+        return true;
+    }
+
+    f.parts.push_back({block.volume, block.dataOffset, block.dataSize, f.cipherTotal});
+    f.cipherTotal += block.dataSize;
+    const uint64_t available = f.pendingLen + block.dataSize;
+    const uint64_t aligned = available & ~uint64_t(15);
+    uint64_t cap = UINT64_MAX;
+    if (entry.stored) {
+        cap = entry.unpackedSize;
+    } else if (!rar4) {
+        walkCompressedBlocks(f);
+        if (f.walkDone) cap = f.walkEnd;
+    }
+    uint64_t emit = cap > f.emitted ? std::min(aligned, cap - f.emitted) : 0;
+    seg.decrypt = true;
+    seg.emitLeft = emit;
+    seg.bytes = rar4 ? rewriteRar4File(block, emit, false)
+                     : rewriteRar5File(block, emit, false, entry.checksumsConverted || crcCheckedByHelper,
+                                       entry.checksumsConverted);
+    return true;
+}
+
+bool RarStream::prepareKey(FileState &f, const Block &block)
+{
+    Entry &entry = m_entries[f.entryIndex];
+    const DataCipher &c = block.cipher;
+    f.scheme = c.scheme;
+    if (c.scheme == 4) {
+        if (entry.unpackVersion < 29) {
+            entry.failure = Status::UnsupportedCipher;
+            return false;
+        }
+        KeyCache *keys = m_gate.keys();
+        if (!keys) {
+            entry.failure = m_gate.confirmed() ? Status::WrongPassword : Status::NeedPassword;
+            return false;
+        }
+        const Rar4Key *key = keys->rar4(c.salt);
+        if (!key) {
+            entry.failure = Status::PasswordTooLong;
+            return false;
+        }
+        std::copy(key->key.begin(), key->key.begin() + 16, f.key.begin());
+        memcpy(f.iv, key->iv.data(), 16);
+        entry.passwordUnverified = !m_gate.confirmed();
+        return f.decryptor.start(f.key.data(), 128, f.iv) || (fail(Status::IoError, "cipher failure"), false);
+    }
+    const bool checkUsable = c.hasCheck && rar5CheckFieldIntact(c.check);
+    for (;;) {
+        KeyCache *keys = m_gate.keys();
+        if (!keys) {
+            entry.failure = m_gate.confirmed() || m_gate.exhausted() ? Status::WrongPassword : Status::NeedPassword;
+            return false;
+        }
+        const Rar5Key *key = keys->rar5(c.salt, c.log2Count);
+        if (!key) {
+            entry.failure = Status::Damaged;
+            return false;
+        }
+        if (!checkUsable || memcmp(key->check.data(), c.check, 8) == 0) {
+            if (checkUsable) m_gate.confirm();
+            else entry.passwordUnverified = !m_gate.confirmed();
+            f.key = key->key;
+            memcpy(f.iv, c.iv, 16);
+            entry.hashKey = key->hashKey;
+            entry.hashKeyKnown = true;
+            return f.decryptor.start(f.key.data(), 256, f.iv) || (fail(Status::IoError, "cipher failure"), false);
+        }
+        // Before any password was proved right, a mismatch means ask again;
+        // afterwards this entry simply has another password.
+        if (!m_gate.retry()) {
+            entry.failure = Status::WrongPassword;
+            return false;
+        }
+    }
+}
+
+// ---- compressed block walk (RAR 5) ---------------------------------------
+
+bool RarStream::readCipher(const FileState &f, uint64_t logical, uint8_t *out, size_t n) const
+{
+    for (const auto &p : f.parts) {
+        if (n == 0) break;
+        if (logical >= p.logicalStart + p.size) continue;
+        uint64_t within = logical - p.logicalStart;
+        size_t take = size_t(std::min<uint64_t>(n, p.size - within));
+        if (!m_volumes.readAt(p.volume, p.offset + within, out, take)) return false;
+        out += take;
+        logical += take;
+        n -= take;
+    }
+    return n == 0;
+}
+
+bool RarStream::readPlain(const FileState &f, uint64_t logical, uint8_t *out, size_t n) const
+{
+    uint64_t first = logical & ~uint64_t(15);
+    uint64_t end = (logical + n + 15) & ~uint64_t(15);
+    if (end > f.cipherTotal) return false;
+    uint8_t iv[16];
+    uint8_t buf[48];
+    if (end - first > sizeof buf) return false;
+    if (first == 0) memcpy(iv, f.iv, 16);
+    else if (!readCipher(f, first - 16, iv, 16)) return false;
+    if (!readCipher(f, first, buf, size_t(end - first))) return false;
+    if (!aesCbcDecrypt(f.key.data(), 256, iv, buf, buf, size_t(end - first))) return false;
+    memcpy(out, buf + (logical - first), n);
+    return true;
+}
+
+// The compressed stream is a chain of blocks, each with a small header that
+// gives its size; the one flagged last ends the data, and what follows it is
+// cipher padding that libarchive would take for another block.
+void RarStream::walkCompressedBlocks(FileState &f)
+{
+    while (!f.walkDone && !f.walkFailed) {
+        if (f.walkPos + 3 > f.cipherTotal) return;
+        uint8_t h[5] = {};
+        size_t n = size_t(std::min<uint64_t>(5, f.cipherTotal - f.walkPos));
+        if (!readPlain(f, f.walkPos, h, n)) {
+            // The header's last cipher block is completed by the next part.
+            if (((f.walkPos + n + 15) & ~uint64_t(15)) > f.cipherTotal) return;
+            f.walkFailed = true;
+            return;
+        }
+        const uint8_t flags = h[0];
+        const size_t sizeBytes = ((flags >> 3) & 3) + 1;
+        if (sizeBytes == 4) {
+            f.walkFailed = true;
+            return;
+        }
+        if (2 + sizeBytes > n) return;
+        uint64_t size = 0;
+        uint8_t check = 0x5A ^ flags;
+        for (size_t i = 0; i < sizeBytes; ++i) {
+            size |= uint64_t(h[2 + i]) << (8 * i);
+            check ^= h[2 + i];
+        }
+        if (check != h[1]) {
+            f.walkFailed = true;
+            return;
+        }
+        uint64_t next = f.walkPos + 2 + sizeBytes + size;
+        if (flags & 0x40) {
+            f.walkDone = true;
+            f.walkEnd = next;
+            return;
+        }
+        f.walkPos = next;
+    }
+}
+
+// ---- header rewriting ------------------------------------------------------
+
+std::vector<uint8_t> RarStream::rewriteRar4File(const Block &block, uint64_t emitted, bool failed) const
+{
+    std::vector<uint8_t> h = block.header;
+    uint16_t flags = uint16_t(h[3] | (h[4] << 8));
+    const bool large = flags & 0x0100;
+    const size_t nameSize = size_t(h[26] | (h[27] << 8));
+    if (flags & 0x0400) {
+        size_t saltPos = 32 + (large ? 8 : 0) + nameSize;
+        if (saltPos + 8 <= h.size()) h.erase(h.begin() + long(saltPos), h.begin() + long(saltPos + 8));
+    }
+    flags &= uint16_t(~(0x0004 | 0x0400));
+    h[3] = uint8_t(flags);
+    h[4] = uint8_t(flags >> 8);
+    h[5] = uint8_t(h.size());
+    h[6] = uint8_t(h.size() >> 8);
+    auto put32 = [&h](size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i) h[at + i] = uint8_t(v >> (8 * i));
+    };
+    put32(7, uint32_t(emitted));
+    if (large) put32(32, uint32_t(emitted >> 32));
+    if (failed) {
+        put32(11, 0);
+        if (large) put32(36, 0);
+        h[25] = 0x30;
+    }
+    uint16_t crc = uint16_t(crc32Of(h.data() + 2, h.size() - 2));
+    h[0] = uint8_t(crc);
+    h[1] = uint8_t(crc >> 8);
+    return h;
+}
+
+std::vector<uint8_t> RarStream::rewriteRar5File(const Block &block, uint64_t emitted, bool failed, bool dropCrc,
+                                                bool dropHash) const
+{
+    const auto &h = block.header;
+    ByteReader r(h.data(), h.size());
+    r.skip(4);
+    r.vint();
+    uint64_t type = r.vint();
+    uint64_t flags = r.vint();
+    uint64_t extraSize = (flags & 0x01) ? r.vint() : 0;
+    if (flags & 0x02) r.vint();
+    const size_t extraStart = h.size() - size_t(extraSize);
+
+    std::vector<uint8_t> fields;
+    uint64_t fileFlags = r.vint();
+    uint64_t unpacked = r.vint();
+    const uint8_t *attrStart = r.here();
+    r.vint();
+    std::vector<uint8_t> attr(attrStart, r.here());
+    uint32_t mtime = (fileFlags & 0x02) ? r.u32() : 0;
+    uint32_t crc = (fileFlags & 0x04) ? r.u32() : 0;
+    uint64_t compression = r.vint();
+    const uint8_t *rest = r.here();  // host OS, name length, name
+    std::vector<uint8_t> tail(rest, h.data() + extraStart);
+    if (failed) {
+        unpacked = 0;
+        compression &= ~uint64_t(0x3C0);  // stored, not solid
+    }
+    if (failed || dropCrc) fileFlags &= ~uint64_t(0x04);
+    putVint(fields, fileFlags);
+    putVint(fields, unpacked);
+    fields.insert(fields.end(), attr.begin(), attr.end());
+    if (fileFlags & 0x02) putLe(fields, mtime, 4);
+    if (fileFlags & 0x04) putLe(fields, crc, 4);
+    putVint(fields, compression);
+    fields.insert(fields.end(), tail.begin(), tail.end());
+
+    std::vector<uint8_t> extra;
+    ByteReader x(h.data() + extraStart, size_t(extraSize));
+    while (x.remaining() > 0) {
+        const uint8_t *recStart = x.here();
+        uint64_t recSize = x.vint();
+        if (!x.ok() || recSize > x.remaining()) break;
+        ByteReader rec(x.here(), size_t(recSize));
+        uint64_t recType = rec.vint();
+        x.skip(recSize);
+        if (recType == 0x01) continue;
+        if (recType == 0x02 && (failed || dropHash)) continue;
+        extra.insert(extra.end(), recStart, x.here());
+    }
+
+    uint64_t newFlags = flags & ~uint64_t(0x01);
+    if (!extra.empty()) newFlags |= 0x01;
+    std::vector<uint8_t> body;
+    putVint(body, type);
+    putVint(body, newFlags);
+    if (!extra.empty()) putVint(body, extra.size());
+    if (newFlags & 0x02) putVint(body, emitted);
+    body.insert(body.end(), fields.begin(), fields.end());
+    body.insert(body.end(), extra.begin(), extra.end());
+
+    std::vector<uint8_t> out(4);
+    putVint(out, body.size());
+    out.insert(out.end(), body.begin(), body.end());
+    uint32_t headerCrc = crc32Of(out.data() + 4, out.size() - 4);
+    for (int i = 0; i < 4; ++i) out[i] = uint8_t(headerCrc >> (8 * i));
+    return out;
+}
+
+// ---- libarchive glue ---------------------------------------------------------
+
+namespace {
+la_ssize_t readCallback(struct archive *a, void *client, const void **buffer)
+{
+    auto *stream = static_cast<RarStream *>(client);
+    long n = stream->read(buffer);
+    if (n < 0) archive_set_error(a, EIO, "%s", stream->message().c_str());
+    return n;
+}
+
+la_int64_t skipCallback(struct archive *, void *client, la_int64_t request)
+{
+    return static_cast<RarStream *>(client)->skip(request);
+}
+}  // namespace
+
+int RarStream::attach(struct archive *a)
+{
+    if (!m_opened) open();
+    return archive_read_open2(a, this, nullptr, readCallback, skipCallback, nullptr);
+}
+
+}  // namespace rarcontainer

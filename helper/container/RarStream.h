@@ -1,0 +1,89 @@
+#pragma once
+// Serves libarchive an equivalent unencrypted RAR byte stream: headers
+// decrypted and rewritten, file data decrypted and trimmed of its cipher
+// padding, blocks libarchive cannot handle left out. Only the current piece of
+// data is ever held in memory.
+
+#include "BlockWalker.h"
+#include "RarTypes.h"
+#include "VolumeSet.h"
+
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+struct archive;
+
+namespace rarcontainer {
+
+class RarStream {
+public:
+    RarStream(std::vector<std::string> volumes, PasswordPrompt *prompt,
+              std::optional<std::string> password = std::nullopt);
+    ~RarStream();
+    RarStream(const RarStream &) = delete;
+    RarStream &operator=(const RarStream &) = delete;
+
+    // Opens the volumes and reads ahead to the first entry, so that hidden
+    // names ask for their password here: NeedPassword / WrongPassword then.
+    Status open();
+    // archive_read_open() on a with this stream as its source (read and skip
+    // callbacks). The stream must outlive the archive handle.
+    int attach(struct archive *a);
+
+    // The callbacks' work: the next bytes (0 at the end, -1 on error).
+    long read(const void **buffer);
+    // Skips up to request bytes where that needs no decryption; returns how many.
+    int64_t skip(int64_t request);
+
+    // The caller verified an encrypted entry against its checksum: the
+    // password is right, so later mismatches are damage, not a wrong password.
+    void confirmPassword() { m_gate.confirm(); }
+
+    Status status() const { return m_status; }
+    const std::string &message() const { return m_message; }
+    const ArchiveInfo &info() const { return m_walker.info(); }
+    // The entries whose headers have been served so far, in the order libarchive
+    // returns them. An entry's failure field says when it must not be written.
+    const std::vector<Entry> &entries() const { return m_entries; }
+    // Progress: archive bytes consumed so far against the size of all volumes.
+    uint64_t consumed() const { return m_consumed; }
+    uint64_t totalSize() const { return m_totalSize; }
+
+private:
+    struct FileState;
+    struct Segment;
+
+    bool nextSegment();
+    bool startFilePart(const Block &block);
+    bool prepareKey(FileState &file, const Block &block);
+    void walkCompressedBlocks(FileState &file);
+    bool readCipher(const FileState &file, uint64_t logical, uint8_t *out, size_t n) const;
+    bool readPlain(const FileState &file, uint64_t logical, uint8_t *out, size_t n) const;
+    std::vector<uint8_t> rewriteRar4File(const Block &block, uint64_t emitted, bool failed) const;
+    // dropCrc: leave the CRC-32 out; dropHash: the hash record too.
+    std::vector<uint8_t> rewriteRar5File(const Block &block, uint64_t emitted, bool failed, bool dropCrc,
+                                         bool dropHash) const;
+    long fail(Status status, std::string message);
+    void noteConsumed(size_t volume, uint64_t offset);
+
+    std::vector<std::string> m_paths;
+    VolumeSet m_volumes;
+    PasswordGate m_gate;
+    BlockWalker m_walker;
+    std::deque<Block> m_ahead;
+    std::unique_ptr<Segment> m_segment;
+    std::unique_ptr<FileState> m_file;
+    std::vector<Entry> m_entries;
+    std::vector<uint8_t> m_buffer;
+    std::vector<uint64_t> m_volumeStart;
+    Status m_status = Status::Ok;
+    std::string m_message;
+    uint64_t m_consumed = 0;
+    uint64_t m_totalSize = 0;
+    bool m_opened = false;
+    bool m_trailerServed = false;
+};
+
+}  // namespace rarcontainer

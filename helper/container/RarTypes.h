@@ -1,0 +1,76 @@
+#pragma once
+// What the container layer tells its callers: archive facts, entries, and the
+// outcome of an operation.
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace rarcontainer {
+
+enum class Status {
+    Ok,
+    NotRar,             // no RAR signature where one was expected
+    NeedPassword,       // names or data are encrypted and no password was given
+    WrongPassword,      // every password offered was refused
+    PasswordTooLong,    // RAR 4 keys: over 28 UTF-16 units (or not UTF-8)
+    UnsupportedCipher,  // RAR 1.5/2.0 encryption
+    Truncated,          // a file or volume ends early, or a volume is missing
+    Damaged,            // a header is inconsistent or fails its checksum
+    IoError,
+};
+
+// A one-line English description of a status, for the helper's error lines.
+const char *describe(Status status);
+
+struct Entry {
+    std::string name;            // UTF-8, "/" between folders
+    bool isDirectory = false;
+    bool oldVersion = false;     // an older version of a file kept beside it
+    bool encrypted = false;
+    bool stored = false;         // no compression
+    bool solid = false;
+    uint64_t unpackedSize = 0;
+    uint64_t packedSize = 0;     // sum over all parts
+    int64_t mtime = 0;           // seconds since the epoch; 0 when unknown
+    int formatVersion = 4;       // 4 or 5
+    int unpackVersion = 0;       // RAR 4 only
+
+    bool hasCrc = false;
+    uint32_t crc = 0;            // of the whole file (taken from its last part)
+    bool hasBlake2 = false;
+    std::array<uint8_t, 32> blake2{};
+    // RAR 5 "converted" checksums: stored values are keyed with hashKey.
+    bool checksumsConverted = false;
+    bool hashKeyKnown = false;
+    std::array<uint8_t, 32> hashKey{};
+
+    // Set by the rewriting stream when it cannot hand the contents over
+    // (wrong password, unsupported cipher): the entry is served empty and
+    // must be reported as failed, never written.
+    Status failure = Status::Ok;
+    // RAR 4 data has no password check value: a wrong password only shows as
+    // a checksum mismatch after extraction.
+    bool passwordUnverified = false;
+};
+
+struct ArchiveInfo {
+    int formatVersion = 0;       // 4 or 5
+    bool solid = false;
+    bool multiVolume = false;
+    bool headersEncrypted = false;
+    bool anyDataEncrypted = false;
+    uint64_t signatureOffset = 0;  // in the first file (self-extracting stubs)
+};
+
+// Asked for a password when one is needed. The layer makes at most three
+// requests per run; rejected() is called after a password proved wrong.
+class PasswordPrompt {
+public:
+    virtual ~PasswordPrompt() = default;
+    virtual std::optional<std::string> ask() = 0;  // nullopt: none (end of input)
+    virtual void rejected() = 0;
+};
+
+}  // namespace rarcontainer
