@@ -11,12 +11,14 @@ cd "$(dirname "$0")/../../.."
 seconds=${1:-600}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(outputreader entryrows curloutput updatelist text archive)
+[ ${#targets[@]} -eq 0 ] && targets=(outputreader entryrows curloutput updatelist text archive container)
+# The RAR container layer's own target (helper/container/fuzz) goes by another name.
+binary() { [ "$1" = container ] && echo rarcontainer_fuzz || echo "fuzz_$1"; }
 fixtures=${VORLO_FIXTURES_DIR:-$PWD/../shared/fixtures}
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DVORLO_FUZZ=ON -DBUILD_TESTING=ON -DVORLO_FIXTURES_DIR="$fixtures" >/dev/null
-cmake --build build-fuzz -j "$(nproc)" --target unrar $(printf 'fuzz_%s ' "${targets[@]}")
+cmake --build build-fuzz -j "$(nproc)" --target unrar $(for t in "${targets[@]}"; do binary "$t"; done)
 
 work=build-fuzz/fuzz
 mkdir -p "$work"
@@ -24,13 +26,14 @@ seed() { mkdir -p "$work/seed-$1"; }
 
 # Real helper output (listings and extractions of the fixtures), real entry
 # lists, real archives, the credits, update lists, curl's own progress bar.
-seed outputreader; seed entryrows; seed archive; seed text; seed updatelist; seed curloutput
+seed outputreader; seed entryrows; seed archive; seed text; seed updatelist; seed curloutput; seed container
 if [ -d "$fixtures/rar" ]; then
     n=0
     while IFS= read -r -d '' archive; do
         [ "$(stat -c %s "$archive")" -gt 65536 ] && continue
         n=$((n + 1))
         cp "$archive" "$work/seed-archive/$n.rar"
+        cp "$archive" "$work/seed-container/$n.rar"
         (cd "$(dirname "$archive")" && timeout 10 "$OLDPWD/build-fuzz/libexec/vorlo/unrar" vb -v "$(basename "$archive")" \
             </dev/null >"$OLDPWD/$work/seed-entryrows/$n" 2>&1 || true)
         printf '\001\007' | cat - "$work/seed-entryrows/$n" >"$work/seed-outputreader/list$n"
@@ -61,8 +64,8 @@ printf '\r########################################################## 100.0%%\ncu
 
 for target in "${targets[@]}"; do
     mkdir -p "$work/corpus-$target"
-    echo "== fuzz_$target for ${seconds}s"
-    (cd "$work" && ASAN_OPTIONS=allocator_may_return_null=1:quarantine_size_mb=16 "../bin/fuzz_$target" \
+    echo "== $(binary "$target") for ${seconds}s"
+    (cd "$work" && ASAN_OPTIONS=allocator_may_return_null=1:quarantine_size_mb=16 "../bin/$(binary "$target")" \
         -max_total_time="$seconds" -timeout=10 -rss_limit_mb=3072 -malloc_limit_mb=2048 -max_len=262144 -print_final_stats=1 \
         "corpus-$target" "seed-$target" 2>&1 | tail -n 12) || echo "fuzz_$target stopped with a finding"
 done
