@@ -27,6 +27,7 @@
 
 #include <csignal>
 #include <sys/stat.h>
+#include <utility>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -90,9 +91,15 @@ MyDocument::MyDocument(QObject *parent)
 MyDocument::~MyDocument()
 {
     releaseProcess(true);
+    // The window's teardown sends events to its children: the filter must
+    // not look at them (nor at m_ui) while they are being destroyed.
+    if (m_main)
+        m_main->removeEventFilter(this);
+    if (m_ui)
+        m_ui->listView->removeEventFilter(this);
     delete m_passwordWin;
-    delete m_ui;
-    delete m_main;
+    delete std::exchange(m_main, nullptr);
+    delete std::exchange(m_ui, nullptr);
 }
 
 void MyDocument::setWindowDecorator(std::function<void(QMainWindow *)> decorator)
@@ -391,8 +398,9 @@ void MyDocument::releaseProcess(bool kill)
         process->deleteLater();
         return;
     }
-    // Deleting a running QProcess waits for it: let it go when it has ended.
-    process->setParent(nullptr);
+    // Deleting a running QProcess waits for it: let it go when it has ended,
+    // or at the latest with the application (which then reaps it).
+    process->setParent(QCoreApplication::instance());
     connect(process, &QProcess::finished, process, &QObject::deleteLater);
     process->closeWriteChannel();
 }
@@ -402,6 +410,14 @@ void MyDocument::endRun()
     if (!m_process)
         return;
     const QByteArray rest = m_process->readAll();
+    // The pipe has closed, so the helper is on its way out: its status tells
+    // a run ended from outside (a signal; 255 is the helper's own answer to
+    // one) from one that came to its end.
+    if (m_process->state() != QProcess::NotRunning)
+        m_process->waitForFinished(2000);
+    m_interrupted = m_process->state() == QProcess::NotRunning
+                    && (m_process->exitStatus() == QProcess::CrashExit || m_process->exitCode() >= 128)
+                    && !m_hasBeenStoped;
     releaseProcess(false);
     m_passwordPending = false;
     m_passwordWin->hide(); // nobody waits for a password any more
@@ -416,6 +432,11 @@ void MyDocument::finishListing(const QByteArray &rest)
     const QStringList entries = m_reader.finishListing(rest);
     if (m_helperMissing) {
         showSheetAlert(QStringLiteral("MyDocumentHelper1"), QStringLiteral("MyDocumentHelper2"), nullptr);
+    } else if (m_interrupted && !m_reader.damaged()) {
+        // A partial list must not pass for the archive's contents.
+        m_listeFichiers.clear();
+        updateFilterArray();
+        showSheetAlert(QStringLiteral("MyDocumentHelper3"), QStringLiteral("MyDocumentHelper4"), nullptr);
     } else if (m_reader.damaged()) {
         showSheetAlert(QStringLiteral("MyDocument23"), QStringLiteral("MyDocument24"),
                        [this] { closeWinNow(); });

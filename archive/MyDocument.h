@@ -141,6 +141,7 @@ private:
     Action m_action = Action::None;
     bool m_hasBeenStoped = false;
     bool m_helperMissing = false;
+    bool m_interrupted = false; // the last run was ended by a signal from outside
     bool m_closed = false;
     std::function<void()> m_pendingAlert; // waits for the window to be on screen
     bool m_passwordPending = false;       // the password window waits for it too

@@ -126,7 +126,8 @@ bool ArchiveReader::start()
 
 bool ArchiveReader::incomplete() const
 {
-    return !set_.missing().empty() || (isRar() && layout_.volume && layout_.continues);
+    return !set_.missing().empty() || (isRar() && layout_.volume && layout_.continues)
+        || (isRar() && layout_.truncated);
 }
 
 int ArchiveReader::nextHeader(archive_entry** entry)

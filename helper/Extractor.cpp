@@ -66,6 +66,13 @@ void Extractor::fail(int status)
         status_ = status;
 }
 
+void Extractor::reportFull(const std::string& shown)
+{
+    Console::errorLine("Write error in " + shown + ": stopped, the destination is nearly full ("
+                       + std::to_string(space_.headroom() >> 20) + " MB left before its reserve)");
+    fail(kExitWrite);
+}
+
 bool Extractor::enterDestination()
 {
     if (line_.destination.empty())
@@ -192,6 +199,8 @@ int Extractor::runOnce(PasswordPrompt& prompt)
     if (status_ != kExitFatal && reader.incomplete()) {
         if (!reader.missingVolume().empty())
             Console::errorLine("Cannot find volume " + Console::displayName(reader.missingVolume()));
+        else if (reader.layout().truncated)
+            Console::errorLine(Console::displayName(line_.archive) + ": the archive is cut short");
         else
             Console::errorLine(Console::displayName(line_.archive) + ": the next volume is missing");
         Console::errorLine("Unexpected end of archive");
@@ -271,6 +280,12 @@ Extractor::Outcome Extractor::extractEntry(ArchiveReader& reader, archive_entry*
     Console::out((testOnly_ ? "Testing  " : "Extracting  ") + shown + progress.currentMark());
 
     const bool regularData = type == AE_IFREG && !hardlink;
+    if (!testOnly_ && regularData && archive_entry_size_is_set(entry) && archive_entry_size(entry) > 0
+        && !space_.fits(static_cast<std::uint64_t>(archive_entry_size(entry)))) {
+        Console::out("\n");
+        reportFull(shown);
+        return Outcome::Fatal;
+    }
     if (!testOnly_) {
         // The name on disk is the cleaned UTF-8 one that was checked above.
         archive_entry_set_pathname_utf8(entry, path.c_str());
@@ -373,6 +388,15 @@ Extractor::Outcome Extractor::copyData(ArchiveReader& reader, archive_entry* ent
             crc.update(block, size);
         if (checker)
             checker->update(block, size);
+        if (!testOnly_ && size > 0 && !space_.allows(size)) {
+            // Far more data than the archive's size, or a lying header.
+            Console::out("\n");
+            reportFull(shown);
+            archive_write_finish_entry(disk_);
+            ::unlink(path.c_str());
+            StopGuard::instance().endFile();
+            return Outcome::Fatal;
+        }
         if (!testOnly_ && size > 0) {
             const la_ssize_t written = archive_write_data_block(disk_, block, size, offset);
             if (written < ARCHIVE_OK) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CommandLine.h"
+#include "SpaceGuard.h"
 
 #include <string>
 
@@ -30,9 +31,11 @@ private:
     Outcome copyData(ArchiveReader& reader, archive_entry* entry, const std::string& path,
                      const std::string& shown, bool encrypted, ProgressReporter& progress);
     void fail(int status);
+    void reportFull(const std::string& shown);
 
     const CommandLine& line_;
     archive* disk_ = nullptr;
+    SpaceGuard space_;
     PasswordPrompt* prompt_ = nullptr;
     bool testOnly_ = false;
     bool encryptionRefused_ = false;

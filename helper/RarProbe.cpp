@@ -385,6 +385,11 @@ RarProbe::Layout RarProbe::inspect(const std::vector<std::string>& volumes, cons
             walkRar4(file, offset, layout, sawEnd, lastSplitAfter);
         else
             walkRar5(file, offset, layout, sawEnd, lastSplitAfter);
+        // Every RAR 5 volume closes with an end-of-archive block: without it
+        // the file was cut, maybe right between two entries, where libarchive
+        // sees a plain end.
+        if (first.version == 5 && !sawEnd && !layout.headersEncrypted)
+            layout.truncated = true;
         if (layout.headersEncrypted || layout.damaged)
             break;
     }

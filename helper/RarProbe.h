@@ -31,6 +31,7 @@ public:
         bool volume = false;            // the archive says it is part of a volume set
         bool continues = false;         // the last file found says more volumes follow
         bool damaged = false;           // a header could not be walked
+        bool truncated = false;         // a RAR 5 volume ends without its end-of-archive block
         // Per entry, in archive order (split continuations not counted).
         std::vector<Entry> entries;
         bool anyEncrypted() const;

@@ -1,0 +1,53 @@
+#include "SpaceGuard.h"
+
+#include <algorithm>
+#include <sys/statvfs.h>
+
+namespace {
+
+constexpr std::uint64_t kMaxMargin = 64ull << 20;
+// Between two checks at most this much is written: a few MiB, small next
+// to the margin of any filesystem worth extracting to.
+constexpr std::uint64_t kCheckEvery = 4ull << 20;
+
+} // namespace
+
+std::uint64_t SpaceGuard::marginFor(std::uint64_t filesystemSize)
+{
+    return std::min(kMaxMargin, filesystemSize / 16);
+}
+
+bool SpaceGuard::refresh()
+{
+    struct statvfs info {};
+    checked_ = true;
+    sinceCheck_ = 0;
+    if (::statvfs(folder_.c_str(), &info) != 0 || info.f_frsize == 0 || info.f_blocks == 0) {
+        known_ = false;
+        return false;
+    }
+    const std::uint64_t size = std::uint64_t(info.f_blocks) * info.f_frsize;
+    const std::uint64_t available = std::uint64_t(info.f_bavail) * info.f_frsize;
+    const std::uint64_t margin = marginFor(size);
+    headroom_ = available > margin ? available - margin : 0;
+    known_ = true;
+    return true;
+}
+
+bool SpaceGuard::allows(std::uint64_t bytes)
+{
+    if (!checked_ || sinceCheck_ + bytes > kCheckEvery || (known_ && bytes > headroom_))
+        refresh();
+    if (!known_)
+        return true;
+    if (bytes > headroom_)
+        return false;
+    headroom_ -= bytes;
+    sinceCheck_ += bytes;
+    return true;
+}
+
+bool SpaceGuard::fits(std::uint64_t bytes)
+{
+    return !refresh() || bytes <= headroom_;
+}
