@@ -23,6 +23,7 @@
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QProcess>
+#include <QTimer>
 #include <QWindow>
 
 #include <csignal>
@@ -340,6 +341,7 @@ bool MyDocument::startRun(Action action, const QString &program, const QStringLi
                           const QString &workingDirectory)
 {
     m_action = action;
+    m_exitWaitOver = false;
     m_process = new QProcess(this);
     QProcess *process = m_process;
     process->setProcessChannelMode(QProcess::MergedChannels);
@@ -409,12 +411,21 @@ void MyDocument::endRun()
 {
     if (!m_process)
         return;
-    const QByteArray rest = m_process->readAll();
     // The pipe has closed, so the helper is on its way out: its status tells
     // a run ended from outside (a signal; 255 is the helper's own answer to
-    // one) from one that came to its end.
-    if (m_process->state() != QProcess::NotRunning)
-        m_process->waitForFinished(2000);
+    // one) from one that came to its end. Wait for it without blocking the
+    // window, but not for ever: something else may hold the pipe's far end.
+    if (m_process->state() != QProcess::NotRunning && !m_exitWaitOver) {
+        QProcess *process = m_process;
+        QTimer::singleShot(2000, this, [this, process] {
+            if (process != m_process)
+                return;
+            m_exitWaitOver = true;
+            endRun();
+        });
+        return;
+    }
+    const QByteArray rest = m_process->readAll();
     m_interrupted = m_process->state() == QProcess::NotRunning
                     && (m_process->exitStatus() == QProcess::CrashExit || m_process->exitCode() >= 128)
                     && !m_hasBeenStoped;

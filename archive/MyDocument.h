@@ -142,6 +142,7 @@ private:
     bool m_hasBeenStoped = false;
     bool m_helperMissing = false;
     bool m_interrupted = false; // the last run was ended by a signal from outside
+    bool m_exitWaitOver = false; // the output has ended and the helper's exit was waited for long enough
     bool m_closed = false;
     std::function<void()> m_pendingAlert; // waits for the window to be on screen
     bool m_passwordPending = false;       // the password window waits for it too
