@@ -130,6 +130,17 @@ bool ArchiveReader::incomplete() const
         || (isRar() && layout_.truncated);
 }
 
+void ArchiveReader::reportIncomplete(const std::string& archiveName) const
+{
+    if (!missingVolume().empty())
+        Console::errorLine("Cannot find volume " + Console::displayName(missingVolume()));
+    else if (layout_.truncated)
+        Console::errorLine(Console::displayName(archiveName) + ": the archive is cut short");
+    else
+        Console::errorLine(Console::displayName(archiveName) + ": the next volume is missing");
+    Console::errorLine("Unexpected end of archive");
+}
+
 int ArchiveReader::nextHeader(archive_entry** entry)
 {
     LibraryCall call;

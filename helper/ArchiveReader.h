@@ -51,6 +51,8 @@ public:
     // volume says that more follow. missingVolume() names the hole, if any.
     bool incomplete() const;
     std::string missingVolume() const { return set_.missing(); }
+    // Says why the set is incomplete, then "Unexpected end of archive".
+    void reportIncomplete(const std::string& archiveName) const;
 
     // libarchive's next header, under the stall watchdog. Counts entries.
     int nextHeader(archive_entry** entry);

@@ -197,13 +197,7 @@ int Extractor::runOnce(PasswordPrompt& prompt)
     }
 
     if (status_ != kExitFatal && reader.incomplete()) {
-        if (!reader.missingVolume().empty())
-            Console::errorLine("Cannot find volume " + Console::displayName(reader.missingVolume()));
-        else if (reader.layout().truncated)
-            Console::errorLine(Console::displayName(line_.archive) + ": the archive is cut short");
-        else
-            Console::errorLine(Console::displayName(line_.archive) + ": the next volume is missing");
-        Console::errorLine("Unexpected end of archive");
+        reader.reportIncomplete(line_.archive);
         fail(kExitFatal);
     }
     if (status_ == kExitSuccess && entries == 0) {

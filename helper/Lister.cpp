@@ -111,13 +111,7 @@ int Lister::run()
 
     lines.flush();
     if (reader.incomplete()) {
-        if (!reader.missingVolume().empty())
-            Console::errorLine("Cannot find volume " + Console::displayName(reader.missingVolume()));
-        else if (reader.layout().truncated)
-            Console::errorLine(Console::displayName(line_.archive) + ": the archive is cut short");
-        else
-            Console::errorLine(Console::displayName(line_.archive) + ": the next volume is missing");
-        Console::errorLine("Unexpected end of archive");
+        reader.reportIncomplete(line_.archive);
         return kExitFatal;
     }
     if (!bare) {
