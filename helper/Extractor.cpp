@@ -12,6 +12,7 @@
 #include "PasswordPrompt.h"
 #include "PathSafety.h"
 #include "ProgressReporter.h"
+#include "StagedFile.h"
 #include "StopGuard.h"
 
 #include <archive.h>
@@ -56,6 +57,15 @@ int writeStatus(int error)
         ? kExitWrite
         : kExitRefused;
 }
+
+// The file being written, for the Stop signal to delete.
+class WritingFile {
+public:
+    explicit WritingFile(const std::string& path) { StopGuard::instance().beginFile(path); }
+    ~WritingFile() { StopGuard::instance().endFile(); }
+    WritingFile(const WritingFile&) = delete;
+    WritingFile& operator=(const WritingFile&) = delete;
+};
 
 } // namespace
 
@@ -280,33 +290,60 @@ Extractor::Outcome Extractor::extractEntry(ArchiveReader& reader, archive_entry*
         reportFull(shown);
         return Outcome::Fatal;
     }
+    // A file's data goes under a hidden name until it is complete and checked.
+    const bool staged = !testOnly_ && regularData;
+    const std::string target = staged ? StagedFile::temporaryNameFor(path) : path;
+    std::optional<WritingFile> writing;
+    if (staged)
+        writing.emplace(target);
+    const auto diskError = [&] {
+        const char* message = archive_error_string(disk_);
+        return StagedFile::showFinalName(message ? message : "unknown error", target, path);
+    };
+
     if (!testOnly_) {
-        // The name on disk is the cleaned UTF-8 one that was checked above.
-        archive_entry_set_pathname_utf8(entry, path.c_str());
+        // The name on disk is the cleaned UTF-8 one that was checked above
+        // (in the same folder, for a staged file).
+        archive_entry_set_pathname_utf8(entry, target.c_str());
         const int written = archive_write_header(disk_, entry);
         if (written < ARCHIVE_WARN) {
             const int error = archive_errno(disk_);
             Console::out("\n");
-            Console::errorLine("Cannot create " + shown + ": " + archive_error_string(disk_));
+            Console::errorLine("Cannot create " + shown + ": " + diskError());
+            if (staged)
+                ::unlink(target.c_str());
             fail(error == ENOSPC || error == EACCES || error == EROFS ? kExitWrite : kExitRefused);
             return Outcome::Failed;
         }
     }
 
     if (regularData) {
-        const Outcome copied = copyData(reader, entry, path, shown, encrypted, progress);
+        const Outcome copied = copyData(reader, entry, target, shown, encrypted, progress);
         if (copied != Outcome::Done)
             return copied;
     }
 
     if (!testOnly_) {
+        // Sets the file's time and mode, then closes it.
         const int finished = archive_write_finish_entry(disk_);
         if (finished < ARCHIVE_WARN) {
             const int error = archive_errno(disk_);
             Console::out("\n");
-            Console::errorLine("Cannot write " + shown + ": " + archive_error_string(disk_));
-            if (regularData)
-                ::unlink(path.c_str());
+            Console::errorLine("Cannot write " + shown + ": " + diskError());
+            if (staged)
+                ::unlink(target.c_str());
+            fail(writeStatus(error));
+            return Outcome::Failed;
+        }
+    }
+    if (staged) {
+        const int error = StagedFile::commit(target, path, line_.overwrite == CommandLine::Overwrite::Always);
+        if (error != 0) {
+            Console::out("\n");
+            Console::errorLine("Cannot create " + shown + ": " + std::strerror(error));
+            // In a folder made read-only meanwhile this fails too: the
+            // complete data stays under its hidden name.
+            ::unlink(target.c_str());
             fail(writeStatus(error));
             return Outcome::Failed;
         }
@@ -315,7 +352,7 @@ Extractor::Outcome Extractor::extractEntry(ArchiveReader& reader, archive_entry*
     return Outcome::Done;
 }
 
-Extractor::Outcome Extractor::copyData(ArchiveReader& reader, archive_entry* entry, const std::string& path,
+Extractor::Outcome Extractor::copyData(ArchiveReader& reader, archive_entry* entry, const std::string& target,
                                        const std::string& shown, bool encrypted, ProgressReporter& progress)
 {
     const RarProbe::Entry* probed = reader.probedEntry(entry);
@@ -329,8 +366,6 @@ Extractor::Outcome Extractor::copyData(ArchiveReader& reader, archive_entry* ent
     // A split file may carry its CRC only in its last part: compute it anyway.
     const bool verify = !checker && (known || (probed && probed->hasCrc));
     Crc32 crc;
-    if (!testOnly_)
-        StopGuard::instance().beginFile(path);
     archive* source = reader.handle();
     for (;;) {
         const void* block = nullptr;
@@ -348,8 +383,7 @@ Extractor::Outcome Extractor::copyData(ArchiveReader& reader, archive_entry* ent
             Console::out("\n");
             if (!testOnly_) {
                 archive_write_finish_entry(disk_);
-                ::unlink(path.c_str());
-                StopGuard::instance().endFile();
+                ::unlink(target.c_str());
             }
             if (const rarcontainer::Entry* held = reader.containerEntry(); held && held->passwordUnverified) {
                 passwordRetry_ = true;
@@ -387,8 +421,7 @@ Extractor::Outcome Extractor::copyData(ArchiveReader& reader, archive_entry* ent
             Console::out("\n");
             reportFull(shown);
             archive_write_finish_entry(disk_);
-            ::unlink(path.c_str());
-            StopGuard::instance().endFile();
+            ::unlink(target.c_str());
             return Outcome::Fatal;
         }
         if (!testOnly_ && size > 0) {
@@ -398,8 +431,7 @@ Extractor::Outcome Extractor::copyData(ArchiveReader& reader, archive_entry* ent
                 Console::out("\n");
                 Console::errorLine("Write error in " + shown + ": " + archive_error_string(disk_));
                 archive_write_finish_entry(disk_);
-                ::unlink(path.c_str());
-                StopGuard::instance().endFile();
+                ::unlink(target.c_str());
                 fail(writeStatus(error));
                 return Outcome::Fatal;
             }
@@ -416,8 +448,7 @@ Extractor::Outcome Extractor::copyData(ArchiveReader& reader, archive_entry* ent
         Console::out("\n");
         if (!testOnly_) {
             archive_write_finish_entry(disk_);
-            ::unlink(path.c_str());
-            StopGuard::instance().endFile();
+            ::unlink(target.c_str());
         }
         passwordRetry_ = true;
         fail(kExitBadPassword);
@@ -431,13 +462,10 @@ Extractor::Outcome Extractor::copyData(ArchiveReader& reader, archive_entry* ent
                            + (encrypted ? ": corrupt file or wrong password" : ": the file is corrupt"));
         if (!testOnly_) {
             archive_write_finish_entry(disk_);
-            ::unlink(path.c_str());
-            StopGuard::instance().endFile();
+            ::unlink(target.c_str());
         }
         fail(kExitChecksum);
         return Outcome::Failed;
     }
-    if (!testOnly_)
-        StopGuard::instance().endFile();
     return Outcome::Done;
 }

@@ -14,8 +14,10 @@ struct archive_entry;
 // The "x" and "t" commands. Extraction writes below the destination folder
 // only: the folder becomes the working directory and libarchive's disk
 // writer gets relative names with its secure flags on, after the helper's
-// own checks of names and link targets (PathSafety). A file that fails
-// (checksum, password, write error) is deleted, never left half written.
+// own checks of names and link targets (PathSafety). A file's data is written
+// under a hidden name and renamed into place once complete and verified
+// (StagedFile); a file that fails (checksum, password, write error, Stop) is
+// deleted, and nothing half written ever carries an entry's name.
 class Extractor {
 public:
     explicit Extractor(const CommandLine& line) : line_(line) {}
@@ -28,7 +30,8 @@ private:
     bool enterDestination();
     Outcome extractEntry(ArchiveReader& reader, archive_entry* entry, PasswordPrompt& prompt,
                          ProgressReporter& progress);
-    Outcome copyData(ArchiveReader& reader, archive_entry* entry, const std::string& path,
+    // target: where the data goes (the file's hidden name until it is checked).
+    Outcome copyData(ArchiveReader& reader, archive_entry* entry, const std::string& target,
                      const std::string& shown, bool encrypted, ProgressReporter& progress);
     void fail(int status);
     void reportFull(const std::string& shown);

@@ -8,6 +8,7 @@ Debian's zip and 7zz; the RAR cases use copies of the shared fixtures in a
 temporary folder and are skipped without them.
 """
 
+import fnmatch
 import os
 import resource
 import shutil
@@ -295,7 +296,10 @@ class PasswordTest(HelperTestCase):
         deadline = time.monotonic() + 20
         while b"Enter password" not in output and time.monotonic() < deadline:
             output += os.read(helper.stdout.fileno(), 4096)
-        self.assertTrue(os.path.exists(self.path("out/secret.txt")), output)
+        # ... under a hidden name until its data is complete and checked.
+        self.assertFalse(os.path.exists(self.path("out/secret.txt")), output)
+        self.assertEqual(len(fnmatch.filter(os.listdir(self.path("out")), ".secret.txt.*.part")), 1,
+                         os.listdir(self.path("out")))
         helper.send_signal(signal.SIGTERM)
         helper.wait(timeout=10)  # standard input stays open: the signal alone ends it
         rest, _ = helper.communicate()
@@ -303,7 +307,7 @@ class PasswordTest(HelperTestCase):
         self.assertEqual(helper.returncode, 255)
         self.assertNotIn(ALL_OK.encode(), output)
         self.assertEqual(self.read("out/plain.txt"), b"not secret")
-        self.assertFalse(os.path.exists(self.path("out/secret.txt")))
+        self.assertEqual(os.listdir(self.path("out")), ["plain.txt"])
 
 
 if __name__ == "__main__":

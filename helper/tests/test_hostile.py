@@ -138,6 +138,7 @@ class HostileTest(HelperTestCase):
         with open(os.path.join(self.dest, "first.bin"), "rb") as handle:
             self.assertEqual(handle.read(), small)
         self.assertFalse(os.path.exists(os.path.join(self.dest, "huge.bin")))
+        self.assertEqual(os.listdir(self.dest), ["first.bin"])  # no temporary file either
         if mounted:
             self.assertIn("nearly full", output)
 
@@ -153,7 +154,7 @@ class HostileTest(HelperTestCase):
         self.assertEqual(status, 5, output)
         self.assertNotIn(ALL_OK, output)
         self.assertRegex(output, r"(?m)^(Write error in|Cannot write) zeros\.bin")
-        self.assertFalse(os.path.exists(os.path.join(self.dest, "zeros.bin")))
+        self.assertEqual(os.listdir(self.dest), [])
         if mounted:
             self.assertIn("nearly full", output)
             # Stopped with the reserve still free, even while the file was being written.
@@ -203,6 +204,9 @@ class HostileTest(HelperTestCase):
                     problems.append("success claimed with " + wrong)
             if sorted(os.listdir(folder)) != ["copy.rar", "dest"]:
                 problems.append("wrote outside the destination: %s" % os.listdir(folder))
+            left = [name for _, _, files in os.walk(dest) for name in files if name.endswith(".part")]
+            if left:
+                problems.append("temporary files left: %s" % left)
             shutil.rmtree(folder, ignore_errors=True)
             return "%s %s" % (name, how), problems
 
