@@ -298,7 +298,14 @@ Extractor::Outcome Extractor::extractEntry(ArchiveReader& reader, archive_entry*
         writing.emplace(target);
     const auto diskError = [&] {
         const char* message = archive_error_string(disk_);
-        return StagedFile::showFinalName(message ? message : "unknown error", target, path);
+        std::string text = StagedFile::showFinalName(message ? message : "unknown error", target, path);
+        // libarchive's texts often leave the cause out ("Can't create 'x'").
+        if (const int error = archive_errno(disk_); error > 0) {
+            const std::string cause = std::strerror(error);
+            if (text.find(cause) == std::string::npos)
+                text += ": " + cause;
+        }
+        return text;
     };
 
     if (!testOnly_) {

@@ -7,9 +7,16 @@
 #include "Crc32.h"
 #include "PathSafety.h"
 #include "ProgressReporter.h"
+#include "StagedFile.h"
 #include "VolumeSet.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <set>
 #include <string>
 
@@ -158,6 +165,58 @@ void commandLines()
     }
 }
 
+std::string contents(const std::string& path)
+{
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+void stagedFiles()
+{
+    // Hidden, beside the final name, within a file name's 255 bytes, and
+    // never cutting a UTF-8 sequence in two.
+    std::string longName = "a"; // puts the sequences across the cut
+    while (longName.size() < 252)
+        longName += "\xc3\xa9"; // é
+    const std::string name = StagedFile::nameFor(longName, 0xabc);
+    check(name.size() <= 255 && name[0] == '.', "temporary name length");
+    check(name.find("\xc3.") == std::string::npos && name.find(".000000000abc.part") != std::string::npos,
+          "temporary name cut between characters: " + name);
+    checkEqual(StagedFile::nameFor("a.txt", 1), ".a.txt.000000000001.part", "temporary name");
+    const std::string staged = StagedFile::temporaryNameFor("sub/dir/file.bin");
+    check(staged.rfind("sub/dir/.file.bin.", 0) == 0, "temporary name in the file's folder: " + staged);
+    checkEqual(StagedFile::showFinalName("Can't create 'd/.x.1.part' (d/.x.1.part)", "d/.x.1.part", "d/x"),
+               "Can't create 'd/x' (d/x)", "messages name the final file");
+
+    char folder[] = "/tmp/vorlo-staged-XXXXXX";
+    if (!::mkdtemp(folder)) {
+        check(false, "temporary folder");
+        return;
+    }
+    const std::string base = folder;
+    const auto put = [](const std::string& path, const char* text) { std::ofstream(path) << text; };
+    put(base + "/old", "old");
+    put(base + "/new", "new");
+    check(StagedFile::commit(base + "/new", base + "/old", false) == EEXIST, "no replacing without -o+");
+    check(contents(base + "/old") == "old" && contents(base + "/new") == "new", "both left as they were");
+    check(StagedFile::commit(base + "/new", base + "/old", true) == 0 && contents(base + "/old") == "new"
+              && ::access((base + "/new").c_str(), F_OK) != 0,
+          "replaced");
+    // A folder in the way goes only when empty.
+    put(base + "/new", "new");
+    ::mkdir((base + "/full").c_str(), 0755);
+    put(base + "/full/inside", "inside");
+    check(StagedFile::commit(base + "/new", base + "/full", true) != 0 && contents(base + "/full/inside") == "inside"
+              && contents(base + "/new") == "new",
+          "a folder with contents stays, and so does the new file");
+    ::mkdir((base + "/empty").c_str(), 0755);
+    check(StagedFile::commit(base + "/new", base + "/empty", true) == 0 && contents(base + "/empty") == "new",
+          "an empty folder is replaced");
+    std::system(("rm -rf '" + base + "'").c_str());
+}
+
 } // namespace
 
 int main()
@@ -168,6 +227,7 @@ int main()
     displayNames();
     checksumsAndMarks();
     commandLines();
+    stagedFiles();
     if (failures)
         std::fprintf(stderr, "%d failure(s)\n", failures);
     return failures ? 1 : 0;

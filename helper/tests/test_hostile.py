@@ -204,7 +204,8 @@ class HostileTest(HelperTestCase):
                     problems.append("success claimed with " + wrong)
             if sorted(os.listdir(folder)) != ["copy.rar", "dest"]:
                 problems.append("wrote outside the destination: %s" % os.listdir(folder))
-            left = [name for _, _, files in os.walk(dest) for name in files if name.endswith(".part")]
+            left = [name for _, _, files in os.walk(dest) for name in files
+                    if name.startswith(".") and name.endswith(".part")]
             if left:
                 problems.append("temporary files left: %s" % left)
             shutil.rmtree(folder, ignore_errors=True)

@@ -114,6 +114,26 @@ class SafetyTest(HelperTestCase):
         self.assertContained(status, output, ["esc", "in/through.txt", "hard"])
         self.assertFalse(os.path.exists(os.path.join(self.dest, "sub", "through.txt")))
 
+    def test_links_in_the_way_are_replaced_not_followed(self):
+        # One planted before the run (pointing outside), one made by the archive.
+        os.symlink("../outside.txt", os.path.join(self.dest, "planted.txt"))
+        archive = self.make_tar([
+            ("good.txt", "file", "fine"),
+            ("alias.txt", "symlink", "good.txt"),
+            ("alias.txt", "file", "replaced"),
+            ("planted.txt", "file", "replaced too"),
+        ])
+        status, output = self.extract(archive)
+        self.assertEqual(status, 0, output)
+        for name, text in (("good.txt", "fine"), ("alias.txt", "replaced"), ("planted.txt", "replaced too")):
+            path = os.path.join(self.dest, name)
+            self.assertFalse(os.path.islink(path), name)
+            with open(path) as handle:
+                self.assertEqual(handle.read(), text)
+        with open(self.outside, "rb") as handle:
+            self.assertEqual(handle.read(), PRECIOUS)
+        self.assertEqual(sorted(os.listdir(self.dest)), ["alias.txt", "good.txt", "planted.txt"])
+
     def test_zip_paths(self):
         with zipfile.ZipFile(self.path("hostile.zip"), "w") as archive:
             archive.writestr("../zip-parent.txt", "x")
