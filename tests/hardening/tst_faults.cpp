@@ -1,5 +1,6 @@
 // The archive document when things go wrong outside it (the helper killed,
-// the disk full) and over many documents in a row (descriptors, children).
+// the destination made read-only, the disk full) and over many documents in
+// a row (descriptors, children).
 #include "MyDocument.h"
 #include "PasswordWindow.h"
 #include "ResourceLocator.h"
@@ -19,6 +20,7 @@
 
 #include <csignal>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -73,6 +75,68 @@ QList<qint64> childrenOf(qint64 pid)
     return children;
 }
 
+// A stored archive made here: two small entries, a big one being written long
+// enough to be interrupted, and one after it.
+class BigArchive
+{
+public:
+    static constexpr qint64 bigSize = 128 << 20;
+
+    bool make()
+    {
+        if (!m_dir.isValid() || !QDir(m_dir.path()).mkpath(QStringLiteral("tree/sub")))
+            return false;
+        for (int i = 0; i < 20000; ++i)
+            m_second.append(char(i * 7919 >> 3));
+        if (!put(QStringLiteral("tree/a.txt"), m_first) || !put(QStringLiteral("tree/sub/b.bin"), m_second))
+            return false;
+        QProcess writer;
+        writer.start(QStringLiteral(VORLO_RARWRITE),
+                     {path(), QStringLiteral("-C"), m_dir.filePath(QStringLiteral("tree")),
+                      QStringLiteral("--big-file"), QString::number(bigSize), QStringLiteral("--names"),
+                      QStringLiteral("-")});
+        writer.write(QByteArray("zz-after.txt", 13)); // NUL-terminated name
+        writer.closeWriteChannel();
+        return writer.waitForFinished(60000) && writer.exitStatus() == QProcess::NormalExit
+            && writer.exitCode() == 0;
+    }
+    QString path() const { return m_dir.filePath(QStringLiteral("big.rar")); }
+    QString folder() const { return m_dir.path(); }
+
+    bool earlierEntriesIntact(const QDir &destination) const
+    {
+        return contents(destination.filePath(QStringLiteral("a.txt"))) == m_first
+            && contents(destination.filePath(QStringLiteral("sub/b.bin"))) == m_second;
+    }
+
+private:
+    bool put(const QString &relative, const QByteArray &data)
+    {
+        QFile file(m_dir.filePath(relative));
+        return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
+    }
+    static QByteArray contents(const QString &path)
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
+    }
+    QTemporaryDir m_dir;
+    QByteArray m_first = QByteArray("the first entry\n").repeated(50);
+    QByteArray m_second;
+};
+
+// Whether big.bin is being written into `folder` (under its hidden name)
+// while the run goes on.
+bool bigEntryUnderWay(MyDocument &document, const QString &folder)
+{
+    const QDir destination(folder);
+    const bool ended = QTest::qWaitFor([&] {
+        return !document.isRunning()
+            || !destination.entryList({QStringLiteral(".big.bin.*.part")}, QDir::Files | QDir::Hidden).isEmpty();
+    }, 30000);
+    return ended && document.isRunning();
+}
+
 bool processGone(qint64 pid)
 {
     QFile status(QStringLiteral("/proc/%1/stat").arg(pid));
@@ -90,6 +154,7 @@ private slots:
     void initTestCase();
     void helperKilledDuringTheListing();
     void helperKilledDuringTheExtraction();
+    void destinationMadeReadOnlyHalfway();
     void diskFillsDuringTheExtraction();
     void manyDocumentsLeaveNothingBehind();
 
@@ -155,29 +220,106 @@ void TestFaults::helperKilledDuringTheListing()
 
 void TestFaults::helperKilledDuringTheExtraction()
 {
+    BigArchive archive;
+    QVERIFY(archive.make());
     QTemporaryDir folder;
-    auto document = open(fixture("sharpcompress/Large.rar"));
+    const QDir destination(folder.path());
+    auto document = open(archive.path());
     QVERIFY(document);
     const int rows = document->rows().size();
-    QVERIFY(rows > 0);
+    QCOMPARE(rows, 4);
     AlertAnswerer alerts;
     QSignalSpy shown(document.get(), &MyDocument::alertShown);
     document->launchExtractionTo(folder.path());
-    const QString output = folder.filePath(QStringLiteral("large.bin"));
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(output) || !document->isRunning(), 20000);
-    QVERIFY2(document->isRunning(), "the extraction ended before it could be killed");
+    QVERIFY2(bigEntryUnderWay(*document, folder.path()), "the extraction ended before it could be killed");
     ::kill(pid_t(document->helperProcessId()), SIGKILL);
     QVERIFY(waitForRun(*document));
     QCOMPARE(shown.size(), 1);
     QCOMPARE(shown.first().first().toString(), QStringLiteral("MyDocument1")); // the failure
     QCOMPARE(document->rows().size(), rows);
+    // What was extracted stays; nothing half written passes for complete.
+    QVERIFY(archive.earlierEntriesIntact(destination));
+    QVERIFY(!destination.exists(QStringLiteral("big.bin")));
+    QVERIFY(!destination.exists(QStringLiteral("zz-after.txt")));
 
     // Usable: the same extraction again, to its end.
     shown.clear();
     document->launchExtractionTo(folder.path());
     QVERIFY(waitForRun(*document, 120000));
     QCOMPARE(shown.size(), 0);
-    QVERIFY(QFileInfo(output).size() > 0);
+    QCOMPARE(QFileInfo(destination.filePath(QStringLiteral("big.bin"))).size(), BigArchive::bigSize);
+    QVERIFY(destination.exists(QStringLiteral("zz-after.txt")));
+}
+
+void TestFaults::destinationMadeReadOnlyHalfway()
+{
+    BigArchive archive;
+    QVERIFY(archive.make());
+    QTemporaryDir place;
+    QTemporaryDir wrapperFolder;
+    const bool root = ::geteuid() == 0;
+    constexpr uid_t nobody = 65534;
+    auto restore = qScopeGuard([] { ResourceLocator::setSearchPathsForTesting({}); });
+    if (root) {
+        // Root ignores folder permissions: the helper runs as an unprivileged
+        // user, through a wrapper found in its place.
+        const QString helper = ResourceLocator::find(QStringLiteral("unrar"));
+        const QString wrapper = wrapperFolder.filePath(QStringLiteral("unrar"));
+        QFile script(wrapper);
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\nexec setpriv --reuid=65534 --regid=65534 --clear-groups '" + helper.toUtf8()
+                     + "' \"$@\"\n");
+        script.close();
+        for (const QString &path : {wrapperFolder.path(), place.path(), archive.folder()})
+            QFile::setPermissions(path, QFile::permissions(path) | QFile::ReadGroup | QFile::ExeGroup
+                                      | QFile::ReadOther | QFile::ExeOther);
+        QFile::setPermissions(wrapper, QFile::permissions(wrapper) | QFile::ExeOwner | QFile::ExeGroup
+                                  | QFile::ExeOther | QFile::ReadOther);
+        QProcess probe;
+        probe.start(wrapper, {QStringLiteral("vb"), archive.path()});
+        if (!probe.waitForFinished(30000) || probe.exitStatus() != QProcess::NormalExit || probe.exitCode() != 0)
+            QSKIP("running as root, and the helper cannot run as an unprivileged user here");
+        ResourceLocator::setSearchPathsForTesting({wrapperFolder.path()});
+    }
+    const auto makeDestination = [&](const QString &name) {
+        const QString path = place.filePath(name);
+        if (!QDir().mkpath(path) || (root && ::chown(QFile::encodeName(path).constData(), nobody, nobody) != 0))
+            return QString();
+        return path;
+    };
+    const QString first = makeDestination(QStringLiteral("first"));
+    QVERIFY(!first.isEmpty());
+    const QByteArray firstName = QFile::encodeName(first);
+    auto writable = qScopeGuard([&] { ::chmod(firstName.constData(), 0755); }); // to be removed
+
+    auto document = open(archive.path());
+    QVERIFY(document);
+    QCOMPARE(document->rows().size(), 4);
+    AlertAnswerer alerts;
+    QSignalSpy shown(document.get(), &MyDocument::alertShown);
+    document->launchExtractionTo(first);
+    QVERIFY2(bigEntryUnderWay(*document, first), "the extraction ended before the folder could be locked");
+    const pid_t helper = pid_t(document->helperProcessId());
+    ::kill(helper, SIGSTOP);
+    QCOMPARE(::chmod(firstName.constData(), 0555), 0);
+    ::kill(helper, SIGCONT);
+    QVERIFY(waitForRun(*document, 120000));
+    QCOMPARE(shown.size(), 1);
+    QCOMPARE(shown.first().first().toString(), QStringLiteral("MyDocument1"));
+    const QDir destination(first);
+    QVERIFY(archive.earlierEntriesIntact(destination));
+    QVERIFY(!destination.exists(QStringLiteral("big.bin")));
+    QVERIFY(!destination.exists(QStringLiteral("zz-after.txt")));
+
+    // Still usable: the extraction elsewhere goes to its end.
+    shown.clear();
+    const QString second = makeDestination(QStringLiteral("second"));
+    QVERIFY(!second.isEmpty());
+    document->launchExtractionTo(second);
+    QVERIFY(waitForRun(*document, 120000));
+    QCOMPARE(shown.size(), 0);
+    QVERIFY(archive.earlierEntriesIntact(QDir(second)));
+    QCOMPARE(QFileInfo(QDir(second).filePath(QStringLiteral("big.bin"))).size(), BigArchive::bigSize);
 }
 
 void TestFaults::diskFillsDuringTheExtraction()
