@@ -58,6 +58,20 @@ int writeStatus(int error)
         : kExitRefused;
 }
 
+// The disk writer's last error, with its cause: libarchive's texts often
+// leave it out ("Can't create 'x'", "Write failed").
+std::string describe(archive* disk)
+{
+    const char* message = archive_error_string(disk);
+    std::string text = message ? message : "unknown error";
+    if (const int error = archive_errno(disk); error > 0) {
+        const std::string cause = std::strerror(error);
+        if (text.find(cause) == std::string::npos)
+            text += ": " + cause;
+    }
+    return text;
+}
+
 // The file being written, for the Stop signal to delete.
 class WritingFile {
 public:
@@ -296,17 +310,7 @@ Extractor::Outcome Extractor::extractEntry(ArchiveReader& reader, archive_entry*
     std::optional<WritingFile> writing;
     if (staged)
         writing.emplace(target);
-    const auto diskError = [&] {
-        const char* message = archive_error_string(disk_);
-        std::string text = StagedFile::showFinalName(message ? message : "unknown error", target, path);
-        // libarchive's texts often leave the cause out ("Can't create 'x'").
-        if (const int error = archive_errno(disk_); error > 0) {
-            const std::string cause = std::strerror(error);
-            if (text.find(cause) == std::string::npos)
-                text += ": " + cause;
-        }
-        return text;
-    };
+    const auto diskError = [&] { return StagedFile::showFinalName(describe(disk_), target, path); };
 
     if (!testOnly_) {
         // The name on disk is the cleaned UTF-8 one that was checked above
@@ -436,7 +440,7 @@ Extractor::Outcome Extractor::copyData(ArchiveReader& reader, archive_entry* ent
             if (written < ARCHIVE_OK) {
                 const int error = archive_errno(disk_);
                 Console::out("\n");
-                Console::errorLine("Write error in " + shown + ": " + archive_error_string(disk_));
+                Console::errorLine("Write error in " + shown + ": " + describe(disk_));
                 archive_write_finish_entry(disk_);
                 ::unlink(target.c_str());
                 fail(writeStatus(error));
