@@ -56,8 +56,8 @@ std::string StagedFile::temporaryNameFor(const std::string& path)
     const std::size_t slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
     const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    // A name already there is left alone; after a few, something odd is
-    // going on and the disk writer's own refusal will say what.
+    // A name already there is left alone. 48 random bits make a clash all
+    // but impossible; should eight in a row clash, the last name is used.
     std::string staged = folder + nameFor(base, nextRandom());
     for (int tries = 0; tries < 8 && exists(staged); ++tries)
         staged = folder + nameFor(base, nextRandom());
