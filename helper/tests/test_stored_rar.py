@@ -99,6 +99,9 @@ class StoredRarTest(HelperTestCase):
     def test_a_million_entries_are_not_taken_for_a_cut_archive(self):
         # The header walk that looks for a missing end block stops after a
         # million blocks; stopping there is no sign of a cut archive.
+        with open(self.helper, "rb") as program:
+            if b"__asan_init" in program.read():
+                self.skipTest("a million entries take minutes under the sanitizers")
         self.rarwrite("million.rar", "--generate", "1000000", "--fan-out", "10000", "--file-size", "0")
         status, output = run(self.helper, ["t", "million.rar"], cwd=self.work)
         self.assertEqual(status, 0, output[-500:])
