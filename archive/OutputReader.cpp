@@ -29,8 +29,6 @@ bool isSpace(char c)
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
 }
 
-// Reads a whole number the way a lenient text-to-integer conversion does:
-// leading white space, an optional sign, then digits; no digits gives 0.
 // Whether a listed path has a "/" at either end or two in a row. Checked
 // for every entry of the listing: a plain loop, as a substring search costs
 // more to set up than these short paths take to scan.
@@ -48,6 +46,8 @@ bool needsTidying(QStringView path)
     return false;
 }
 
+// Reads a whole number the way a lenient text-to-integer conversion does:
+// leading white space, an optional sign, then digits; no digits gives 0.
 int readPercentage(QByteArrayView text)
 {
     qsizetype i = 0;

@@ -334,6 +334,11 @@ int main(int argc, char *argv[])
         const bool clean = ok && end.descriptors == warm.descriptors && end.children == 0 && end.helpers == 0
                            && controller.documents().isEmpty() && alerts.count == 0;
         std::printf("%s\n", clean ? "nothing left behind" : "SOMETHING WAS LEFT BEHIND");
+#if defined(__SANITIZE_ADDRESS__)
+        std::printf("sanitizer build: LeakSanitizer checks the process at its exit (a leak report follows, "
+                    "or nothing); resident memory includes the freed blocks AddressSanitizer holds in "
+                    "quarantine\n");
+#endif
         exitCode = clean ? 0 : 1;
     }
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
