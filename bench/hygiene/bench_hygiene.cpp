@@ -46,6 +46,7 @@ struct Census
     int helpers = 0;
     qint64 residentKiB = 0;
     qint64 trimmedKiB = 0; // after emptying the pixmap cache and trimming the allocator
+    qint64 heapInUseKiB = 0; // what the program holds from malloc: fragmentation aside
 };
 
 QString helperPath()
@@ -70,13 +71,16 @@ Census takeCensus(int cycle)
     QPixmapCache::clear();
     ::malloc_trim(0);
     census.trimmedKiB = ProcessProbes::statusKiB("VmRSS");
+    const struct mallinfo2 heap = ::mallinfo2(); // all zero under the sanitizers
+    census.heapInUseKiB = qint64((heap.uordblks + heap.hblkhd) / 1024);
     return census;
 }
 
 void printCensus(const char *label, const Census &census)
 {
-    std::printf("%-14s %6d %8d %9d %8d %10.1f %12.1f\n", label, census.cycle, census.descriptors, census.children,
-                census.helpers, ProcessProbes::mib(census.residentKiB), ProcessProbes::mib(census.trimmedKiB));
+    std::printf("%-14s %6d %8d %9d %8d %10.1f %12.1f %10.2f\n", label, census.cycle, census.descriptors,
+                census.children, census.helpers, ProcessProbes::mib(census.residentKiB),
+                ProcessProbes::mib(census.trimmedKiB), ProcessProbes::mib(census.heapInUseKiB));
     std::fflush(stdout);
 }
 
@@ -296,9 +300,10 @@ int main(int argc, char *argv[])
                     cycles,
                     waitsForPassword.isEmpty() ? "no listing closed mid-run (no archive that asks for a password)"
                                                : "one listing in ten closed while it waits for a password");
-        std::printf("%-14s %6s %8s %9s %8s %10s %12s\n", "", "cycle", "fds", "children", "helpers", "RSS MiB",
-                    "trimmed MiB");
-        std::printf("(trimmed: after emptying Qt's pixmap cache and giving the allocator's free memory back)\n");
+        std::printf("%-14s %6s %8s %9s %8s %10s %12s %10s\n", "", "cycle", "fds", "children", "helpers", "RSS MiB",
+                    "trimmed MiB", "heap MiB");
+        std::printf("(trimmed: after emptying Qt's pixmap cache and giving the allocator's free memory back;\n"
+                    " heap: bytes held from malloc, which fragmentation does not inflate)\n");
         const Census start = takeCensus(0);
         printCensus("start", start);
         // Warm-up: the first documents load icons, fonts, string tables.
@@ -326,10 +331,11 @@ int main(int argc, char *argv[])
         std::printf("helpers of listings closed mid-run that ended after their shell (reaped here): %d\n",
                     totals.adoptedHelpers);
         std::printf("growth after warm-up: %+d descriptors, %+d child processes, %d helper processes left, "
-                    "%+.1f MiB resident (%+.1f MiB after trimming the allocator)\n",
+                    "%+.1f MiB resident (%+.1f MiB after trimming the allocator), %+.2f MiB of heap in use\n",
                     end.descriptors - warm.descriptors, end.children - warm.children, end.helpers,
                     ProcessProbes::mib(end.residentKiB - warm.residentKiB),
-                    ProcessProbes::mib(end.trimmedKiB - warm.trimmedKiB));
+                    ProcessProbes::mib(end.trimmedKiB - warm.trimmedKiB),
+                    ProcessProbes::mib(end.heapInUseKiB - warm.heapInUseKiB));
         std::printf("documents still known to the controller: %lld\n", qlonglong(controller.documents().size()));
         const bool clean = ok && end.descriptors == warm.descriptors && end.children == 0 && end.helpers == 0
                            && controller.documents().isEmpty() && alerts.count == 0;
