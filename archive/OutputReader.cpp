@@ -1,5 +1,7 @@
 #include "OutputReader.h"
 
+#include <QStringDecoder>
+
 #include <algorithm>
 
 namespace {
@@ -25,6 +27,23 @@ char asciiLower(char c)
 bool isSpace(char c)
 {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+// Whether a listed path has a "/" at either end or two in a row. Checked
+// for every entry of the listing: a plain loop, as a substring search costs
+// more to set up than these short paths take to scan.
+bool needsTidying(QStringView path)
+{
+    const qsizetype size = path.size();
+    if (size == 0)
+        return false;
+    if (path[0] == u'/' || path[size - 1] == u'/')
+        return true;
+    for (qsizetype i = 1; i < size; ++i) {
+        if (path[i] == u'/' && path[i - 1] == u'/')
+            return true;
+    }
+    return false;
 }
 
 // Reads a whole number the way a lenient text-to-integer conversion does:
@@ -187,17 +206,42 @@ QStringList OutputReader::finishListing(const QByteArray &rest)
     const QByteArray listing = std::exchange(m_listing, QByteArray());
     if (m_damaged || m_refused)
         return {};
-    return splitListing(QString::fromUtf8(listing));
+    return splitListing(QByteArrayView(listing));
 }
 
 QStringList OutputReader::splitListing(const QString &text)
 {
     QStringList entries = text.split(QLatin1Char('\n'));
-    for (QString &entry : entries) {
-        if (!entry.startsWith(QLatin1Char('/')) && !entry.endsWith(QLatin1Char('/'))
-            && !entry.contains(QLatin1String("//")))
-            continue;
-        entry = entry.split(QLatin1Char('/'), Qt::SkipEmptyParts).join(QLatin1Char('/'));
-    }
+    for (QString &entry : entries)
+        tidy(entry);
     return entries;
+}
+
+QStringList OutputReader::splitListing(QByteArrayView utf8)
+{
+    // Line by line, so that a listing of a million names is never held a
+    // second time as one decoded text. A line feed byte is never part of a
+    // UTF-8 sequence: each line decodes as it would within the whole text.
+    // Only the text's first byte order mark is dropped, as a whole-text
+    // decoding does: later lines keep theirs.
+    QStringDecoder laterLine(QStringDecoder::Utf8,
+                             QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    QStringList entries;
+    entries.reserve(utf8.count('\n') + 1);
+    for (qsizetype start = 0;;) {
+        const qsizetype end = utf8.indexOf('\n', start);
+        const QByteArrayView line = utf8.sliced(start, (end < 0 ? utf8.size() : end) - start);
+        QString entry = start == 0 ? QString::fromUtf8(line) : laterLine.decode(line);
+        tidy(entry);
+        entries.append(std::move(entry));
+        if (end < 0)
+            return entries;
+        start = end + 1;
+    }
+}
+
+void OutputReader::tidy(QString &entry)
+{
+    if (needsTidying(entry))
+        entry = entry.split(QLatin1Char('/'), Qt::SkipEmptyParts).join(QLatin1Char('/'));
 }

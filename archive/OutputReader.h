@@ -53,6 +53,8 @@ public:
     // nothing is trimmed, a trailing line feed gives a last empty entry.
     // Surrounding and doubled "/" are tidied so that folder paths compare.
     static QStringList splitListing(const QString &text);
+    // The same from the helper's UTF-8 bytes.
+    static QStringList splitListing(QByteArrayView utf8);
 
     // Position of `needle` (ASCII) in `haystack` from `from`, ignoring ASCII
     // case; -1 when absent.
@@ -65,6 +67,7 @@ private:
     qsizetype findNew(const QByteArray &window, QByteArrayView marker) const;
     // The same for the last such occurrence.
     qsizetype findLastNew(const QByteArray &window, QByteArrayView marker) const;
+    static void tidy(QString &entry);
     // Adds listing text, leaving out what remains of a prompt's line.
     void appendListing(QByteArrayView text);
 

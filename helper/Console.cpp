@@ -1,5 +1,6 @@
 #include "Console.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <mutex>
@@ -98,6 +99,12 @@ void Console::urgentLine(std::string_view text)
 
 std::string Console::displayName(std::string_view name)
 {
+    // Most names are printable ASCII and shown as they are; a listing of a
+    // million names spends its time here otherwise.
+    if (std::all_of(name.begin(), name.end(), [](char c) {
+            return static_cast<unsigned char>(c) >= 0x20 && static_cast<unsigned char>(c) < 0x7F;
+        }))
+        return std::string(name);
     std::string shown;
     shown.reserve(name.size());
     while (!name.empty()) {

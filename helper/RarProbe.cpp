@@ -1,5 +1,7 @@
 #include "RarProbe.h"
 
+#include "ReadWindow.h"
+
 #include <algorithm>
 #include <cstring>
 #include <fcntl.h>
@@ -53,6 +55,16 @@ public:
     {
         if (!ok_ || offset < 0 || offset + static_cast<std::int64_t>(length) > size_)
             return false;
+        return window_.read(0, static_cast<std::uint64_t>(offset), buffer, length,
+                            static_cast<std::uint64_t>(size_),
+                            [this](std::uint64_t at, void* into, std::size_t count) {
+                                return readDirect(static_cast<std::int64_t>(at), into, count);
+                            });
+    }
+
+private:
+    bool readDirect(std::int64_t offset, void* buffer, std::size_t length) const
+    {
         auto* out = static_cast<unsigned char*>(buffer);
         std::size_t done = 0;
         while (done < length) {
@@ -73,7 +85,6 @@ public:
         return true;
     }
 
-private:
     struct Part {
         int fd;
         std::int64_t start;
@@ -82,6 +93,7 @@ private:
     std::vector<Part> parts_;
     std::int64_t size_ = 0;
     bool ok_ = false;
+    mutable rarcontainer::ReadWindow window_;
 };
 
 std::uint32_t le16(const unsigned char* p) { return p[0] | (p[1] << 8); }
@@ -214,6 +226,8 @@ void walkRar4(const File& file, std::int64_t offset, RarProbe::Layout& layout,
         }
         offset += headerSize + dataSize;
     }
+    if (offset < file.size())
+        layout.walkCut = true;
 }
 
 void walkRar5(const File& file, std::int64_t offset, RarProbe::Layout& layout, bool& sawEnd,
@@ -313,6 +327,8 @@ void walkRar5(const File& file, std::int64_t offset, RarProbe::Layout& layout, b
             dataSize = static_cast<std::uint64_t>(file.size());
         offset = bodyOffset + static_cast<std::int64_t>(size) + static_cast<std::int64_t>(dataSize);
     }
+    if (offset < file.size())
+        layout.walkCut = true;
 }
 
 } // namespace
@@ -388,12 +404,12 @@ RarProbe::Layout RarProbe::inspect(const std::vector<std::string>& volumes, cons
         // Every RAR 5 volume closes with an end-of-archive block: without it
         // the file was cut, maybe right between two entries, where libarchive
         // sees a plain end.
-        if (first.version == 5 && !sawEnd && !layout.headersEncrypted)
+        if (first.version == 5 && !sawEnd && !layout.headersEncrypted && !layout.walkCut)
             layout.truncated = true;
-        if (layout.headersEncrypted || layout.damaged)
+        if (layout.headersEncrypted || layout.damaged || layout.walkCut)
             break;
     }
-    if (!layout.headersEncrypted && !layout.damaged && !sawEnd && lastSplitAfter)
+    if (!layout.headersEncrypted && !layout.damaged && !layout.walkCut && !sawEnd && lastSplitAfter)
         layout.continues = true;
     return layout;
 }

@@ -32,6 +32,10 @@ public:
         bool continues = false;         // the last file found says more volumes follow
         bool damaged = false;           // a header could not be walked
         bool truncated = false;         // a RAR 5 volume ends without its end-of-archive block
+        // The walk stopped at its block limit (a hostile number of blocks, or
+        // a legitimately huge archive): nothing is known of the blocks after,
+        // so a missing end block means nothing.
+        bool walkCut = false;
         // Per entry, in archive order (split continuations not counted).
         std::vector<Entry> entries;
         bool anyEncrypted() const;

@@ -58,6 +58,21 @@ void TestOutputReader::listingBecomesEntries()
     // Blank lines and carriage returns are kept as they came.
     QCOMPARE(OutputReader::splitListing(QStringLiteral("x\n\ny\r\n")),
              (QStringList{QStringLiteral("x"), QString(), QStringLiteral("y\r"), QString()}));
+
+    // The listing is decoded line by line: every line reads as it does in
+    // the whole text decoded at once, broken UTF-8 next to a line feed and
+    // byte order marks (only the text's first is dropped) included.
+    const QList<QByteArray> listings = {
+        QByteArray("\xef\xbb\xbf" "first\n\xef\xbb\xbf" "second\n\xef\xbb\xbf\xef\xbb\xbf" "third"),
+        QByteArray("cut\xe2\x82\nnext\xf0\x9f\n\x82\xac\n\xff\xc0\x80/\n"),
+        QByteArray("//twice//slashed/\n/\n\n\xed\xa0\x80/x\r\n\xc3"),
+    };
+    for (const QByteArray &listing : listings) {
+        OutputReader whole;
+        whole.startListing();
+        whole.readPiece(listing);
+        QCOMPARE(whole.finishListing(), OutputReader::splitListing(QString::fromUtf8(listing)));
+    }
 }
 
 void TestOutputReader::listingDropsThePromptAndSeesDamage()

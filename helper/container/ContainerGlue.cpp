@@ -82,31 +82,31 @@ int stackOrReport(ArchiveReader &reader, const std::string &archiveName)
 int listFromHeaders(ArchiveReader &reader, ::PasswordPrompt &prompt, const CommandLine &line)
 {
     HelperPasswordPrompt answers(prompt);
-    const Listing listing = listArchive(reader.volumeSet().paths(), &answers);
     const bool bare = line.command == CommandLine::Command::BareList;
-    if (listing.status != Status::Ok && listing.entries.empty())
-        return reportArchiveFailure(listing.status, listing.message, line.archive, prompt);
-
-    if (!bare) Console::line("Archive: " + Console::displayName(line.archive) + "\n");
-    std::int64_t files = 0, bytes = 0;
+    // Each entry is written as the walk completes it, so the lines flow
+    // while the headers are read and no entry list is kept.
+    std::int64_t entries = 0, files = 0, bytes = 0;
+    Listing listing;
     {
         LineBatcher lines;
-        for (const Entry &entry : listing.entries) {
-            if (entry.oldVersion) continue;
+        listing = walkArchive(reader.volumeSet().paths(), &answers, std::nullopt, [&](const Entry &entry) {
+            if (entries++ == 0 && !bare) Console::line("Archive: " + Console::displayName(line.archive) + "\n");
+            if (entry.oldVersion) return;
             const std::string name = Console::displayName(entry.name);
             if (bare) {
                 lines.add(name);
-                continue;
+                return;
             }
             lines.add(detailLine(entry, name));
             if (!entry.isDirectory) {
                 ++files;
                 bytes += std::int64_t(entry.unpackedSize);
             }
-        }
+        });
     }
     if (listing.status != Status::Ok) return reportArchiveFailure(listing.status, listing.message, line.archive, prompt);
     if (!bare) {
+        if (entries == 0) Console::line("Archive: " + Console::displayName(line.archive) + "\n");
         char summary[96];
         std::snprintf(summary, sizeof summary, "\n%" PRId64 " files, %" PRId64 " bytes", files, bytes);
         Console::line(summary);

@@ -2,10 +2,23 @@
 
 #include "BlockWalker.h"
 
+#include <optional>
+
 namespace rarcontainer {
 
 Listing listArchive(const std::vector<std::string> &volumes, PasswordPrompt *prompt,
                     const std::optional<std::string> &password)
+{
+    std::vector<Entry> entries;
+    Listing result = walkArchive(volumes, prompt, password, [&entries](const Entry &entry) {
+        entries.push_back(entry);
+    });
+    result.entries = std::move(entries);
+    return result;
+}
+
+Listing walkArchive(const std::vector<std::string> &volumes, PasswordPrompt *prompt,
+                    const std::optional<std::string> &password, const std::function<void(const Entry &)> &take)
 {
     Listing result;
     VolumeSet set;
@@ -18,20 +31,23 @@ Listing listArchive(const std::vector<std::string> &volumes, PasswordPrompt *pro
     PasswordGate gate(prompt, password);
     BlockWalker walker(set, gate);
     Block block;
+    // The entry whose later parts may still come.
+    std::optional<Entry> pending;
     while (walker.next(block)) {
         if (block.kind != Block::Kind::File) continue;
-        if (block.splitBefore && !result.entries.empty()) {
+        if (block.splitBefore && pending) {
             // A later part of the file before it: only its totals change.
-            Entry &e = result.entries.back();
-            e.packedSize += block.entry.packedSize;
+            pending->packedSize += block.entry.packedSize;
             if (block.entry.hasCrc) {
-                e.hasCrc = true;
-                e.crc = block.entry.crc;
+                pending->hasCrc = true;
+                pending->crc = block.entry.crc;
             }
             continue;
         }
-        result.entries.push_back(block.entry);
+        if (pending) take(*pending);
+        pending = std::move(block.entry);
     }
+    if (pending) take(*pending);
     result.status = walker.status();
     result.message = walker.message();
     result.info = walker.info();

@@ -5,6 +5,7 @@
 
 #include "RarTypes.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,5 +20,11 @@ struct Listing {
 
 Listing listArchive(const std::vector<std::string> &volumes, PasswordPrompt *prompt,
                     const std::optional<std::string> &password = std::nullopt);
+
+// The same walk, handing each entry to `take` as soon as it is complete (its
+// last part seen) instead of keeping them: a listing of a million entries
+// need not hold them all. The result's entries stay empty.
+Listing walkArchive(const std::vector<std::string> &volumes, PasswordPrompt *prompt,
+                    const std::optional<std::string> &password, const std::function<void(const Entry &)> &take);
 
 }  // namespace rarcontainer

@@ -81,6 +81,14 @@ bool VolumeSet::readAt(size_t volume, uint64_t offset, void *buffer, size_t n) c
     if (volume >= m_files.size()) return false;
     const File &f = m_files[volume];
     if (offset > f.size || n > f.size - offset) return false;
+    return m_window.read(volume, offset, buffer, n, f.size, [&](uint64_t at, void *into, size_t count) {
+        return readDirect(volume, at, into, count);
+    });
+}
+
+bool VolumeSet::readDirect(size_t volume, uint64_t offset, void *buffer, size_t n) const
+{
+    const File &f = m_files[volume];
     auto *out = static_cast<char *>(buffer);
     for (const Piece &p : f.pieces) {
         if (n == 0) break;

@@ -2,6 +2,8 @@
 // The ordered files of one archive (a single file or every volume of a set),
 // read by position. Reads never go past the end of the file they address.
 
+#include "ReadWindow.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -33,6 +35,8 @@ public:
     bool readAt(size_t volume, uint64_t offset, void *buffer, size_t n) const;
 
 private:
+    bool readDirect(size_t volume, uint64_t offset, void *buffer, size_t n) const;
+
     struct Piece {
         int fd = -1;
         uint64_t start = 0;  // within its volume
@@ -44,6 +48,7 @@ private:
         uint64_t size = 0;
     };
     std::vector<File> m_files;
+    mutable ReadWindow m_window;
 };
 
 }  // namespace rarcontainer

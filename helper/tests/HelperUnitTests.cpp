@@ -1,5 +1,6 @@
 // Unit tests of the helper's pure parts: volume naming, path safety, the
-// display of hostile names and the CRC. The rest is tested through the real
+// display of hostile names, the read-ahead window, the CRC and the
+// temporary names of files being written. The rest is tested through the real
 // program (test_*.py).
 
 #include "CommandLine.h"
@@ -7,18 +8,22 @@
 #include "Crc32.h"
 #include "PathSafety.h"
 #include "ProgressReporter.h"
+#include "ReadWindow.h"
 #include "StagedFile.h"
 #include "VolumeSet.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -102,6 +107,46 @@ void displayNames()
                "\xD1\x82\xD0\xB5\xD1\x81\xD1\x82 \xF0\x9F\x91\x8B", "UTF-8 kept");
     checkEqual(Console::displayName("bad\xFF\xC3(x"), "bad?" "?(x", "invalid UTF-8");
     checkEqual(Console::displayName("a\xC2\x85" "b\xE2\x80\xA8" "c"), "a?b?c", "Unicode line breaks");
+    checkEqual(Console::displayName("plain/ascii name.txt~"), "plain/ascii name.txt~", "printable ASCII kept");
+    checkEqual(Console::displayName("del\x7F"), "del?", "DEL");
+}
+
+// Small reads served from the read-ahead window give the file's bytes,
+// whatever the order, near a file's end, and when the file changes.
+void readWindow()
+{
+    std::vector<std::vector<unsigned char>> files(2);
+    for (std::size_t f = 0; f < files.size(); ++f) {
+        files[f].resize(f == 0 ? 200000 : 70000);
+        for (std::size_t i = 0; i < files[f].size(); ++i)
+            files[f][i] = static_cast<unsigned char>((i * 131 + f * 7 + i / 251) & 0xFF);
+    }
+    rarcontainer::ReadWindow window;
+    int directReads = 0;
+    std::uint32_t seed = 1;
+    auto next = [&seed](std::uint32_t bound) {
+        seed = seed * 1664525u + 1013904223u;
+        return (seed >> 8) % bound;
+    };
+    for (int i = 0; i < 20000; ++i) {
+        const std::size_t f = next(10) == 0 ? 1 : 0;
+        const std::vector<unsigned char>& file = files[f];
+        const std::size_t n = next(8) == 0 ? 20000 + next(40000) : 1 + next(64);
+        const std::uint64_t offset = next(std::uint32_t(file.size() - n + 1));
+        std::vector<unsigned char> got(n);
+        const bool ok = window.read(f, offset, got.data(), n, file.size(),
+                                    [&](std::uint64_t at, void* into, std::size_t count) {
+                                        ++directReads;
+                                        std::memcpy(into, file.data() + at, count);
+                                        return true;
+                                    });
+        if (!ok || std::memcmp(got.data(), file.data() + offset, n) != 0) {
+            check(false, "read " + std::to_string(i) + " of file " + std::to_string(f) + " at "
+                             + std::to_string(offset) + ", " + std::to_string(n) + " bytes");
+            return;
+        }
+    }
+    check(directReads < 20000, "small reads come from the window");
 }
 
 void checksumsAndMarks()
@@ -225,6 +270,7 @@ int main()
     volumeDiscovery();
     pathSafety();
     displayNames();
+    readWindow();
     checksumsAndMarks();
     commandLines();
     stagedFiles();
