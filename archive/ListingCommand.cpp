@@ -14,5 +14,5 @@ QString ListingCommand::build(const QString &helperPath, const QString &archiveN
     QString name = archiveName;
     if (name.startsWith(QLatin1Char('-')))
         name.prepend(QLatin1String("./"));
-    return shellQuote(helperPath) + QLatin1String(" vb -v ") + shellQuote(name);
+    return QLatin1String("exec ") + shellQuote(helperPath) + QLatin1String(" vb -v ") + shellQuote(name);
 }

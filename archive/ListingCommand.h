@@ -10,6 +10,8 @@ namespace ListingCommand {
 QString shellQuote(const QString &word);
 
 // `helperPath` vb -v `archiveName`, both quoted; a name that starts with "-"
-// is written "./-name" so that the helper cannot take it for an option.
+// is written "./-name" so that the helper cannot take it for an option. The
+// shell execs the helper, so that ending the run (a window closed mid-listing)
+// ends the helper itself rather than leaving it orphaned behind its shell.
 QString build(const QString &helperPath, const QString &archiveName);
 }

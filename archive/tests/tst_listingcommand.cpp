@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 
 // The quoted words are given to a real /bin/sh, which must read back
@@ -13,6 +14,7 @@ class TestListingCommand : public QObject
 
 private slots:
     void shellReadsNamesBackUnchanged();
+    void helperReplacesTheShell();
 };
 
 void TestListingCommand::shellReadsNamesBackUnchanged()
@@ -31,7 +33,7 @@ void TestListingCommand::shellReadsNamesBackUnchanged()
     const QString printer = QStringLiteral("printf '%s|' ");
     for (const QString &name : names) {
         const QString command = ListingCommand::build(QStringLiteral("/bin/echo"), name);
-        QVERIFY(command.startsWith(QLatin1String("'/bin/echo' vb -v ")));
+        QVERIFY(command.startsWith(QLatin1String("exec '/bin/echo' vb -v ")));
 
         // Replace the helper by a printer of its last argument.
         const QString argument = command.mid(command.indexOf(QLatin1String(" -v ")) + 4);
@@ -43,6 +45,27 @@ void TestListingCommand::shellReadsNamesBackUnchanged()
         QCOMPARE(QString::fromUtf8(shell.readAllStandardOutput()), expected + QLatin1Char('|'));
         QVERIFY(!QFile::exists(QDir::temp().filePath(QStringLiteral("pwned"))));
     }
+}
+
+// Stopping a run kills the process Vorlo started: that must be the helper,
+// not a shell that would leave the helper running on its own.
+void TestListingCommand::helperReplacesTheShell()
+{
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const QString helper = folder.filePath(QStringLiteral("helper"));
+    QFile script(helper);
+    QVERIFY(script.open(QIODevice::WriteOnly));
+    script.write("#!/bin/sh\necho $$\n");
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    QProcess shell;
+    shell.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), ListingCommand::build(helper, QStringLiteral("a.rar"))});
+    QVERIFY(shell.waitForStarted(5000));
+    const qint64 started = shell.processId();
+    QVERIFY(shell.waitForFinished(5000));
+    QCOMPARE(shell.readAllStandardOutput().trimmed().toLongLong(), started);
 }
 
 QTEST_GUILESS_MAIN(TestListingCommand)

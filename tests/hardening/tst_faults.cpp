@@ -199,10 +199,10 @@ void TestFaults::helperKilledDuringTheListing()
     auto document = open(fixture("sharpcompress/Rar.encrypted_filesAndHeader.rar"), false);
     AlertAnswerer alerts;
     QTRY_VERIFY_WITH_TIMEOUT(document->passwordWindow()->isVisible(), 20000);
-    QList<qint64> helpers;
-    QTRY_VERIFY((helpers = childrenOf(document->helperProcessId())).size() == 1); // the shell's child
+    const qint64 helper = document->helperProcessId(); // the shell execs the helper
+    QVERIFY(helper > 0);
     QSignalSpy shown(document.get(), &MyDocument::alertShown);
-    ::kill(pid_t(helpers.first()), SIGKILL);
+    ::kill(pid_t(helper), SIGKILL);
     QVERIFY(waitForRun(*document));
     QTRY_COMPARE(shown.size(), 1);
     QCOMPARE(shown.first().first().toString(), QStringLiteral("MyDocumentHelper3"));
