@@ -5,6 +5,7 @@
 #include "ToolbarCustomizeDialog.h"
 
 #include <QContextMenuEvent>
+#include <QHash>
 #include <QMenu>
 #include <QPointer>
 #include <QSettings>
@@ -16,10 +17,19 @@ QList<QPointer<DocumentToolbar>> &openToolbars()
     return toolbars;
 }
 
+// One icon per image for all windows: Qt caches an icon's scaled pixmaps
+// under the icon's own key, so a fresh icon per window would fill that cache
+// with copies of the same pictures, window after window.
 QIcon itemImage(const QString &name)
 {
+    static QHash<QString, QIcon> icons;
     const QString path = ResourceLocator::find(QStringLiteral("images/%1.png").arg(name));
-    return path.isEmpty() ? QIcon() : QIcon(path);
+    if (path.isEmpty())
+        return QIcon();
+    auto known = icons.constFind(path);
+    if (known == icons.constEnd())
+        known = icons.insert(path, QIcon(path));
+    return *known;
 }
 } // namespace
 
