@@ -176,8 +176,10 @@ void VorloCtrl::start(const QStringList &arguments)
     if (archives.isEmpty())
         archives = chooseArchives(nullptr);
     if (archives.isEmpty()) {
-        // Nothing to show: a window-less Vorlo could not even be quit.
-        quit();
+        // Nothing to show: a window-less Vorlo could not even be quit. An
+        // archive handed over by another start while the chooser was up
+        // has a window, though, and keeps Vorlo running.
+        quitIfNoVisibleWindow();
         return;
     }
     openArchives(archives);

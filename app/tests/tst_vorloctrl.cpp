@@ -154,6 +154,18 @@ void TestVorloCtrl::startAsksForArchivesOnlyWithoutArguments()
         controller.openRequested({});
         QCOMPARE(asked, 2);
     }
+    {
+        // An archive handed over by a second start while the first start's
+        // chooser is up: cancelling the chooser leaves its window open.
+        VorloCtrl controller;
+        controller.setFileChooser([&](QWidget *) {
+            controller.openRequested({first_});
+            return QStringList();
+        });
+        QVERIFY(!quitsWithin(300, [&] { controller.start({}); }));
+        QCOMPARE(controller.documents().size(), 1);
+        QVERIFY(controller.documents()[0]->window()->isVisible());
+    }
 }
 
 void TestVorloCtrl::sameArchiveOpenedTwiceKeepsOneWindow()
