@@ -3,6 +3,7 @@
 // a row (descriptors, children).
 #include "MyDocument.h"
 #include "PasswordWindow.h"
+#include "ProcessProbes.h"
 #include "ResourceLocator.h"
 
 #include <QApplication>
@@ -54,26 +55,8 @@ private:
     QTimer m_timer;
 };
 
-int openDescriptors()
-{
-    return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::System).size());
-}
-
-// Our live child processes (zombies included: they are leaks too).
-QList<qint64> childrenOf(qint64 pid)
-{
-    QList<qint64> children;
-    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
-    for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile file(tasks.filePath(task + QStringLiteral("/children")));
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        for (const QByteArray &word : file.readAll().split(' '))
-            if (!word.trimmed().isEmpty())
-                children << word.trimmed().toLongLong();
-    }
-    return children;
-}
+using ProcessProbes::childrenOf;
+using ProcessProbes::openDescriptors;
 
 // A stored archive made here: two small entries, a big one being written long
 // enough to be interrupted, and one after it.

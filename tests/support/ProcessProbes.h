@@ -1,6 +1,6 @@
 #pragma once
-// What a benchmark reads of its own process from /proc: descriptors, child
-// processes, memory. Header-only, for the benchmarks in bench/.
+// What a test or benchmark reads of its own process from /proc: descriptors, child
+// processes, memory. Header-only, for the tests and the benchmarks.
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
