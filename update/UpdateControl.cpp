@@ -293,7 +293,8 @@ void UpdateControl::endTransfer()
 {
     endTransfer2();
     if (curlSucceeded)
-        showSheet(text("updateControl8"), text("updateControl9"), &UpdateControl::closeNow);
+        showSheet(UpdateDesktop::SheetKind::Done, text("updateControl8"), text("updateControl9"),
+                  &UpdateControl::closeNow);
     else
         transferFailed(curlFailure);
 }
@@ -307,14 +308,15 @@ void UpdateControl::transferFailed(const QString &detail)
     status->setText(text("updateFailed3"));
     update->deleteLater();  // we may be inside one of its signals
     update = nullptr;
-    showSheet(text("updateFailed1"), format("updateFailed2", {detail}), nullptr);
+    showSheet(UpdateDesktop::SheetKind::Failure, text("updateFailed1"), format("updateFailed2", {detail}), nullptr);
 }
 
-void UpdateControl::showSheet(const QString &message, const QString &informative, void (UpdateControl::*then)())
+void UpdateControl::showSheet(UpdateDesktop::SheetKind kind, const QString &message, const QString &informative,
+                              void (UpdateControl::*then)())
 {
     sheetUp = true;
     QPointer<UpdateControl> self(this);
-    desktop->sheet(updateWindow.get(), message, informative, [self, then] {
+    desktop->sheet(updateWindow.get(), kind, message, informative, [self, then] {
         if (!self)
             return;
         self->sheetUp = false;

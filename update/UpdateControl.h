@@ -1,5 +1,7 @@
 #pragma once
 
+#include "UpdateDesktop.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QProcess>
@@ -12,7 +14,6 @@ class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class QWidget;
-class UpdateDesktop;
 namespace Ui {
 class UpdateWindow;
 }
@@ -76,7 +77,8 @@ private:
     void endTransfer2();
     void endTransfer();
     void transferFailed(const QString &detail);
-    void showSheet(const QString &message, const QString &informative, void (UpdateControl::*then)());
+    void showSheet(UpdateDesktop::SheetKind kind, const QString &message, const QString &informative,
+                   void (UpdateControl::*then)());
     void setIndeterminate(bool indeterminate);
     void setProgress(double percent);
     bool curlIsRunning() const;

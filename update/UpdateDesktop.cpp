@@ -57,10 +57,12 @@ bool UpdateDesktop::offer(const QString &message, const QString &informative, co
     return accepted;
 }
 
-void UpdateDesktop::sheet(QWidget *window, const QString &message, const QString &informative,
+void UpdateDesktop::sheet(QWidget *window, SheetKind kind, const QString &message, const QString &informative,
                           std::function<void()> done)
 {
     QMessageBox *box = plainMessageBox(window, message, informative);
+    if (kind == SheetKind::Failure)
+        box->setIcon(QMessageBox::Warning);
     box->setWindowModality(Qt::WindowModal);
     box->addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
     QObject::connect(box, &QDialog::finished, box, [done = std::move(done)](int) {

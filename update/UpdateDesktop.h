@@ -16,6 +16,10 @@ class UpdateDesktop
 public:
     virtual ~UpdateDesktop() = default;
 
+    // What a window-modal alert reports: a step done, or a failure (shown
+    // with the warning icon).
+    enum class SheetKind { Done, Failure };
+
     // The implementation used when none is given.
     static UpdateDesktop *standard();
 
@@ -30,7 +34,7 @@ public:
 
     // An alert with one "OK" button, modal to `window` only; `done` runs once
     // it is dismissed.
-    virtual void sheet(QWidget *window, const QString &message, const QString &informative,
+    virtual void sheet(QWidget *window, SheetKind kind, const QString &message, const QString &informative,
                        std::function<void()> done);
 
     // A save dialog modal to `window`, whose confirm button reads `prompt`

@@ -31,9 +31,11 @@ public:
     }
 
     // Sheets stay up until the test dismisses them.
-    void sheet(QWidget *, const QString &message, const QString &informative, std::function<void()> done) override
+    void sheet(QWidget *, SheetKind kind, const QString &message, const QString &informative,
+               std::function<void()> done) override
     {
         sheets << Message{message, informative};
+        sheetKinds << kind;
         pendingSheets << done;
     }
 
@@ -61,6 +63,7 @@ public:
     QList<Message> offers;
     QList<QStringList> offerButtons;
     QList<Message> sheets;
+    QList<SheetKind> sheetKinds;
     QList<std::function<void()>> pendingSheets;
     QStringList savePrompts;
     QStringList proposedNames;

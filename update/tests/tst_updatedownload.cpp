@@ -155,6 +155,7 @@ void TestUpdateDownload::downloadFollowsCurlAndEndsInItsFolder()
     QTRY_COMPARE_WITH_TIMEOUT(desktop->sheets.size(), 1, 15000);
     QCOMPARE(desktop->sheets[0].message, text("updateControl8"));
     QCOMPARE(desktop->sheets[0].informative, text("updateControl9"));
+    QCOMPARE(desktop->sheetKinds[0], UpdateDesktop::SheetKind::Done);
     QVERIFY2(values.size() >= 4, qPrintable(QString::number(values.size())));
     QVERIFY(std::is_sorted(values.begin(), values.end()));
     QVERIFY(values.first() > 0 && values.first() < 1000);
@@ -270,6 +271,7 @@ void TestUpdateDownload::failedTransfersAreTold()
     QTest::mouseClick(comm(), Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(desktop->sheets.size(), 1, 15000);
     QCOMPARE(desktop->sheets[0].message, text("updateFailed1"));
+    QCOMPARE(desktop->sheetKinds[0], UpdateDesktop::SheetKind::Failure);
     QVERIFY2(desktop->sheets[0].informative.contains(detail), qPrintable(desktop->sheets[0].informative));
     QCOMPARE(status(), text("updateFailed3"));
     QCOMPARE(comm()->text(), text("updateControl1"));
