@@ -237,6 +237,14 @@ void URLTextView::mouseMoveEvent(QMouseEvent *event)
         updateCursorAt(event->position().toPoint());
         return;
     }
+    // No button held: the release went elsewhere (a popup or another window
+    // took the mouse meanwhile).
+    if (event->buttons() == Qt::NoButton) {
+        abandonTracking();
+        QTextEdit::mouseMoveEvent(event);
+        updateCursorAt(event->position().toPoint());
+        return;
+    }
     const bool inside = anyContains(m_track->rects, toDocument(event->position()));
     if (inside != m_track->pressed) {
         m_track->pressed = inside;
@@ -270,6 +278,24 @@ void URLTextView::mouseDoubleClickEvent(QMouseEvent *event)
         return;
     }
     QTextEdit::mouseDoubleClickEvent(event);
+}
+
+void URLTextView::hideEvent(QHideEvent *event)
+{
+    // A hidden view gets no release: without this the link would stay
+    // orange and whoever holds still for the press would wait for ever.
+    abandonTracking();
+    QTextEdit::hideEvent(event);
+}
+
+void URLTextView::abandonTracking()
+{
+    if (!m_track)
+        return;
+    const LinkRun link = m_track->link;
+    m_track.reset();
+    colourLink(link, restingLinkColor());
+    emit linkTrackingChanged(false);
 }
 
 void URLTextView::scrollContentsBy(int dx, int dy)

@@ -67,6 +67,7 @@ protected:
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
     void scrollContentsBy(int dx, int dy) override;
 
 private:
@@ -81,6 +82,8 @@ private:
     std::optional<Tracking> linkUnder(const QPointF &documentPoint) const;
     void colourLink(const LinkRun &link, const QColor &colour);
     void updateCursorAt(const QPoint &viewportPoint);
+    // Ends a press whose release will never come, opening nothing.
+    void abandonTracking();
 
     std::optional<Tracking> m_track;
     UrlOpener m_opener;

@@ -15,6 +15,7 @@
 #include <QPixmap>
 #include <QPointer>
 #include <QScreen>
+#include <QTimer>
 
 namespace {
 QString curlProgram = QStringLiteral("/usr/bin/curl");
@@ -222,7 +223,15 @@ void UpdateControl::savePanelDidEnd(int returnCode, const QString &chosenPath)
     update->setProgram(curlProgram);
     // --fail: an HTTP error (a file no longer on the server) makes curl fail
     // instead of saving the server's error page as the new version.
-    update->setArguments({QStringLiteral("-#"), QStringLiteral("--fail"), link, QStringLiteral("-o"), chosenPath});
+    // --location: a download link that redirects (a mirror, a release page)
+    // must give the file, not the redirect's own page. Redirects go to web
+    // addresses only, never from https down to http, and not for ever.
+    const QString redirectProtocols = link.startsWith(QStringLiteral("https:"), Qt::CaseInsensitive)
+                                          ? QStringLiteral("=https")
+                                          : QStringLiteral("=http,https");
+    update->setArguments({QStringLiteral("-#"), QStringLiteral("--fail"), QStringLiteral("--location"),
+                          QStringLiteral("--max-redirs"), QStringLiteral("5"), QStringLiteral("--proto-redir"),
+                          redirectProtocols, link, QStringLiteral("-o"), chosenPath});
     update->setProcessChannelMode(QProcess::MergedChannels);
     connect(update, &QProcess::readyRead, this, [this] { getData(update->readAll()); });
     connect(update, &QProcess::finished, this, &UpdateControl::curlFinished);
@@ -275,18 +284,22 @@ void UpdateControl::curlFailedToStart(QProcess::ProcessError error)
 
 void UpdateControl::endTransfer2()
 {
-    if (update) {
-        update->disconnect(this);
-        if (update->state() != QProcess::NotRunning) {
-            update->terminate();
-            if (!update->waitForFinished(3000)) {
-                update->kill();
-                update->waitForFinished(3000);
-            }
-        }
+    if (curlIsRunning()) {
+        stopCurl(update);
+        update = nullptr;
     }
     setProgress(100);
     status->setText(format("updateControl7", {sizeText(totSize)}));
+}
+
+void UpdateControl::stopCurl(QProcess *process)
+{
+    // Without waiting: the window must answer at once. curl ends on SIGTERM
+    // and is killed if it does not; the process object goes when it has.
+    process->disconnect(this);
+    connect(process, &QProcess::finished, process, &QObject::deleteLater);
+    process->terminate();
+    QTimer::singleShot(1000, process, [process] { process->kill(); });
 }
 
 void UpdateControl::endTransfer()

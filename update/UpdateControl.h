@@ -75,6 +75,7 @@ private:
     void curlFinished(int exitCode, QProcess::ExitStatus exitStatus);
     void curlFailedToStart(QProcess::ProcessError error);
     void endTransfer2();
+    void stopCurl(QProcess *process);
     void endTransfer();
     void transferFailed(const QString &detail);
     void showSheet(UpdateDesktop::SheetKind kind, const QString &message, const QString &informative,

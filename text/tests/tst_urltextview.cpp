@@ -127,6 +127,32 @@ private slots:
         QCOMPARE(f.colourOf(link), URLTextView::restingLinkColor());
     }
 
+    // The window hidden during a press, or the release taken by another
+    // window: the press ends without opening anything, so the link does not
+    // stay orange and the credits do not stay frozen.
+    void aPressWhoseReleaseIsLostEnds()
+    {
+        Fixture f(kText);
+        const auto link = f.linkContaining(QStringLiteral("www."));
+        QSignalSpy tracking(&f.view, &URLTextView::linkTrackingChanged);
+
+        f.press(f.pointOn(link));
+        f.view.hide();
+        QVERIFY(!f.view.isTrackingLink());
+        QCOMPARE(f.colourOf(link), URLTextView::restingLinkColor());
+        QCOMPARE(tracking.size(), 2);
+        QCOMPARE(tracking.last().first().toBool(), false);
+
+        f.view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f.view));
+        f.press(f.pointOn(link));
+        f.drag(f.pointOn(link), Qt::NoButton);
+        QVERIFY(!f.view.isTrackingLink());
+        QCOMPARE(f.colourOf(link), URLTextView::restingLinkColor());
+        f.release(f.pointOn(link));
+        QVERIFY(f.opened.isEmpty());
+    }
+
     void aWrappedLinkAnswersOnBothLines()
     {
         Fixture f(QStringLiteral("https://vorlo.example/a/rather/long/path/that/cannot/fit/on/one/line"),

@@ -49,6 +49,8 @@ private slots:
 
     void downloadFollowsCurlAndEndsInItsFolder();
     void stopKeepsThePartialFileAndAllowsARestart();
+    void stopAnswersAtOnceWhenCurlLingers();
+    void redirectsGiveTheFile();
     void pressWithoutADownload();
     void failedTransfersAreTold_data();
     void failedTransfersAreTold();
@@ -191,7 +193,7 @@ void TestUpdateDownload::stopKeepsThePartialFileAndAllowsARestart()
     QCOMPARE(bar()->maximum(), 0);
     QCOMPARE(bar()->value(), 1000);
     QCOMPARE(status(), StringTable::format("updateControl7", {"300.0"}));
-    QVERIFY(!curlRuns());
+    QTRY_VERIFY_WITH_TIMEOUT(!curlRuns(), 5000);
     const qint64 partial = sizeOf(target);
     QTest::qWait(400);
     QCOMPARE(sizeOf(target), partial);
@@ -208,6 +210,48 @@ void TestUpdateDownload::stopKeepsThePartialFileAndAllowsARestart()
     QTRY_COMPARE_WITH_TIMEOUT(desktop->sheets.size(), 1, 15000);
     QCOMPARE(desktop->sheets[0].message, text("updateControl8"));
     QCOMPARE(sizeOf(target), qint64(body.size()));
+}
+
+void TestUpdateDownload::stopAnswersAtOnceWhenCurlLingers()
+{
+    // A curl that ignores the polite request to end.
+    const QString script = folder->filePath("stubborn-curl");
+    QFile file(script);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("#!/bin/sh\ntrap '' TERM\nwhile :; do sleep 0.1; done\n");
+    file.close();
+    QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    UpdateControl::setCurlProgramForTesting(script);
+
+    openWindow();
+    QTest::mouseClick(comm(), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(curlRuns(), 5000);
+
+    // The window is back to its resting state while curl is still being
+    // ended, rather than frozen until it is.
+    QTest::mouseClick(comm(), Qt::LeftButton);
+    QCOMPARE(comm()->text(), text("updateControl1"));
+    QCOMPARE(bar()->maximum(), 0);
+    QVERIFY(curlRuns());
+    QTRY_VERIFY_WITH_TIMEOUT(!curlRuns(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(control->findChildren<QProcess *>().isEmpty(), 5000);
+    QCOMPARE(desktop->sheets.size(), 0);
+}
+
+void TestUpdateDownload::redirectsGiveTheFile()
+{
+    openWindow();
+    LocalHttpServer::Response moved{302, "<html>Moved</html>"};
+    moved.location = (server->baseUrl() + "/mirror/Vorlo-2.0.tar.gz").toUtf8();
+    server->route(filePath, moved);
+    server->route("/mirror/Vorlo-2.0.tar.gz", {200, body});
+
+    QTest::mouseClick(comm(), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(desktop->sheets.size(), 1, 15000);
+    QCOMPARE(desktop->sheetKinds[0], UpdateDesktop::SheetKind::Done);
+    QFile saved(target);
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(saved.readAll(), body);
 }
 
 void TestUpdateDownload::pressWithoutADownload()
@@ -245,6 +289,7 @@ void TestUpdateDownload::failedTransfersAreTold_data()
     QTest::newRow("file not on the server") << "not found" << "curl: (22)";
     QTest::newRow("unwritable place") << "unwritable" << "curl: (23)";
     QTest::newRow("curl missing") << "missing" << "/nonexistent/curl";
+    QTest::newRow("redirect away from the web") << "redirect to file" << "curl: (1)";
 }
 
 void TestUpdateDownload::failedTransfersAreTold()
@@ -263,6 +308,10 @@ void TestUpdateDownload::failedTransfersAreTold()
         server->route(filePath, {404, "<html><body>404 Not Found</body></html>"});
     } else if (failure == "unwritable") {
         desktop->savePath = folder->filePath("no-such-folder/Vorlo-2.0.tar.gz");
+    } else if (failure == "redirect to file") {
+        LocalHttpServer::Response moved{302, "<html>Moved</html>"};
+        moved.location = "file:///etc/hostname";
+        server->route(filePath, moved);
     } else if (failure == "missing") {
         UpdateControl::setCurlProgramForTesting("/nonexistent/curl");
     }
