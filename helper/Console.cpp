@@ -94,7 +94,14 @@ void Console::endOpenLine()
 void Console::urgentLine(std::string_view text)
 {
     const bool locked = consoleLock().try_lock_for(std::chrono::milliseconds(500));
-    writeAll(STDERR_FILENO, safeLine(text) + "\n");
+    // The text may hold several lines of the helper's own.
+    std::string lines = lineOpen ? "\n" : "";
+    while (!text.empty()) {
+        const std::size_t end = std::min(text.find('\n'), text.size());
+        lines += safeLine(text.substr(0, end)) + "\n";
+        text.remove_prefix(std::min(end + 1, text.size()));
+    }
+    writeAll(STDERR_FILENO, lines);
     if (locked)
         consoleLock().unlock();
 }
@@ -110,18 +117,10 @@ void Console::marker(std::string_view text)
 
 std::string Console::safeLine(std::string_view text)
 {
-    // Line feeds that frame the message are the caller's layout; any other
-    // one is part of what it quotes.
-    std::size_t leading = 0;
-    while (leading < text.size() && text[leading] == '\n')
-        ++leading;
-    std::size_t trailing = 0;
-    while (trailing < text.size() - leading && text[text.size() - 1 - trailing] == '\n')
-        ++trailing;
-    std::string body = safeText(text.substr(leading, text.size() - leading - trailing), kMaxLineBytes);
-    if (body == HelperProtocol::kAllOk)
-        body.insert(0, "  ");
-    return std::string(leading, '\n') + body + std::string(trailing, '\n');
+    std::string line = safeText(text, kMaxLineBytes);
+    if (line == HelperProtocol::kAllOk)
+        line.insert(0, "  ");
+    return line;
 }
 
 std::string Console::safeText(std::string_view name, std::size_t limit)

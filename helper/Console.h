@@ -26,7 +26,6 @@ public:
     // A message line, passed whole through the safe printer: whatever it
     // quotes (a name, libarchive's own error text with a name in it) cannot
     // break the line, print a control character or read as a marker line.
-    // Line feeds at its very start or end are kept as lines of their own.
     static void line(std::string_view text) { out(safeLine(text) + "\n"); }
     static void errorLine(std::string_view text) { err(safeLine(text) + "\n"); }
 
@@ -36,6 +35,7 @@ public:
 
     // Like errorLine, but gives up on the lock after a moment: used by the
     // thread that ends the process, which must not wait on a stuck pipe.
+    // Its text may be several lines, each made safe on its own.
     static void urgentLine(std::string_view text);
 
     // Ends a line left open (an "Extracting" line with its marks) so that

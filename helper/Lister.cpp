@@ -62,8 +62,10 @@ int Lister::run()
     }
 
     const bool bare = line_.command == CommandLine::Command::BareList;
-    if (!bare)
-        Console::line("Archive: " + Console::displayName(line_.archive) + "\n");
+    if (!bare) {
+        Console::line("Archive: " + Console::displayName(line_.archive));
+        Console::line("");
+    }
 
     int status = kExitSuccess;
     std::int64_t files = 0;
@@ -117,7 +119,8 @@ int Lister::run()
     }
     if (!bare) {
         char summary[96];
-        std::snprintf(summary, sizeof summary, "\n%" PRId64 " files, %" PRId64 " bytes", files, bytes);
+        std::snprintf(summary, sizeof summary, "%" PRId64 " files, %" PRId64 " bytes", files, bytes);
+        Console::line("");
         Console::line(summary);
     }
     return status;

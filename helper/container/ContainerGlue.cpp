@@ -90,7 +90,7 @@ int listFromHeaders(ArchiveReader &reader, ::PasswordPrompt &prompt, const Comma
     {
         LineBatcher lines;
         listing = walkArchive(reader.volumeSet().paths(), &answers, std::nullopt, [&](const Entry &entry) {
-            if (entries++ == 0 && !bare) Console::line("Archive: " + Console::displayName(line.archive) + "\n");
+            if (entries++ == 0 && !bare) { Console::line("Archive: " + Console::displayName(line.archive)); Console::line(""); }
             if (entry.oldVersion) return;
             const std::string name = Console::displayName(entry.name);
             if (bare) {
@@ -106,9 +106,10 @@ int listFromHeaders(ArchiveReader &reader, ::PasswordPrompt &prompt, const Comma
     }
     if (listing.status != Status::Ok) return reportArchiveFailure(listing.status, listing.message, line.archive, prompt);
     if (!bare) {
-        if (entries == 0) Console::line("Archive: " + Console::displayName(line.archive) + "\n");
+        if (entries == 0) { Console::line("Archive: " + Console::displayName(line.archive)); Console::line(""); }
         char summary[96];
-        std::snprintf(summary, sizeof summary, "\n%" PRId64 " files, %" PRId64 " bytes", files, bytes);
+        std::snprintf(summary, sizeof summary, "%" PRId64 " files, %" PRId64 " bytes", files, bytes);
+        Console::line("");
         Console::line(summary);
     }
     return kExitSuccess;
