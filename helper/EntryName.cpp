@@ -100,8 +100,15 @@ std::string convert(const char* utf8, const char* stored, EntryName::Legacy lega
 
 EntryName::Legacy EntryName::legacyFor(archive* reader)
 {
-    return (archive_format(reader) & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_ZIP ? Legacy::Cp437
-                                                                                     : Legacy::Cp1252;
+    switch (archive_format(reader) & ARCHIVE_FORMAT_BASE_MASK) {
+    case ARCHIVE_FORMAT_ZIP:
+        return Legacy::Cp437;
+    case ARCHIVE_FORMAT_RAR:
+    case ARCHIVE_FORMAT_RAR_V5:
+        return Legacy::Latin1;
+    default:
+        return Legacy::Cp1252;
+    }
 }
 
 std::string EntryName::path(archive_entry* entry, Legacy legacy)
@@ -134,8 +141,10 @@ std::string EntryName::toUtf8(std::string_view bytes, Legacy legacy)
             out += c;
         else if (legacy == Legacy::Cp437)
             appendUtf8(out, kCp437[byte - 0x80]);
+        else if (legacy == Legacy::Cp1252 && byte < 0xA0)
+            appendUtf8(out, kCp1252[byte - 0x80]);
         else
-            appendUtf8(out, byte < 0xA0 ? kCp1252[byte - 0x80] : byte);
+            appendUtf8(out, byte);
     }
     return out;
 }

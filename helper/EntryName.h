@@ -14,12 +14,14 @@ struct archive_entry;
 // a legacy code page, and no format tells which one (a pax header at most
 // says "binary"). They are read as the convention of their format has it:
 // ZIP entries without the UTF-8 flag as code page 437, the ZIP default;
-// everything else (tar, cpio, ...) as Windows-1252, whose printable range
-// is Latin-1's with the bytes 0x80-0x9F added (those it leaves undefined
-// keep their Latin-1 meaning). Valid UTF-8 is always taken as it is.
+// RAR's old non-Unicode names as Latin-1, as the RAR header listing reads
+// them (one name in the listing and on disk); everything else (tar, cpio,
+// ...) as Windows-1252, whose printable range is Latin-1's with the bytes
+// 0x80-0x9F added (those it leaves undefined keep their Latin-1 meaning).
+// Valid UTF-8 is always taken as it is.
 class EntryName {
 public:
-    enum class Legacy { Cp437, Cp1252 };
+    enum class Legacy { Cp437, Latin1, Cp1252 };
 
     // The legacy code page for the archive being read (its format is known
     // once a header has been read).
