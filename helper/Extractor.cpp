@@ -86,8 +86,9 @@ public:
 
 void Extractor::fail(int status)
 {
-    // The first failure decides the status; a fatal one overrides lesser ones.
-    if (status_ == kExitSuccess || (status == kExitFatal && status_ == kExitWarning))
+    // The first failure decides the status; any failure overrides a mere
+    // warning (an entry skipped by design).
+    if (status_ == kExitSuccess || (status_ == kExitWarning && status != kExitWarning))
         status_ = status;
 }
 
