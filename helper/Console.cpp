@@ -1,5 +1,7 @@
 #include "Console.h"
 
+#include "HelperProtocol.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -92,18 +94,43 @@ void Console::endOpenLine()
 void Console::urgentLine(std::string_view text)
 {
     const bool locked = consoleLock().try_lock_for(std::chrono::milliseconds(500));
-    writeAll(STDERR_FILENO, std::string(text) + "\n");
+    // The text may hold several lines of the helper's own.
+    std::string lines = lineOpen ? "\n" : "";
+    while (!text.empty()) {
+        const std::size_t end = std::min(text.find('\n'), text.size());
+        lines += safeLine(text.substr(0, end)) + "\n";
+        text.remove_prefix(std::min(end + 1, text.size()));
+    }
+    writeAll(STDERR_FILENO, lines);
     if (locked)
         consoleLock().unlock();
 }
 
-std::string Console::displayName(std::string_view name)
+void Console::marker(std::string_view text)
+{
+    std::lock_guard guard(consoleLock());
+    std::string whole = lineOpen ? "\n" : "";
+    whole.append(text);
+    whole += '\n';
+    writeAll(STDOUT_FILENO, whole);
+}
+
+std::string Console::safeLine(std::string_view text)
+{
+    std::string line = safeText(text, kMaxLineBytes);
+    if (line == HelperProtocol::kAllOk)
+        line.insert(0, "  ");
+    return line;
+}
+
+std::string Console::safeText(std::string_view name, std::size_t limit)
 {
     // Most names are printable ASCII and shown as they are; a listing of a
     // million names spends its time here otherwise.
     if (std::all_of(name.begin(), name.end(), [](char c) {
             return static_cast<unsigned char>(c) >= 0x20 && static_cast<unsigned char>(c) < 0x7F;
-        }))
+        })
+        && name.size() <= limit)
         return std::string(name);
     std::string shown;
     shown.reserve(name.size());
@@ -126,6 +153,16 @@ std::string Console::displayName(std::string_view name)
         else
             shown.append(name.substr(0, length));
         name.remove_prefix(length);
+        if (shown.size() > limit)
+            break;
+    }
+    if (shown.size() > limit) {
+        // Cut at a character's start, with room for the mark.
+        std::size_t cut = limit - kCutMark.size();
+        while (cut > 0 && (static_cast<unsigned char>(shown[cut]) & 0xC0) == 0x80)
+            --cut;
+        shown.resize(cut);
+        shown.append(kCutMark);
     }
     return shown;
 }

@@ -9,6 +9,7 @@
 #include "EncryptionNotice.h"
 #include "EntryName.h"
 #include "ExitCode.h"
+#include "HelperProtocol.h"
 #include "PasswordPrompt.h"
 #include "PathSafety.h"
 #include "ProgressReporter.h"
@@ -85,8 +86,9 @@ public:
 
 void Extractor::fail(int status)
 {
-    // The first failure decides the status; a fatal one overrides lesser ones.
-    if (status_ == kExitSuccess || (status == kExitFatal && status_ == kExitWarning))
+    // The first failure decides the status; any failure overrides a mere
+    // warning (an entry skipped by design).
+    if (status_ == kExitSuccess || (status_ == kExitWarning && status != kExitWarning))
         status_ = status;
 }
 
@@ -154,7 +156,7 @@ int Extractor::runOnce(PasswordPrompt& prompt)
     if (!reader.start()) {
         Console::errorLine(reader.error());
         if (reader.isRar())
-            Console::errorLine("Unexpected end of archive");
+            Console::errorLine(HelperProtocol::kDamaged);
         return reader.errorStatus();
     }
     if (!testOnly_ && !enterDestination())
@@ -170,7 +172,7 @@ int Extractor::runOnce(PasswordPrompt& prompt)
     }
 
     ProgressReporter progress(*reader.meter());
-    Console::line(std::string(testOnly_ ? "Testing archive " : "Extracting from ")
+    Console::line((testOnly_ ? std::string("Testing archive ") : std::string(HelperProtocol::kExtracting) + " from ")
                   + Console::displayName(line_.archive));
 
     std::size_t entries = 0;
@@ -183,7 +185,7 @@ int Extractor::runOnce(PasswordPrompt& prompt)
         if (result == ARCHIVE_FATAL || !entry) {
             Console::errorLine(Console::displayName(line_.archive) + ": " + reader.libraryError());
             if (entries > 0 || reader.isRar())
-                Console::errorLine("Unexpected end of archive");
+                Console::errorLine(HelperProtocol::kDamaged);
             fail(kExitFatal);
             ended = true;
             break;
@@ -191,7 +193,7 @@ int Extractor::runOnce(PasswordPrompt& prompt)
         if (result == ARCHIVE_FAILED) {
             // The RAR readers can return the same failed header forever.
             Console::errorLine(Console::displayName(line_.archive) + ": " + reader.libraryError());
-            Console::errorLine("Unexpected end of archive");
+            Console::errorLine(HelperProtocol::kDamaged);
             fail(kExitFatal);
             break;
         }
@@ -229,14 +231,15 @@ int Extractor::runOnce(PasswordPrompt& prompt)
         return kExitNoFiles;
     }
     if (status_ == kExitSuccess)
-        Console::line("***All OK****");
+        Console::marker(HelperProtocol::kAllOk);
     return status_;
 }
 
 Extractor::Outcome Extractor::extractEntry(ArchiveReader& reader, archive_entry* entry,
                                            PasswordPrompt& prompt, ProgressReporter& progress)
 {
-    const std::string path = entryPath(entry);
+    const EntryName::Legacy legacy = EntryName::legacyFor(reader.handle());
+    const std::string path = EntryName::path(entry, legacy);
     const std::string shown = Console::displayName(path);
     if (archive_entry_filetype(entry) == 0 && !archive_entry_hardlink(entry)) {
         // Some archivers store attributes without a file type: a plain file
@@ -246,19 +249,16 @@ Extractor::Outcome Extractor::extractEntry(ArchiveReader& reader, archive_entry*
             archive_entry_set_perm(entry, 0644);
     }
     const auto type = archive_entry_filetype(entry);
-    const char* hardlink = archive_entry_hardlink(entry);
-    const char* symlink = type == AE_IFLNK ? archive_entry_symlink(entry) : nullptr;
+    const bool hardlink = archive_entry_hardlink(entry) != nullptr;
+    const std::string linkTarget = hardlink ? EntryName::hardlink(entry, legacy)
+        : type == AE_IFLNK                  ? EntryName::symlink(entry, legacy)
+                                            : std::string();
 
     std::string refusal = PathSafety::checkEntryPath(path);
-    if (refusal.empty() && symlink)
-        refusal = PathSafety::checkSymlinkTarget(path, symlink);
+    if (refusal.empty() && type == AE_IFLNK && !hardlink)
+        refusal = PathSafety::checkSymlinkTarget(path, linkTarget);
     if (refusal.empty() && hardlink)
-        refusal = PathSafety::checkHardlinkTarget(hardlink);
-    if (refusal.empty() && hardlink && !testOnly_) {
-        struct stat info {};
-        if (::lstat(hardlink, &info) == 0 && !S_ISREG(info.st_mode))
-            refusal = "hard link to something other than a file";
-    }
+        refusal = PathSafety::checkHardlinkTarget(linkTarget);
     if (!refusal.empty()) {
         Console::errorLine("Refused unsafe entry " + shown + ": " + refusal);
         fail(kExitRefused);
@@ -295,17 +295,56 @@ Extractor::Outcome Extractor::extractEntry(ArchiveReader& reader, archive_entry*
         }
     }
 
-    Console::out((testOnly_ ? "Testing  " : "Extracting  ") + shown + progress.currentMark());
+    const bool special = !hardlink && (type == AE_IFCHR || type == AE_IFBLK || type == AE_IFIFO || type == AE_IFSOCK);
+    if (special && !testOnly_) {
+        // Device nodes would open the machine's disks or terminals to whoever
+        // reads the destination; FIFOs and sockets block or mislead the
+        // programs that open them. None of them holds data of the archive.
+        const char* kind = type == AE_IFIFO ? "a FIFO" : type == AE_IFSOCK ? "a socket" : "a device node";
+        Console::line("Skipping  " + shown + "  (" + kind + ", not created)");
+        fail(kExitWarning);
+        return Outcome::Skipped;
+    }
 
-    const bool regularData = type == AE_IFREG && !hardlink;
+    // A hard link entry may carry the data of all its names (cpio, pax).
+    const bool linkData = hardlink && archive_entry_size_is_set(entry) && archive_entry_size(entry) > 0;
+    std::optional<FileId> linkedFile;
+    if (hardlink && !testOnly_) {
+        linkedFile = fileId(linkTarget);
+        if (!linkedFile || !written_.count(*linkedFile)) {
+            Console::errorLine("Refused hard link " + shown + ": its target " + Console::displayName(linkTarget)
+                               + " is not a file written by this extraction");
+            fail(kExitRefused);
+            return Outcome::Failed;
+        }
+        if (linkData) {
+            // Written as a file of its own; the other names follow it below.
+            archive_entry_set_hardlink(entry, nullptr);
+            archive_entry_set_filetype(entry, AE_IFREG);
+        } else {
+            // Never opened for writing: the link's target stays as it is.
+            archive_entry_set_size(entry, 0);
+            archive_entry_set_hardlink_utf8(entry, linkTarget.c_str());
+        }
+    }
+    if (type == AE_IFLNK && !hardlink)
+        archive_entry_set_symlink_utf8(entry, linkTarget.c_str());
+    // Set-user-ID, set-group-ID and sticky bits are not the archive's to give.
+    archive_entry_set_perm(entry, archive_entry_perm(entry) & 0777);
+
+    Console::out((testOnly_ ? "Testing  " : std::string(HelperProtocol::kExtracting) + "  ") + shown
+                 + progress.currentMark());
+
+    const bool regularData = type == AE_IFREG && (!hardlink || linkData);
     if (!testOnly_ && regularData && archive_entry_size_is_set(entry) && archive_entry_size(entry) > 0
         && !space_.fits(static_cast<std::uint64_t>(archive_entry_size(entry)))) {
         Console::out("\n");
         reportFull(shown);
         return Outcome::Fatal;
     }
-    // A file's data goes under a hidden name until it is complete and checked.
-    const bool staged = !testOnly_ && regularData;
+    // A file's data (and a new link) goes under a hidden name until it is
+    // complete and checked.
+    const bool staged = !testOnly_ && (regularData || hardlink);
     const std::string target = staged ? StagedFile::temporaryNameFor(path) : path;
     std::optional<WritingFile> writing;
     if (staged)
@@ -349,6 +388,9 @@ Extractor::Outcome Extractor::extractEntry(ArchiveReader& reader, archive_entry*
     }
     if (staged) {
         const int error = StagedFile::commit(target, path, line_.overwrite == CommandLine::Overwrite::Always);
+        // A link to the file the name already holds leaves both names.
+        if (hardlink && error == 0)
+            ::unlink(target.c_str());
         if (error != 0) {
             Console::out("\n");
             Console::errorLine("Cannot create " + shown + ": " + std::strerror(error));
@@ -358,9 +400,56 @@ Extractor::Outcome Extractor::extractEntry(ArchiveReader& reader, archive_entry*
             fail(writeStatus(error));
             return Outcome::Failed;
         }
+        remember(path, hardlink || archive_entry_nlink(entry) > 1);
+        if (linkData)
+            relinkGroup(*linkedFile, linkTarget, path);
     }
     Console::out("  OK\n");
     return Outcome::Done;
+}
+
+std::optional<Extractor::FileId> Extractor::fileId(const std::string& path)
+{
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
+    return FileId {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+}
+
+void Extractor::remember(const std::string& path, bool linked)
+{
+    const std::optional<FileId> id = fileId(path);
+    if (!id)
+        return;
+    written_.insert(*id);
+    // Only names that may share their file are kept, not every file's name.
+    if (linked)
+        groups_[*id].push_back(EntryName::normalized(path));
+}
+
+void Extractor::relinkGroup(FileId old, const std::string& oldName, const std::string& path)
+{
+    std::vector<std::string> names;
+    if (const auto group = groups_.find(old); group != groups_.end()) {
+        names = std::move(group->second);
+        groups_.erase(group);
+    }
+    names.push_back(EntryName::normalized(oldName));
+    for (const std::string& name : names) {
+        // A name given to something else since then keeps what it holds now.
+        if (fileId(name) != old)
+            continue;
+        const std::string staged = StagedFile::temporaryNameFor(name);
+        if (::link(path.c_str(), staged.c_str()) != 0 || ::rename(staged.c_str(), name.c_str()) != 0) {
+            const int error = errno;
+            ::unlink(staged.c_str());
+            Console::errorLine("Cannot link " + Console::displayName(name) + " to " + Console::displayName(path)
+                               + ": " + std::strerror(error));
+            fail(writeStatus(error));
+            continue;
+        }
+        remember(name, true);
+    }
 }
 
 Extractor::Outcome Extractor::copyData(ArchiveReader& reader, archive_entry* entry, const std::string& target,
@@ -415,7 +504,7 @@ Extractor::Outcome Extractor::copyData(ArchiveReader& reader, archive_entry* ent
             }
             Console::errorLine(shown + ": " + why);
             if (result == ARCHIVE_FATAL) {
-                Console::errorLine("Unexpected end of archive");
+                Console::errorLine(HelperProtocol::kDamaged);
                 fail(kExitFatal);
                 return Outcome::Fatal;
             }

@@ -3,7 +3,13 @@
 #include "CommandLine.h"
 #include "SpaceGuard.h"
 
+#include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
 
 class ArchiveReader;
 class PasswordPrompt;
@@ -36,6 +42,28 @@ private:
     void fail(int status);
     void reportFull(const std::string& shown);
 
+    // Hard links may only point at files this run wrote, never at what the
+    // destination held before (a link would let the archive's data or a
+    // later entry reach a file of the user's). Files are known by device and
+    // inode, checked against what the name holds at the time of linking.
+    struct FileId {
+        std::uint64_t device = 0;
+        std::uint64_t inode = 0;
+        bool operator==(const FileId&) const = default;
+    };
+    struct FileIdHash {
+        std::size_t operator()(const FileId& id) const
+        {
+            return std::hash<std::uint64_t>()(id.inode * 0x9E3779B97F4A7C15ull ^ id.device);
+        }
+    };
+    // The file `path` names (the name itself, never followed); nullopt when
+    // it is not a regular file.
+    static std::optional<FileId> fileId(const std::string& path);
+    void remember(const std::string& path, bool linked);
+    // The names linked to `old` take the data a later link entry carried.
+    void relinkGroup(FileId old, const std::string& oldName, const std::string& path);
+
     const CommandLine& line_;
     archive* disk_ = nullptr;
     SpaceGuard space_;
@@ -46,4 +74,7 @@ private:
     // and start over (RAR 4 data carries no password check).
     bool passwordRetry_ = false;
     int status_ = 0;
+    std::unordered_set<FileId, FileIdHash> written_;
+    // Names of files that are part of a link group, by file.
+    std::unordered_map<FileId, std::vector<std::string>, FileIdHash> groups_;
 };

@@ -6,6 +6,7 @@
 #include "EncryptionNotice.h"
 #include "EntryName.h"
 #include "ExitCode.h"
+#include "HelperProtocol.h"
 #include "LineBatcher.h"
 #include "StopGuard.h"
 
@@ -56,13 +57,15 @@ int Lister::run()
     if (!reader.start()) {
         Console::errorLine(reader.error());
         if (reader.isRar())
-            Console::errorLine("Unexpected end of archive");
+            Console::errorLine(HelperProtocol::kDamaged);
         return reader.errorStatus();
     }
 
     const bool bare = line_.command == CommandLine::Command::BareList;
-    if (!bare)
-        Console::line("Archive: " + Console::displayName(line_.archive) + "\n");
+    if (!bare) {
+        Console::line("Archive: " + Console::displayName(line_.archive));
+        Console::line("");
+    }
 
     int status = kExitSuccess;
     std::int64_t files = 0;
@@ -84,19 +87,19 @@ int Lister::run()
                 return kExitFatal;
             }
             Console::errorLine(Console::displayName(line_.archive) + ": " + reader.libraryError());
-            Console::errorLine("Unexpected end of archive");
+            Console::errorLine(HelperProtocol::kDamaged);
             return kExitFatal;
         }
         if (result == ARCHIVE_FAILED) {
             Console::errorLine(Console::displayName(line_.archive) + ": " + reader.libraryError());
-            Console::errorLine("Unexpected end of archive");
+            Console::errorLine(HelperProtocol::kDamaged);
             return kExitFatal;
         }
         // Older versions of a file are kept out of sight, like deleted files.
         const RarProbe::Entry* probed = reader.probedEntry(entry);
         if (probed && probed->oldVersion)
             continue;
-        const std::string name = Console::displayName(entryPath(entry));
+        const std::string name = Console::displayName(EntryName::path(entry, EntryName::legacyFor(reader.handle())));
         if (bare) {
             lines.add(name);
         } else {
@@ -116,7 +119,8 @@ int Lister::run()
     }
     if (!bare) {
         char summary[96];
-        std::snprintf(summary, sizeof summary, "\n%" PRId64 " files, %" PRId64 " bytes", files, bytes);
+        std::snprintf(summary, sizeof summary, "%" PRId64 " files, %" PRId64 " bytes", files, bytes);
+        Console::line("");
         Console::line(summary);
     }
     return status;

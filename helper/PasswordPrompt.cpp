@@ -1,8 +1,10 @@
 #include "PasswordPrompt.h"
 
 #include "Console.h"
+#include "HelperProtocol.h"
 
 #include <cerrno>
+#include <cstring>
 #include <termios.h>
 #include <unistd.h>
 
@@ -32,22 +34,50 @@ private:
     bool active_ = false;
 };
 
-// One line from standard input, read byte by byte so that nothing after the
-// line feed is taken from the pipe. nullopt at the end of input with
-// nothing read.
-std::optional<std::string> readLine()
+struct Answer {
+    std::string text;
+    bool ended = false;    // the input ended before anything was read
+    bool tooLong = false;  // longer than any password; the text is dropped
+};
+
+// One line from standard input (the line feed not included). Only the
+// prompt reads standard input, so what a block brings after the line feed
+// waits here for the next prompt. A line longer than a password can be is
+// read to its end but not kept: an endless line costs time, never memory.
+Answer readLine()
 {
-    std::string line;
+    static char buffer[4096];
+    static std::size_t start = 0;
+    static std::size_t end = 0;
+    Answer answer;
+    bool any = false;
     for (;;) {
-        char c = 0;
-        const ssize_t got = ::read(STDIN_FILENO, &c, 1);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return line.empty() ? std::nullopt : std::optional<std::string>(line);
-        if (c == '\n')
-            return line;
-        line += c;
+        if (start == end) {
+            const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0) {
+                answer.ended = !any;
+                return answer;
+            }
+            start = 0;
+            end = static_cast<std::size_t>(got);
+        }
+        any = true;
+        const char* begin = buffer + start;
+        const auto* feed = static_cast<const char*>(std::memchr(begin, '\n', end - start));
+        const std::size_t take = feed ? static_cast<std::size_t>(feed - begin) : end - start;
+        if (!answer.tooLong && answer.text.size() + take > HelperProtocol::kMaxPasswordBytes) {
+            answer.tooLong = true;
+            std::string().swap(answer.text);
+        }
+        if (!answer.tooLong)
+            answer.text.append(begin, take);
+        start += take;
+        if (feed) {
+            ++start;
+            return answer;
+        }
     }
 }
 
@@ -60,24 +90,32 @@ PasswordPrompt::PasswordPrompt(std::string archiveName, std::optional<std::strin
 
 std::optional<std::string> PasswordPrompt::prompt()
 {
-    if (inputEnded_ || prompts_ >= kMaxPrompts)
-        return std::nullopt;
-    ++prompts_;
-    Console::endOpenLine();
-    Console::out("Enter password (will not be echoed) for " + Console::displayName(archiveName_) + ": ");
-    std::optional<std::string> answer;
-    {
-        EchoOff quiet;
-        answer = readLine();
+    while (!inputEnded_ && prompts_ < kMaxPrompts) {
+        ++prompts_;
+        Console::endOpenLine();
+        Console::out(std::string(HelperProtocol::kPasswordPromptStart) + Console::displayName(archiveName_)
+                     + std::string(HelperProtocol::kPasswordPromptEnd));
+        Answer answer;
+        {
+            EchoOff quiet;
+            answer = readLine();
+        }
+        // The answer is not echoed: end the prompt's line ourselves.
+        Console::endOpenLine();
+        if (answer.ended) {
+            inputEnded_ = true;
+            givenUp_ = true;
+            current_.reset();
+            return std::nullopt;
+        }
+        if (!answer.tooLong) {
+            current_ = std::move(answer.text);
+            return current_;
+        }
+        // No password is that long: refused without trying it.
+        Console::line(HelperProtocol::kPasswordRefused);
     }
-    if (!answer) {
-        inputEnded_ = true;
-        givenUp_ = true;
-    }
-    // The answer is not echoed: end the prompt's line ourselves.
-    Console::endOpenLine();
-    current_ = answer;
-    return answer;
+    return std::nullopt;
 }
 
 std::optional<std::string> PasswordPrompt::first()
@@ -102,7 +140,7 @@ std::optional<std::string> PasswordPrompt::retry()
 void PasswordPrompt::refuse()
 {
     Console::endOpenLine();
-    Console::line(kIncorrect);
+    Console::line(HelperProtocol::kPasswordRefused);
 }
 
 std::optional<std::string> PasswordPrompt::askAgain()

@@ -5,7 +5,8 @@
 
 // The password dialogue: "Enter password (will not be echoed) for NAME: "
 // on the output, one line read from standard input (the line feed is not
-// part of the password), at most three prompts in a run. A password given
+// part of the password), at most three prompts in a run. A line longer than
+// HelperProtocol::kMaxPasswordBytes is refused as it comes. A password given
 // with -p is used first and never prompted for.
 class PasswordPrompt {
 public:
@@ -31,8 +32,6 @@ public:
     bool asked() const { return prompts_ > 0 || preset_.has_value(); }
     bool inputEnded() const { return inputEnded_; }
     const std::optional<std::string>& current() const { return current_; }
-
-    static constexpr const char* kIncorrect = "The specified password is incorrect.";
 
 private:
     std::optional<std::string> prompt();

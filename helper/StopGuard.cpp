@@ -1,6 +1,7 @@
 #include "StopGuard.h"
 
 #include "Console.h"
+#include "HelperProtocol.h"
 #include "ExitCode.h"
 
 #include <csignal>
@@ -117,7 +118,7 @@ void StopGuard::run()
             }
             abandon(kExitFatal, Console::displayName(name)
                         + ": no progress in reading the archive for " + std::to_string(stallLimit_.count()) + " seconds: it is damaged or unreadable\n"
-                          "Unexpected end of archive");
+                          + std::string(HelperProtocol::kDamaged));
         }
     }
 }

@@ -4,6 +4,7 @@
 #include "Console.h"
 #include "ContainerSource.h"
 #include "ExitCode.h"
+#include "HelperProtocol.h"
 #include "LineBatcher.h"
 #include "PasswordPrompt.h"
 #include "RarListing.h"
@@ -36,8 +37,9 @@ int reportArchiveFailure(Status status, const std::string &message, const std::s
         Console::errorLine(shown + " " + describe(status));
         return kExitUnsupported;
     case Status::Truncated:
-        Console::errorLine(shown + ": " + message);
-        if (message != "Unexpected end of archive") Console::errorLine("Unexpected end of archive");
+        // The marker counts only as a line of its own.
+        Console::errorLine(shown + ": " + (message == HelperProtocol::kDamaged ? "the archive is cut short" : message));
+        Console::errorLine(HelperProtocol::kDamaged);
         return kExitFatal;
     case Status::NotRar:
     case Status::Damaged:
@@ -46,7 +48,7 @@ int reportArchiveFailure(Status status, const std::string &message, const std::s
         break;
     }
     Console::errorLine(shown + ": " + message);
-    Console::errorLine("Unexpected end of archive");
+    Console::errorLine(HelperProtocol::kDamaged);
     return kExitFatal;
 }
 
@@ -90,7 +92,7 @@ int listFromHeaders(ArchiveReader &reader, ::PasswordPrompt &prompt, const Comma
     {
         LineBatcher lines;
         listing = walkArchive(reader.volumeSet().paths(), &answers, std::nullopt, [&](const Entry &entry) {
-            if (entries++ == 0 && !bare) Console::line("Archive: " + Console::displayName(line.archive) + "\n");
+            if (entries++ == 0 && !bare) { Console::line("Archive: " + Console::displayName(line.archive)); Console::line(""); }
             if (entry.oldVersion) return;
             const std::string name = Console::displayName(entry.name);
             if (bare) {
@@ -106,9 +108,10 @@ int listFromHeaders(ArchiveReader &reader, ::PasswordPrompt &prompt, const Comma
     }
     if (listing.status != Status::Ok) return reportArchiveFailure(listing.status, listing.message, line.archive, prompt);
     if (!bare) {
-        if (entries == 0) Console::line("Archive: " + Console::displayName(line.archive) + "\n");
+        if (entries == 0) { Console::line("Archive: " + Console::displayName(line.archive)); Console::line(""); }
         char summary[96];
-        std::snprintf(summary, sizeof summary, "\n%" PRId64 " files, %" PRId64 " bytes", files, bytes);
+        std::snprintf(summary, sizeof summary, "%" PRId64 " files, %" PRId64 " bytes", files, bytes);
+        Console::line("");
         Console::line(summary);
     }
     return kExitSuccess;

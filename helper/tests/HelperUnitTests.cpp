@@ -109,6 +109,12 @@ void displayNames()
     checkEqual(Console::displayName("a\xC2\x85" "b\xE2\x80\xA8" "c"), "a?b?c", "Unicode line breaks");
     checkEqual(Console::displayName("plain/ascii name.txt~"), "plain/ascii name.txt~", "printable ASCII kept");
     checkEqual(Console::displayName("del\x7F"), "del?", "DEL");
+    std::string longName;
+    for (int i = 0; i < 3000; ++i)
+        longName += "\xC3\xA9";  // "é", two bytes
+    const std::string cut = Console::displayName(longName);
+    check(cut.size() <= Console::kMaxNameBytes && cut.size() > Console::kMaxNameBytes - 8, "long name cut to the limit");
+    checkEqual(cut.substr(cut.size() - 5), "\xC3\xA9\xE2\x80\xA6", "cut between characters, with the mark");
 }
 
 // Small reads served from the read-ahead window give the file's bytes,

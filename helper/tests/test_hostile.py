@@ -96,7 +96,8 @@ class HostileTest(HelperTestCase):
         status, output = run(self.helper, ["vb", "-v", "deep.tar"], cwd=self.work)
         self.assertLess(status, 128, output[-300:])
         if status == 0:
-            self.assertEqual(output, deep + "\n")
+            # Shown cut, with a mark: one name never makes a line of megabytes.
+            self.assertEqual(output, deep[:4093] + "\u2026\n")
 
         status, output = run(self.helper, ["x", archive, self.dest, "-o+"], cwd=self.sandbox)
         self.assertLess(status, 128, output[-300:])
