@@ -326,10 +326,44 @@ void dictionaryClaimFarAboveData()
     check(small.status == Rar5Decoder::Status::Finished && small.data == original, "64 GiB claim over small data");
 }
 
+// Seeds for the decoder's fuzz target: each non-solid compressed entry of the
+// valid fixtures, behind the five bytes the target reads its parameters from.
+int writeFuzzSeeds(const std::string &folder)
+{
+    int n = 0;
+    for (const Archive &archive : validArchives()) {
+        rarcontainer::VolumeSet volumes;
+        std::vector<PackedEntry> entries;
+        std::string error;
+        if (!volumes.open(paths(archive.parts), &error)) continue;
+        packedEntries(volumes, entries, error);
+        for (const PackedEntry &e : entries) {
+            const Rar5Parameters params = parameters(e);
+            if (!decodable(e) || params.solid) continue;
+            unsigned power = 0;
+            while (power < 7 && (uint64_t(0x20000) << power) < params.dictionarySize) ++power;
+            const bool sized = !e.sizeUnknown && e.entry.unpackedSize < 0x1000000;
+            std::vector<uint8_t> seed{uint8_t((power << 3) | (sized ? 2 : 0) | params.algorithm),
+                                      uint8_t(e.entry.unpackedSize), uint8_t(e.entry.unpackedSize >> 8),
+                                      uint8_t(e.entry.unpackedSize >> 16), 10};
+            const std::vector<uint8_t> packed = e.packedData(volumes);
+            seed.insert(seed.end(), packed.begin(), packed.end());
+            FILE *f = std::fopen((folder + "/rar5-" + std::to_string(++n)).c_str(), "wb");
+            if (!f) return 1;
+            std::fwrite(seed.data(), 1, seed.size(), f);
+            std::fclose(f);
+        }
+    }
+    std::printf("%d seeds written\n", n);
+    return 0;
+}
+
 }  // namespace
 
-int main()
+int main(int argc, char **argv)
 {
+    if (argc == 3 && std::string(argv[1]) == "--fuzz-seeds") return writeFuzzSeeds(argv[2]);
+
     fixturesDecodeByteExact();
     damagedInputFailsCleanly();
     filterAcrossWindowEnd();
