@@ -1,5 +1,7 @@
 #include "Rar5Decoder.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -25,6 +27,12 @@ const char *const kDamaged = "the compressed data is damaged";
 const char *const kTooLong = "the compressed data is longer than the file";
 
 std::string mebibytes(uint64_t bytes) { return std::to_string((bytes + (1 << 20) - 1) >> 20) + " MiB"; }
+
+uint64_t physicalMemory()
+{
+    const long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGESIZE);
+    return pages > 0 && pageSize > 0 ? uint64_t(pages) * uint64_t(pageSize) : UINT64_MAX;
+}
 
 }  // namespace
 
@@ -65,7 +73,8 @@ bool Rar5Decoder::beginEntry(const Rar5Parameters &params, uint64_t unpackedSize
     if (want > m_windowLimit)
         return fail("the file needs a dictionary of " + mebibytes(want) + ", more than the " + mebibytes(m_windowLimit) +
                     " this reader allows");
-    if (!m_window.resize(want)) return fail("not enough memory for a dictionary of " + mebibytes(want));
+    if (want > physicalMemory() || !m_window.resize(want))
+        return fail("not enough memory for a dictionary of " + mebibytes(want));
     m_windowUsed = true;
 
     m_in.clear();

@@ -31,8 +31,9 @@ class Rar5Decoder {
 public:
     // The largest window this reader allocates unless told otherwise. Archives
     // may declare dictionaries of up to 64 GiB; an entry that really needs
-    // more than the limit fails with a message instead of an allocation
-    // failure, while a large claim over small data costs only the data's size.
+    // more than the limit, or than the machine's memory, fails with a message
+    // instead of an allocation failure, while a large claim over small data
+    // costs only the data's size.
     static constexpr uint64_t kDefaultWindowLimit = uint64_t(4) << 30;
 
     enum class Status {

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 
 namespace rar {
 
@@ -10,7 +9,7 @@ bool SlidingWindow::resize(uint64_t size)
 {
     if (size == m_size) return true;
     if (size == 0 || size > SIZE_MAX) return false;
-    std::unique_ptr<uint8_t[]> data(new (std::nothrow) uint8_t[size_t(size)]());
+    std::unique_ptr<uint8_t[], Free> data(static_cast<uint8_t *>(std::calloc(size_t(size), 1)));
     if (!data) return false;
     const uint64_t keep = std::min({m_size, size, m_position});
     for (uint64_t p = m_position - keep; p < m_position;) {

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 
 namespace rar {
@@ -31,7 +32,11 @@ public:
     void read(uint64_t from, uint8_t *out, size_t n) const;
 
 private:
-    std::unique_ptr<uint8_t[]> m_data;
+    struct Free {
+        void operator()(uint8_t *p) const { std::free(p); }
+    };
+    // calloc: a large window costs memory only as far as it gets written.
+    std::unique_ptr<uint8_t[], Free> m_data;
     uint64_t m_size = 0;
     uint64_t m_index = 0;     // m_position modulo m_size
     uint64_t m_position = 0;
