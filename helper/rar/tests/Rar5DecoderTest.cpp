@@ -12,7 +12,6 @@
 #include <dirent.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstdio>
 #include <set>
 #include <string>
@@ -146,11 +145,6 @@ void fixturesDecodeByteExact()
         Rar5Decoder decoder;
         int decoded = 0;
         for (const PackedEntry &e : entries) {
-            if (std::getenv("RAR5_TEST_VERBOSE"))
-                std::printf("  %s dir=%d enc=%d stored=%d info=%llx size=%llu packed=%llu\n", e.entry.name.c_str(),
-                            e.entry.isDirectory, e.entry.encrypted, e.entry.stored,
-                            (unsigned long long)e.compressionInfo, (unsigned long long)e.entry.unpackedSize,
-                            (unsigned long long)e.entry.packedSize);
             if (!decodable(e)) continue;
             const std::string what = label + " / " + e.entry.name;
             const Rar5Parameters params = parameters(e);
