@@ -11,14 +11,20 @@ cd "$(dirname "$0")/../../.."
 seconds=${1:-600}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(outputreader entryrows curloutput updatelist text archive container)
-# The RAR container layer's own target (helper/container/fuzz) goes by another name.
-binary() { [ "$1" = container ] && echo rarcontainer_fuzz || echo "fuzz_$1"; }
+[ ${#targets[@]} -eq 0 ] && targets=(outputreader entryrows curloutput updatelist text archive container rar5)
+# The RAR layers' own targets (helper/container/fuzz, helper/rar/fuzz) go by other names.
+binary() {
+    case "$1" in
+    container) echo rarcontainer_fuzz ;;
+    rar5) echo rar5decoder_fuzz ;;
+    *) echo "fuzz_$1" ;;
+    esac
+}
 fixtures=${VORLO_FIXTURES_DIR:-$PWD/../shared/fixtures}
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DVORLO_FUZZ=ON -DBUILD_TESTING=ON -DVORLO_FIXTURES_DIR="$fixtures" >/dev/null
-cmake --build build-fuzz -j "$(nproc)" --target unrar $(for t in "${targets[@]}"; do binary "$t"; done)
+cmake --build build-fuzz -j "$(nproc)" --target unrar rar_decoder_tests $(for t in "${targets[@]}"; do binary "$t"; done)
 
 work=build-fuzz/fuzz
 mkdir -p "$work"
@@ -26,7 +32,9 @@ seed() { mkdir -p "$work/seed-$1"; }
 
 # Real helper output (listings and extractions of the fixtures), real entry
 # lists, real archives, the credits, update lists, curl's own progress bar.
-seed outputreader; seed entryrows; seed archive; seed text; seed updatelist; seed curloutput; seed container
+seed outputreader; seed entryrows; seed archive; seed text; seed updatelist; seed curloutput; seed container; seed rar5
+# The RAR 5 decoder gets the fixtures' packed entries, not whole archives.
+[ -d "$fixtures/rar" ] && build-fuzz/bin/rar_decoder_tests --fuzz-seeds "$work/seed-rar5" >/dev/null
 if [ -d "$fixtures/rar" ]; then
     n=0
     while IFS= read -r -d '' archive; do

@@ -1,0 +1,45 @@
+#pragma once
+// The circular history the LZ decoder copies from. Positions are absolute
+// (bytes decoded since the window was created, across the entries of a solid
+// stream); the buffer keeps the latest size() of them. Unwritten bytes read as
+// zeros so that a damaged stream can never expose stale memory.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+
+namespace rar {
+
+class SlidingWindow {
+public:
+    // Makes the window hold size bytes, keeping the latest ones written. False
+    // (window unchanged) when the memory cannot be had.
+    bool resize(uint64_t size);
+    uint64_t size() const { return m_size; }
+    uint64_t position() const { return m_position; }
+
+    void put(uint8_t byte)
+    {
+        m_data[m_index] = byte;
+        if (++m_index == m_size) m_index = 0;
+        ++m_position;
+    }
+    // Copies length bytes from distance back (1 <= distance <= size()),
+    // overlapping forwards as LZ matches do.
+    void copyMatch(uint64_t distance, uint64_t length);
+    // Bytes at absolute positions [from, from + n), all within the latest size().
+    void read(uint64_t from, uint8_t *out, size_t n) const;
+
+private:
+    struct Free {
+        void operator()(uint8_t *p) const { std::free(p); }
+    };
+    // calloc: a large window costs memory only as far as it gets written.
+    std::unique_ptr<uint8_t[], Free> m_data;
+    uint64_t m_size = 0;
+    uint64_t m_index = 0;     // m_position modulo m_size
+    uint64_t m_position = 0;
+};
+
+}  // namespace rar
