@@ -9,6 +9,7 @@
 #include "EncryptionNotice.h"
 #include "EntryName.h"
 #include "ExitCode.h"
+#include "HelperProtocol.h"
 #include "PasswordPrompt.h"
 #include "PathSafety.h"
 #include "ProgressReporter.h"
@@ -154,7 +155,7 @@ int Extractor::runOnce(PasswordPrompt& prompt)
     if (!reader.start()) {
         Console::errorLine(reader.error());
         if (reader.isRar())
-            Console::errorLine("Unexpected end of archive");
+            Console::errorLine(HelperProtocol::kDamaged);
         return reader.errorStatus();
     }
     if (!testOnly_ && !enterDestination())
@@ -183,7 +184,7 @@ int Extractor::runOnce(PasswordPrompt& prompt)
         if (result == ARCHIVE_FATAL || !entry) {
             Console::errorLine(Console::displayName(line_.archive) + ": " + reader.libraryError());
             if (entries > 0 || reader.isRar())
-                Console::errorLine("Unexpected end of archive");
+                Console::errorLine(HelperProtocol::kDamaged);
             fail(kExitFatal);
             ended = true;
             break;
@@ -191,7 +192,7 @@ int Extractor::runOnce(PasswordPrompt& prompt)
         if (result == ARCHIVE_FAILED) {
             // The RAR readers can return the same failed header forever.
             Console::errorLine(Console::displayName(line_.archive) + ": " + reader.libraryError());
-            Console::errorLine("Unexpected end of archive");
+            Console::errorLine(HelperProtocol::kDamaged);
             fail(kExitFatal);
             break;
         }
@@ -203,6 +204,12 @@ int Extractor::runOnce(PasswordPrompt& prompt)
             ended = true;
     }
 
+    if (reader.skippedHeaders() > 0) {
+        // The entries behind a damaged header are lost (or were taken for
+        // data): the archive is damaged even when everything else came out.
+        reader.reportSkippedHeaders(line_.archive);
+        fail(kExitFatal);
+    }
     if (!ended) {
         // libarchive takes a stream that the layer had to cut short for its end.
         const int cut = rarcontainer::reportStreamEnd(reader, line_.archive);
@@ -229,7 +236,7 @@ int Extractor::runOnce(PasswordPrompt& prompt)
         return kExitNoFiles;
     }
     if (status_ == kExitSuccess)
-        Console::line("***All OK****");
+        Console::line(HelperProtocol::kAllOk);
     return status_;
 }
 
@@ -266,6 +273,13 @@ Extractor::Outcome Extractor::extractEntry(ArchiveReader& reader, archive_entry*
     }
 
     const bool encrypted = reader.entryEncrypted(entry);
+    if (!reader.headerFault().empty() && type == AE_IFREG && !hardlink) {
+        // Its data would be checked against a value the archive itself disputes.
+        Console::line((testOnly_ ? "Testing  " : "Extracting  ") + shown);
+        Console::errorLine("Checksum error in " + shown + ": " + reader.headerFault());
+        fail(kExitChecksum);
+        return Outcome::Failed;
+    }
     if (const rarcontainer::Entry* held = reader.containerEntry();
         held && held->failure != rarcontainer::Status::Ok) {
         // Served empty by the layer (wrong password, unsupported cipher): never written.
@@ -389,7 +403,10 @@ Extractor::Outcome Extractor::copyData(ArchiveReader& reader, archive_entry* ent
         }
         if (result == ARCHIVE_EOF)
             break;
-        if (result < ARCHIVE_WARN) {
+        // A warning from a data read is a failed check of this entry's data
+        // (libarchive's "ZIP bad CRC", "7-Zip bad CRC", sizes that do not
+        // match): its data, the last block included, is not to be kept.
+        if (result != ARCHIVE_OK) {
             const std::string why = reader.libraryError();
             Console::out("\n");
             if (!testOnly_) {
@@ -415,7 +432,7 @@ Extractor::Outcome Extractor::copyData(ArchiveReader& reader, archive_entry* ent
             }
             Console::errorLine(shown + ": " + why);
             if (result == ARCHIVE_FATAL) {
-                Console::errorLine("Unexpected end of archive");
+                Console::errorLine(HelperProtocol::kDamaged);
                 fail(kExitFatal);
                 return Outcome::Fatal;
             }

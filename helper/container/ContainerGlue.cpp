@@ -4,6 +4,7 @@
 #include "Console.h"
 #include "ContainerSource.h"
 #include "ExitCode.h"
+#include "HelperProtocol.h"
 #include "LineBatcher.h"
 #include "PasswordPrompt.h"
 #include "RarListing.h"
@@ -36,8 +37,9 @@ int reportArchiveFailure(Status status, const std::string &message, const std::s
         Console::errorLine(shown + " " + describe(status));
         return kExitUnsupported;
     case Status::Truncated:
-        Console::errorLine(shown + ": " + message);
-        if (message != "Unexpected end of archive") Console::errorLine("Unexpected end of archive");
+        // The marker stands on a line of its own, never after the name.
+        Console::errorLine(shown + ": " + (message == HelperProtocol::kDamaged ? "the archive is cut short" : message));
+        Console::errorLine(HelperProtocol::kDamaged);
         return kExitFatal;
     case Status::NotRar:
     case Status::Damaged:
