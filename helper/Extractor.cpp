@@ -468,6 +468,20 @@ Extractor::Outcome Extractor::copyData(ArchiveReader& reader, archive_entry* ent
     }
     // The layer's entry is complete now (a split file's CRC is in its last part).
     const rarcontainer::Entry* held = reader.containerEntry();
+    if (held && !held->lastPartSeen) {
+        // The volume with the rest of the file is missing, empty, cut or
+        // unreadable, whatever libarchive made of the data: it cannot have
+        // been checked, so it never takes the file's name.
+        Console::out("\n");
+        Console::errorLine("Cannot check " + shown
+                           + ": the volume with its last part and checksum is missing or damaged");
+        if (!testOnly_) {
+            archive_write_finish_entry(disk_);
+            ::unlink(target.c_str());
+        }
+        fail(kExitFatal);
+        return Outcome::Failed;
+    }
     const auto verdict = checker ? checker->finish(*held) : rarcontainer::EntryVerifier::Verdict::Unchecked;
     const bool compared = verify ? !held || held->hasCrc : verdict != rarcontainer::EntryVerifier::Verdict::Unchecked;
     const bool mismatch = verify ? compared && crc.value() != (held ? held->crc : probed->crc)
