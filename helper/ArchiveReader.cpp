@@ -3,6 +3,8 @@
 #include "Console.h"
 #include "ContainerSource.h"
 #include "ExitCode.h"
+#include "FilteredSource.h"
+#include "GzipSource.h"
 #include "HelperProtocol.h"
 #include "StopGuard.h"
 
@@ -12,7 +14,9 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 constexpr std::size_t kReadBufferSize = 64 * 1024;
@@ -70,7 +74,43 @@ bool ArchiveReader::prepare()
         errorStatus_ = kExitOpen;
         return false;
     }
+    if (!isRar())
+        stackDecompressor();
     return true;
+}
+
+void ArchiveReader::stackDecompressor()
+{
+    // Compressed streams whose checks libarchive alone would leave unmade
+    // are decompressed by a layer that reads them to their end. Streams
+    // that carry no check (compress, lzma) stay with libarchive.
+    unsigned char head[6] = {};
+    const int fd = ::open(set_.paths().front().c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    const ssize_t got = ::pread(fd, head, sizeof head, 0);
+    ::close(fd);
+    const auto starts = [&](const char* magic, std::size_t length) {
+        return got >= static_cast<ssize_t>(length) && std::memcmp(head, magic, length) == 0;
+    };
+    if (starts("\x1F\x8B\x08", 3))
+        layer_ = std::make_unique<GzipSource>(*volumes_);
+    else if (starts("\xFD" "7zXZ\x00", 6) || starts("LZIP", 4) || starts("\x28\xB5\x2F\xFD", 4)
+             || starts("\x04\x22\x4D\x18", 4) || starts("BZh", 3))
+        layer_ = std::make_unique<FilteredSource>(*volumes_);
+}
+
+bool ArchiveReader::readToEnd()
+{
+    if (!layer_ || container_)
+        return true;
+    LibraryCall call;
+    return layer_->readToEnd();
+}
+
+std::string ArchiveReader::streamError() const
+{
+    return layer_ ? layer_->errorMessage() : std::string();
 }
 
 void ArchiveReader::stack(std::unique_ptr<ByteSource> layer)
@@ -119,7 +159,7 @@ bool ArchiveReader::start()
     }
     if (status != ARCHIVE_OK) {
         error_ = Console::displayName(path_) + ": " + libraryError();
-        errorStatus_ = kExitFatal;
+        errorStatus_ = streamError().find("checksum") != std::string::npos ? kExitChecksum : kExitFatal;
         return false;
     }
     return true;

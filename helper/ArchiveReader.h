@@ -47,6 +47,12 @@ public:
     VolumeSource& volumes() { return *volumes_; }
     const std::shared_ptr<ConsumptionMeter>& meter() const { return volumes_->meter(); }
 
+    // Reads what the format reader left of a compressed stream, so that its
+    // trailer is checked; false, with streamError(), when it fails. True at
+    // once for archives that are not one compressed stream.
+    bool readToEnd();
+    std::string streamError() const;
+
     // The set found on disk lacks volumes: a hole in the names, or the last
     // volume says that more follow. missingVolume() names the hole, if any.
     bool incomplete() const;
@@ -86,6 +92,7 @@ public:
     const std::string& path() const { return path_; }
 
 private:
+    void stackDecompressor();
     static long readCallback(archive*, void* self, const void** buffer);
     static std::int64_t skipCallback(archive*, void* self, std::int64_t request);
     static std::int64_t seekCallback(archive*, void* self, std::int64_t offset, int whence);

@@ -182,7 +182,14 @@ int Extractor::runOnce(PasswordPrompt& prompt)
         if (result == ARCHIVE_EOF)
             break;
         if (result == ARCHIVE_FATAL || !entry) {
-            Console::errorLine(Console::displayName(line_.archive) + ": " + reader.libraryError());
+            const std::string why = reader.libraryError();
+            Console::errorLine(Console::displayName(line_.archive) + ": " + why);
+            if (mentions(reader.streamError(), "checksum")) {
+                // A compressed stream's check failed between two entries.
+                fail(kExitChecksum);
+                ended = true;
+                break;
+            }
             if (entries > 0 || reader.isRar())
                 Console::errorLine(HelperProtocol::kDamaged);
             fail(kExitFatal);
@@ -209,6 +216,19 @@ int Extractor::runOnce(PasswordPrompt& prompt)
         // data): the archive is damaged even when everything else came out.
         reader.reportSkippedHeaders(line_.archive);
         fail(kExitFatal);
+    }
+    if (!ended && !reader.readToEnd()) {
+        // A compressed stream's trailer comes after the last entry, so the
+        // files are in place by now: the files are not known bad, the
+        // archive is, and the run fails.
+        const std::string why = reader.streamError();
+        Console::errorLine(Console::displayName(line_.archive) + ": " + why);
+        if (mentions(why, "checksum")) {
+            fail(kExitChecksum);
+        } else {
+            Console::errorLine(HelperProtocol::kDamaged);
+            fail(kExitFatal);
+        }
     }
     if (!ended) {
         // libarchive takes a stream that the layer had to cut short for its end.
@@ -425,8 +445,12 @@ Extractor::Outcome Extractor::copyData(ArchiveReader& reader, archive_entry* ent
                 return Outcome::Failed;
             }
             if (mentions(why, "crc") || mentions(why, "checksum")) {
+                // The compressed stream around the archive failed its check
+                // while this entry was read: its data is not to be trusted.
+                const std::string stream = reader.streamError();
                 Console::errorLine("Checksum error in " + shown
-                                   + (encrypted ? ": corrupt file or wrong password" : ": the file is corrupt"));
+                                   + (!stream.empty() ? ": " + stream
+                                      : encrypted ? ": corrupt file or wrong password" : ": the file is corrupt"));
                 fail(kExitChecksum);
                 return result == ARCHIVE_FATAL ? Outcome::Fatal : Outcome::Failed;
             }
