@@ -18,6 +18,7 @@ import subprocess
 import sys
 import tarfile
 import zipfile
+import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import helperlib  # noqa: E402
@@ -84,6 +85,22 @@ class IntegrityTest(HelperTestCase):
                 output = self.assertFailedExtraction(archive, 3)
                 self.assertRegex(output, r"(?m)^Checksum error in zz-bad\.txt: ")
                 self.assertEqual(self.read("out/good.txt"), GOOD)
+
+        # Data changed with its local header's CRC to match, the central
+        # directory left alone: only the header's disagreement shows it.
+        archive = self.path("tampered.zip")
+        subprocess.run(["zip", "-q", "-0", "-X", archive, "zz-bad.txt", "good.txt"], cwd=tree, check=True)
+        with open(archive, "r+b") as handle:
+            data = bytearray(handle.read())
+            name_length, extra_length = struct.unpack("<HH", data[26:30])
+            start = 30 + name_length + extra_length
+            data[start + 10] ^= 0x20
+            struct.pack_into("<I", data, 14, zlib.crc32(data[start:start + len(ORIGINAL)]))
+            handle.seek(0)
+            handle.write(data)
+        output = self.assertFailedExtraction(archive, 3)
+        self.assertRegex(output, r"(?m)^Checksum error in zz-bad\.txt: Inconsistent")
+        self.assertEqual(self.read("out/good.txt"), GOOD)
 
         # A wrong password that passes ZipCrypto's one-byte check decrypts to garbage.
         archive = self.path("secret.zip")
