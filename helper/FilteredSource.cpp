@@ -6,7 +6,16 @@
 #include <cerrno>
 #include <cstring>
 
-FilteredSource::FilteredSource(ByteSource& below) : below_(below) {}
+namespace {
+// More than a tar archive's end (end blocks and record padding) after its
+// last file's data.
+constexpr std::size_t kLookAhead = 256 * 1024;
+}
+
+FilteredSource::FilteredSource(ByteSource& below)
+    : below_(below), ahead_(kLookAhead, [this](const void** data) { return produce(data); })
+{
+}
 
 FilteredSource::~FilteredSource()
 {
@@ -52,6 +61,11 @@ bool FilteredSource::open()
 }
 
 long FilteredSource::lend(const void** data)
+{
+    return ahead_.lend(data);
+}
+
+long FilteredSource::produce(const void** data)
 {
     if (!error_.empty())
         return -1;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ByteSource.h"
+#include "LookAhead.h"
 
 #include <string>
 
@@ -29,6 +30,8 @@ public:
 private:
     static long readBelow(archive*, void* self, const void** buffer);
     long fail(std::string message);
+    // The next decompressed bytes, as they come (lend() holds a window back).
+    long produce(const void** data);
     bool open();
 
     ByteSource& below_;
@@ -40,4 +43,5 @@ private:
     const unsigned char* pending_ = nullptr;  // lent but not yet copied by read()
     std::size_t pendingSize_ = 0;
     std::string error_;
+    LookAhead ahead_;
 };

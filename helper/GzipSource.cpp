@@ -7,6 +7,9 @@
 namespace {
 constexpr std::size_t kInputSize = 64 * 1024;
 constexpr std::size_t kOutputSize = 256 * 1024;
+// More than a tar archive's end (end blocks and record padding) after its
+// last file's data.
+constexpr std::size_t kLookAhead = 256 * 1024;
 }
 
 struct GzipSource::Inflater {
@@ -15,7 +18,8 @@ struct GzipSource::Inflater {
 };
 
 GzipSource::GzipSource(ByteSource& below)
-    : below_(below), inflater_(std::make_unique<Inflater>()), input_(kInputSize), output_(kOutputSize)
+    : below_(below), inflater_(std::make_unique<Inflater>()), input_(kInputSize), output_(kOutputSize),
+      ahead_(kLookAhead, [this](const void** data) { return produce(data); })
 {
     // 16 + MAX_WBITS: the gzip wrapper, whose trailer zlib checks itself.
     inflater_->ready = inflateInit2(&inflater_->stream, 16 + MAX_WBITS) == Z_OK;
@@ -49,6 +53,11 @@ bool GzipSource::refill()
 }
 
 long GzipSource::lend(const void** data)
+{
+    return ahead_.lend(data);
+}
+
+long GzipSource::produce(const void** data)
 {
     if (!error_.empty())
         return -1;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ByteSource.h"
+#include "LookAhead.h"
 
 #include <memory>
 #include <string>
@@ -26,6 +27,8 @@ public:
 
 private:
     long fail(std::string message);
+    // The next decompressed bytes, as they come (lend() holds a window back).
+    long produce(const void** data);
     bool refill();
 
     struct Inflater;
@@ -39,4 +42,5 @@ private:
     bool inMember_ = false;  // inside a member: its end and trailer still to come
     bool ended_ = false;
     std::string error_;
+    LookAhead ahead_;
 };
