@@ -256,7 +256,7 @@ int Extractor::runOnce(PasswordPrompt& prompt)
         return kExitNoFiles;
     }
     if (status_ == kExitSuccess)
-        Console::line(HelperProtocol::kAllOk);
+        Console::line("***All OK****");
     return status_;
 }
 

@@ -37,7 +37,7 @@ int reportArchiveFailure(Status status, const std::string &message, const std::s
         Console::errorLine(shown + " " + describe(status));
         return kExitUnsupported;
     case Status::Truncated:
-        // The marker stands on a line of its own, never after the name.
+        // The marker counts only as a line of its own.
         Console::errorLine(shown + ": " + (message == HelperProtocol::kDamaged ? "the archive is cut short" : message));
         Console::errorLine(HelperProtocol::kDamaged);
         return kExitFatal;
