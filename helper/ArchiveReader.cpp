@@ -3,6 +3,9 @@
 #include "Console.h"
 #include "ContainerSource.h"
 #include "ExitCode.h"
+#include "FilteredSource.h"
+#include "GzipSource.h"
+#include "HelperProtocol.h"
 #include "StopGuard.h"
 
 #include <archive.h>
@@ -11,7 +14,9 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 constexpr std::size_t kReadBufferSize = 64 * 1024;
@@ -69,7 +74,43 @@ bool ArchiveReader::prepare()
         errorStatus_ = kExitOpen;
         return false;
     }
+    if (!isRar())
+        stackDecompressor();
     return true;
+}
+
+void ArchiveReader::stackDecompressor()
+{
+    // Compressed streams whose checks libarchive alone would leave unmade
+    // are decompressed by a layer that reads them to their end. Streams
+    // that carry no check (compress, lzma) stay with libarchive.
+    unsigned char head[6] = {};
+    const int fd = ::open(set_.paths().front().c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    const ssize_t got = ::pread(fd, head, sizeof head, 0);
+    ::close(fd);
+    const auto starts = [&](const char* magic, std::size_t length) {
+        return got >= static_cast<ssize_t>(length) && std::memcmp(head, magic, length) == 0;
+    };
+    if (starts("\x1F\x8B\x08", 3))
+        layer_ = std::make_unique<GzipSource>(*volumes_);
+    else if (starts("\xFD" "7zXZ\x00", 6) || starts("LZIP", 4) || starts("\x28\xB5\x2F\xFD", 4)
+             || starts("\x04\x22\x4D\x18", 4) || starts("BZh", 3))
+        layer_ = std::make_unique<FilteredSource>(*volumes_);
+}
+
+bool ArchiveReader::readToEnd()
+{
+    if (!layer_ || container_)
+        return true;
+    LibraryCall call;
+    return layer_->readToEnd();
+}
+
+std::string ArchiveReader::streamError() const
+{
+    return layer_ ? layer_->errorMessage() : std::string();
 }
 
 void ArchiveReader::stack(std::unique_ptr<ByteSource> layer)
@@ -118,7 +159,7 @@ bool ArchiveReader::start()
     }
     if (status != ARCHIVE_OK) {
         error_ = Console::displayName(path_) + ": " + libraryError();
-        errorStatus_ = kExitFatal;
+        errorStatus_ = streamError().find("checksum") != std::string::npos ? kExitChecksum : kExitFatal;
         return false;
     }
     return true;
@@ -141,10 +182,43 @@ void ArchiveReader::reportIncomplete(const std::string& archiveName) const
     Console::errorLine("Unexpected end of archive");
 }
 
+void ArchiveReader::reportSkippedHeaders(const std::string& archiveName) const
+{
+    Console::errorLine(Console::displayName(archiveName) + ": " + skippedHeaderError_
+                       + " (stepped over to the next sound header: what lay between is missing)");
+    Console::errorLine(HelperProtocol::kDamaged);
+}
+
 int ArchiveReader::nextHeader(archive_entry** entry)
 {
     LibraryCall call;
-    const int status = archive_read_next_header(archive_, entry);
+    headerFault_.clear();
+    int status = archive_read_next_header(archive_, entry);
+    // A header that fails its own checksum (tar) comes back as ARCHIVE_RETRY
+    // with a stale entry; libarchive looks for the next one on the next call.
+    while (status == ARCHIVE_RETRY) {
+        if (skippedHeaders_++ == 0)
+            skippedHeaderError_ = libraryError();
+        const la_int64_t before = archive_read_header_position(archive_);
+        status = archive_read_next_header(archive_, entry);
+        if (status == ARCHIVE_RETRY && archive_read_header_position(archive_) <= before) {
+            // Not moving on: the same damaged header forever.
+            *entry = nullptr;
+            return ARCHIVE_FATAL;
+        }
+    }
+    // A warning from a header is mostly about something libarchive worked
+    // around and that leaves the data sound: a name it could not convert, an
+    // extended attribute or extra field it does not know or ignored. Only a
+    // header that contradicts itself about the entry's checksum or sizes
+    // (ZIP's local header against its central directory: "Inconsistent ...")
+    // makes the entry's data untrustworthy, since the data is then checked
+    // against one of two values that cannot both be right.
+    if (status == ARCHIVE_WARN) {
+        const std::string why = libraryError();
+        if (why.find("nconsistent") != std::string::npos)
+            headerFault_ = why;
+    }
     if (status >= ARCHIVE_FAILED && *entry)
         ++entries_;
     return status;
@@ -177,7 +251,12 @@ const RarProbe::Entry* ArchiveReader::probedEntry(archive_entry* entry) const
 std::string ArchiveReader::libraryError() const
 {
     const char* text = archive_ ? archive_error_string(archive_) : nullptr;
-    return text && *text ? text : "unknown error";
+    if (text && *text)
+        return text;
+    // libarchive gave up on what a layer below it refused.
+    const ByteSource* top = layer_ ? layer_.get() : volumes_.get();
+    const std::string below = top ? top->errorMessage() : std::string();
+    return below.empty() ? "unknown error" : below;
 }
 
 long ArchiveReader::readCallback(archive* a, void* self, const void** buffer)

@@ -47,6 +47,12 @@ public:
     VolumeSource& volumes() { return *volumes_; }
     const std::shared_ptr<ConsumptionMeter>& meter() const { return volumes_->meter(); }
 
+    // Reads what the format reader left of a compressed stream, so that its
+    // trailer is checked; false, with streamError(), when it fails. True at
+    // once for archives that are not one compressed stream.
+    bool readToEnd();
+    std::string streamError() const;
+
     // The set found on disk lacks volumes: a hole in the names, or the last
     // volume says that more follow. missingVolume() names the hole, if any.
     bool incomplete() const;
@@ -55,7 +61,17 @@ public:
     void reportIncomplete(const std::string& archiveName) const;
 
     // libarchive's next header, under the stall watchdog. Counts entries.
+    // Headers libarchive found damaged and stepped over (ARCHIVE_RETRY) are
+    // never returned: they are counted in skippedHeaders() instead.
     int nextHeader(archive_entry** entry);
+    // What is wrong with the current entry's header so that its data cannot
+    // be trusted, or "" (see nextHeader() for which warnings count).
+    const std::string& headerFault() const { return headerFault_; }
+    // Damaged headers stepped over so far, and libarchive's word on the first.
+    std::size_t skippedHeaders() const { return skippedHeaders_; }
+    const std::string& skippedHeaderError() const { return skippedHeaderError_; }
+    // Says that damaged headers were stepped over, then "Unexpected end of archive".
+    void reportSkippedHeaders(const std::string& archiveName) const;
     std::size_t entryIndex() const { return entries_ == 0 ? 0 : entries_ - 1; }
     // Whether the current entry's data is encrypted (as far as anyone can tell).
     bool entryEncrypted(archive_entry* entry) const;
@@ -76,6 +92,7 @@ public:
     const std::string& path() const { return path_; }
 
 private:
+    void stackDecompressor();
     static long readCallback(archive*, void* self, const void** buffer);
     static std::int64_t skipCallback(archive*, void* self, std::int64_t request);
     static std::int64_t seekCallback(archive*, void* self, std::int64_t offset, int whence);
@@ -95,6 +112,9 @@ private:
     bool passwordGivenUp_ = false;
     int passphraseRequests_ = 0;
     std::size_t entries_ = 0;
+    std::string headerFault_;
+    std::size_t skippedHeaders_ = 0;
+    std::string skippedHeaderError_;
     std::string error_;
     int errorStatus_ = 0;
 };

@@ -49,4 +49,10 @@ public:
     virtual std::int64_t seek(std::int64_t /*offset*/, int /*whence*/) { return -1; }
 
     virtual std::string errorMessage() const { return {}; }
+
+    // Reads and drops whatever the reader above left unread, to the end of
+    // the stream: a format reader stops at its own end marker, while a
+    // compressed stream keeps its checksum in a trailer after it. False
+    // (with errorMessage()) when the rest is damaged or fails its check.
+    virtual bool readToEnd() { return true; }
 };

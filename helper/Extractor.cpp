@@ -183,7 +183,14 @@ int Extractor::runOnce(PasswordPrompt& prompt)
         if (result == ARCHIVE_EOF)
             break;
         if (result == ARCHIVE_FATAL || !entry) {
-            Console::errorLine(Console::displayName(line_.archive) + ": " + reader.libraryError());
+            const std::string why = reader.libraryError();
+            Console::errorLine(Console::displayName(line_.archive) + ": " + why);
+            if (mentions(reader.streamError(), "checksum")) {
+                // A compressed stream's check failed between two entries.
+                fail(kExitChecksum);
+                ended = true;
+                break;
+            }
             if (entries > 0 || reader.isRar())
                 Console::errorLine(HelperProtocol::kDamaged);
             fail(kExitFatal);
@@ -205,6 +212,25 @@ int Extractor::runOnce(PasswordPrompt& prompt)
             ended = true;
     }
 
+    if (reader.skippedHeaders() > 0) {
+        // The entries behind a damaged header are lost (or were taken for
+        // data): the archive is damaged even when everything else came out.
+        reader.reportSkippedHeaders(line_.archive);
+        fail(kExitFatal);
+    }
+    if (!ended && !reader.readToEnd()) {
+        // A compressed stream's trailer comes after the last entry, so the
+        // files are in place by now: the files are not known bad, the
+        // archive is, and the run fails.
+        const std::string why = reader.streamError();
+        Console::errorLine(Console::displayName(line_.archive) + ": " + why);
+        if (mentions(why, "checksum")) {
+            fail(kExitChecksum);
+        } else {
+            Console::errorLine(HelperProtocol::kDamaged);
+            fail(kExitFatal);
+        }
+    }
     if (!ended) {
         // libarchive takes a stream that the layer had to cut short for its end.
         const int cut = rarcontainer::reportStreamEnd(reader, line_.archive);
@@ -266,6 +292,13 @@ Extractor::Outcome Extractor::extractEntry(ArchiveReader& reader, archive_entry*
     }
 
     const bool encrypted = reader.entryEncrypted(entry);
+    if (!reader.headerFault().empty() && type == AE_IFREG && !hardlink) {
+        // Its data would be checked against a value the archive itself disputes.
+        Console::line((testOnly_ ? "Testing  " : "Extracting  ") + shown);
+        Console::errorLine("Checksum error in " + shown + ": " + reader.headerFault());
+        fail(kExitChecksum);
+        return Outcome::Failed;
+    }
     if (const rarcontainer::Entry* held = reader.containerEntry();
         held && held->failure != rarcontainer::Status::Ok) {
         // Served empty by the layer (wrong password, unsupported cipher): never written.
@@ -478,7 +511,10 @@ Extractor::Outcome Extractor::copyData(ArchiveReader& reader, archive_entry* ent
         }
         if (result == ARCHIVE_EOF)
             break;
-        if (result < ARCHIVE_WARN) {
+        // A warning from a data read is a failed check of this entry's data
+        // (libarchive's "ZIP bad CRC", "7-Zip bad CRC", sizes that do not
+        // match): its data, the last block included, is not to be kept.
+        if (result != ARCHIVE_OK) {
             const std::string why = reader.libraryError();
             Console::out("\n");
             if (!testOnly_) {
@@ -497,8 +533,12 @@ Extractor::Outcome Extractor::copyData(ArchiveReader& reader, archive_entry* ent
                 return Outcome::Failed;
             }
             if (mentions(why, "crc") || mentions(why, "checksum")) {
+                // The compressed stream around the archive failed its check
+                // while this entry was read: its data is not to be trusted.
+                const std::string stream = reader.streamError();
                 Console::errorLine("Checksum error in " + shown
-                                   + (encrypted ? ": corrupt file or wrong password" : ": the file is corrupt"));
+                                   + (!stream.empty() ? ": " + stream
+                                      : encrypted ? ": corrupt file or wrong password" : ": the file is corrupt"));
                 fail(kExitChecksum);
                 return result == ARCHIVE_FATAL ? Outcome::Fatal : Outcome::Failed;
             }
@@ -540,6 +580,20 @@ Extractor::Outcome Extractor::copyData(ArchiveReader& reader, archive_entry* ent
     }
     // The layer's entry is complete now (a split file's CRC is in its last part).
     const rarcontainer::Entry* held = reader.containerEntry();
+    if (held && !held->lastPartSeen) {
+        // The volume with the rest of the file is missing, empty, cut or
+        // unreadable, whatever libarchive made of the data: it cannot have
+        // been checked, so it never takes the file's name.
+        Console::out("\n");
+        Console::errorLine("Cannot check " + shown
+                           + ": the volume with its last part and checksum is missing or damaged");
+        if (!testOnly_) {
+            archive_write_finish_entry(disk_);
+            ::unlink(target.c_str());
+        }
+        fail(kExitFatal);
+        return Outcome::Failed;
+    }
     const auto verdict = checker ? checker->finish(*held) : rarcontainer::EntryVerifier::Verdict::Unchecked;
     const bool compared = verify ? !held || held->hasCrc : verdict != rarcontainer::EntryVerifier::Verdict::Unchecked;
     const bool mismatch = verify ? compared && crc.value() != (held ? held->crc : probed->crc)

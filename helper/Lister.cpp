@@ -113,6 +113,10 @@ int Lister::run()
     }
 
     lines.flush();
+    if (reader.skippedHeaders() > 0) {
+        reader.reportSkippedHeaders(line_.archive);
+        return kExitFatal;
+    }
     if (reader.incomplete()) {
         reader.reportIncomplete(line_.archive);
         return kExitFatal;

@@ -177,6 +177,12 @@ bool BlockWalker::next(Block &block)
             m_atVolumeStart = true;
             continue;
         }
+        // A volume without its main header is a file cut short after its
+        // signature, never an empty archive. RAR 5 closes every volume with
+        // an end block; RAR 4 writers did not always, so there the end of
+        // the file may be the end of the archive.
+        if (!m_sawMain || m_info.formatVersion == 5)
+            return fail(Status::Truncated, "Unexpected end of archive");
         m_finished = true;
         return false;
     }
@@ -189,6 +195,7 @@ bool BlockWalker::startVolume(Block &block)
 {
     m_atVolumeStart = false;
     m_expectMoreVolumes = false;
+    m_sawMain = false;
     m_headersEncrypted = false;
     if (m_volume >= m_volumes.count()) return fail(Status::Truncated, "Unexpected end of archive");
     const uint64_t size = m_volumes.size(m_volume);
@@ -236,6 +243,7 @@ bool BlockWalker::finishBlock(Block &block)
         return fail(Status::Truncated, "Unexpected end of archive");
     m_pos = block.dataOffset + block.dataSize;
     if (block.kind == Block::Kind::File) m_lastSplitAfter = block.splitAfter;
+    if (block.kind == Block::Kind::Main) m_sawMain = true;
     if (block.kind == Block::Kind::End) {
         m_expectMoreVolumes = block.moreVolumes;
         if (block.moreVolumes) {

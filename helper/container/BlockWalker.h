@@ -76,6 +76,7 @@ private:
     bool m_firstEncryptedHeader = true;
     bool m_expectMoreVolumes = false;
     bool m_lastSplitAfter = false;
+    bool m_sawMain = false;  // in the current volume
     // RAR 5 header encryption parameters.
     uint8_t m_headerSalt[16] = {};
     int m_headerLog2 = 0;

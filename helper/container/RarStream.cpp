@@ -261,6 +261,7 @@ bool RarStream::startFilePart(const Block &block)
     FileState &f = *m_file;
     Entry &entry = m_entries[f.entryIndex];
     entry.packedSize += block.dataSize;
+    entry.lastPartSeen = !block.splitAfter;
     if (block.entry.hasCrc) {
         entry.hasCrc = true;
         entry.crc = block.entry.crc;

@@ -37,6 +37,9 @@ struct Entry {
     int formatVersion = 4;       // 4 or 5
     int unpackVersion = 0;       // RAR 4 only
 
+    // The header of the file's last part has been served: until then a
+    // split file is incomplete and its checksum (kept in that part) unknown.
+    bool lastPartSeen = false;
     bool hasCrc = false;
     uint32_t crc = 0;            // of the whole file (taken from its last part)
     bool hasBlake2 = false;
