@@ -493,10 +493,10 @@ void TestMyDocument::closingEndsTheRun()
 void TestMyDocument::documentReleasedDuringTheFailureAlert()
 {
     // The document is released while its failure alert waits for its OK,
-    // with the helper's process ended a moment before: nothing of either
-    // may be used after it is freed (the sanitizer build reports it). The
-    // real helper fails on a destination that is no folder; a stand-in that
-    // fails at once makes its end and its output's end come together.
+    // its window closed first or not (as when Vorlo quits): nothing of the
+    // document or of its helper's process may be used after it is freed (the
+    // sanitizer build reports it). The real helper fails on a destination
+    // that is no folder; a stand-in fails at once.
     QTemporaryDir folder;
     const QString notAFolder = folder.filePath(QStringLiteral("a.rar"));
     QVERIFY(QFile::copy(fixture("sharpcompress/Rar5.rar"), notAFolder));
@@ -504,16 +504,20 @@ void TestMyDocument::documentReleasedDuringTheFailureAlert()
     QVERIFY(writeFakeHelper(fakeFolder.path(), "[ \"$1\" = vb ] && { echo a.txt; exit 0; }\nexit 3\n"));
     for (const QStringList &helperPaths : {QStringList(), QStringList{fakeFolder.path()}}) {
         ResourceLocator::setSearchPathsForTesting(helperPaths);
-        for (int round = 0; round < 5; ++round) {
+        for (const bool closeFirst : {true, false}) {
             QPointer<MyDocument> document = open(notAFolder).release();
             QVERIFY(document);
             connect(document, &MyDocument::documentClosed, document, &QObject::deleteLater);
-            QTimer closer;
-            connect(&closer, &QTimer::timeout, this, [&] {
-                if (document && QApplication::activeModalWidget())
+            QTimer releaser;
+            connect(&releaser, &QTimer::timeout, this, [&] {
+                if (!document || !QApplication::activeModalWidget())
+                    return;
+                if (closeFirst)
                     document->window()->close();
+                else
+                    delete document.data(); // as its owner may, while the alert is up
             });
-            closer.start(round * 3);
+            releaser.start(10);
             document->launchExtractionTo(notAFolder);
             QTRY_VERIFY_WITH_TIMEOUT(document.isNull(), 20000);
             QVERIFY(!QApplication::activeModalWidget());
