@@ -102,7 +102,10 @@ OutputReader::Outcome OutputReader::readPiece(QByteArrayView piece)
 
     const QByteArrayView promptStart = view(HelperProtocol::kPasswordPromptStart);
     const QByteArrayView promptEnd = view(HelperProtocol::kPasswordPromptEnd);
-    m_outputEnd = m_outputEnd.append(piece).right(promptEnd.size());
+    if (piece.size() >= promptEnd.size())
+        m_outputEnd = piece.last(promptEnd.size()).toByteArray();
+    else
+        m_outputEnd = m_outputEnd.append(piece).right(promptEnd.size());
     outcome.atPromptLine = m_headSize >= promptStart.size()
                            && QByteArrayView(m_lineHead.data(), promptStart.size()) == promptStart
                            && m_lineLength >= promptStart.size() + promptEnd.size() && m_outputEnd == promptEnd;
