@@ -139,8 +139,15 @@ void HelperRun::readPiece(const QByteArray &piece)
         return;
     m_sinceOutput.restart();
     const OutputReader::Outcome outcome = m_reader.readPiece(piece);
-    if (outcome.listingTooLarge)
+    if (outcome.listingTooLarge) {
+        // Nothing more is kept, but a helper that goes on printing keeps the
+        // run from ending: it is killed if the stop does not end it soon.
         signalHelper(SIGTERM);
+        QTimer::singleShot(2000, this, [this, process = m_process] {
+            if (process == m_process && !m_concluding)
+                signalHelper(SIGKILL);
+        });
+    }
     if (outcome.barChanged)
         emit progressChanged();
     if (outcome.atPromptLine && !m_concluding) {

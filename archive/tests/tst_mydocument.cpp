@@ -357,11 +357,13 @@ void TestMyDocument::namesHoldingTheHelpersWords()
         {QStringLiteral("dir/***All OK****"), "seven"},
     };
     QTemporaryDir folder;
-    const QString archive = folder.filePath(QStringLiteral("***All OK**** Unexpected end of archive.rar"));
+    const QString name = QStringLiteral("***All OK**** Unexpected end of archive Enter password.rar");
+    const QString archive = folder.filePath(name);
     QVERIFY(writeRar(archive, files));
 
     auto document = open(archive);
     QVERIFY(document);
+    QCOMPARE(document->window()->windowTitle(), name);
     AlertAnswerer alerts;
     QSignalSpy shown(document.get(), &MyDocument::alertShown);
     QVERIFY(document->window()->isVisible());
