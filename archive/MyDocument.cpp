@@ -22,11 +22,8 @@
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMessageBox>
-#include <QProcess>
-#include <QTimer>
 #include <QWindow>
 
-#include <csignal>
 #include <sys/stat.h>
 #include <utility>
 #include <sys/types.h>
@@ -84,14 +81,18 @@ MyDocument::MyDocument(QObject *parent)
     : QObject(parent)
     , m_passwordWin(new PasswordWindow(nullptr))
     , m_model(new EntryTableModel(this))
+    , m_run(new HelperRun(this))
 {
+    connect(m_run, &HelperRun::passwordWanted, this, &MyDocument::answerPasswordPrompt);
+    connect(m_run, &HelperRun::progressChanged, this, &MyDocument::updateProgress);
+    connect(m_run, &HelperRun::finished, this, &MyDocument::runFinishedWith);
     connect(m_passwordWin, &PasswordWindow::confirmed, this, &MyDocument::validatePassword);
     connect(m_passwordWin, &PasswordWindow::cancelled, this, &MyDocument::cancelPassword);
 }
 
 MyDocument::~MyDocument()
 {
-    releaseProcess(true);
+    m_run->abandon(true);
     // The window's teardown sends events to its children: the filter must
     // not look at them (nor at m_ui) while they are being destroyed.
     if (m_main)
@@ -121,14 +122,13 @@ bool MyDocument::readFromFile(const QString &fileName, const QString &docType)
     Q_UNUSED(docType);
     m_fileName = QFileInfo(fileName).absoluteFilePath();
     m_fileStamp = fileStamp(m_fileName);
-    m_reader.startListing();
     const QFileInfo archive(m_fileName);
     const QString helper = helperPath();
     if (helper.isEmpty()) {
         m_action = Action::Listing;
-        m_helperMissing = true;
         // Report it once the outcome can be seen, like any other listing end.
-        QMetaObject::invokeMethod(this, [this] { finishListing({}); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, [this] { finishListing(HelperRun::Outcome::HelperMissing); },
+                                  Qt::QueuedConnection);
         return true;
     }
     startRun(Action::Listing, QStringLiteral("/bin/sh"),
@@ -159,7 +159,7 @@ const QList<EntryRow> &MyDocument::rows() const
 
 qint64 MyDocument::helperProcessId() const
 {
-    return m_process ? m_process->processId() : 0;
+    return m_run->processId();
 }
 
 QString MyDocument::statusText() const
@@ -337,138 +337,76 @@ bool MyDocument::eventFilter(QObject *watched, QEvent *event)
 
 // --- Helper runs -------------------------------------------------------------
 
-bool MyDocument::startRun(Action action, const QString &program, const QStringList &arguments,
+void MyDocument::startRun(Action action, const QString &program, const QStringList &arguments,
                           const QString &workingDirectory)
 {
     m_action = action;
-    m_exitWaitOver = false;
-    m_process = new QProcess(this);
-    QProcess *process = m_process;
-    process->setProcessChannelMode(QProcess::MergedChannels);
-    // A group of its own, so that stopping the run reaches the helper and
-    // not only the shell that started it.
-    process->setChildProcessModifier([] { ::setpgid(0, 0); });
-    if (!workingDirectory.isEmpty())
-        process->setWorkingDirectory(workingDirectory);
-    connect(process, &QProcess::readyReadStandardOutput, this, &MyDocument::readOutput);
-    // The end of the output: the pipe closes when the helper is done; the
-    // process's end covers a pipe kept open by something else.
-    connect(process, &QProcess::readChannelFinished, this, &MyDocument::endRun);
-    connect(process, &QProcess::finished, this, &MyDocument::endRun);
-    connect(process, &QProcess::errorOccurred, this, [this, process](QProcess::ProcessError error) {
-        if (error == QProcess::FailedToStart && process == m_process) {
-            m_helperMissing = true;
-            endRun();
-        }
-    });
-    process->start(program, arguments);
-    return m_process == process;
+    m_run->start(action == Action::Listing ? HelperRun::Kind::Listing : HelperRun::Kind::Extraction, program,
+                 arguments, workingDirectory);
 }
 
-void MyDocument::readOutput()
+void MyDocument::runFinishedWith(HelperRun::Outcome outcome)
 {
-    if (!m_process)
-        return;
-    const OutputReader::Outcome outcome = m_reader.readPiece(m_process->readAllStandardOutput());
-    if (outcome.passwordPrompt)
-        answerPasswordPrompt();
-    if (outcome.barChanged)
-        updateProgress();
-}
-
-void MyDocument::signalHelper(int signalNumber)
-{
-    if (!m_process || m_process->state() == QProcess::NotRunning)
-        return;
-    const qint64 pid = m_process->processId();
-    if (pid <= 0 || ::kill(-pid_t(pid), signalNumber) != 0) {
-        if (signalNumber == SIGKILL)
-            m_process->kill();
-        else
-            m_process->terminate();
-    }
-}
-
-void MyDocument::releaseProcess(bool kill)
-{
-    if (!m_process)
-        return;
-    signalHelper(kill ? SIGKILL : SIGTERM);
-    QProcess *process = std::exchange(m_process, nullptr);
-    process->disconnect(this);
-    if (process->state() == QProcess::NotRunning) {
-        process->deleteLater();
-        return;
-    }
-    // Deleting a running QProcess waits for it: let it go when it has ended,
-    // or at the latest with the application (which then reaps it).
-    process->setParent(QCoreApplication::instance());
-    connect(process, &QProcess::finished, process, &QObject::deleteLater);
-    process->closeWriteChannel();
-}
-
-void MyDocument::endRun()
-{
-    if (!m_process)
-        return;
-    // The pipe has closed, so the helper is on its way out: its status tells
-    // a run ended from outside (a signal; 255 is the helper's own answer to
-    // one) from one that came to its end. Wait for it without blocking the
-    // window, but not for ever: something else may hold the pipe's far end.
-    if (m_process->state() != QProcess::NotRunning && !m_exitWaitOver) {
-        QProcess *process = m_process;
-        QTimer::singleShot(2000, this, [this, process] {
-            if (process != m_process)
-                return;
-            m_exitWaitOver = true;
-            endRun();
-        });
-        return;
-    }
-    const QByteArray rest = m_process->readAll();
-    m_interrupted = m_process->state() == QProcess::NotRunning
-                    && (m_process->exitStatus() == QProcess::CrashExit || m_process->exitCode() >= 128)
-                    && !m_hasBeenStoped;
-    releaseProcess(false);
     m_passwordPending = false;
     m_passwordWin->hide(); // nobody waits for a password any more
     if (m_action == Action::Listing)
-        finishListing(rest);
+        finishListing(outcome);
     else
-        finishExtraction();
+        finishExtraction(outcome);
 }
 
-void MyDocument::finishListing(const QByteArray &rest)
+void MyDocument::finishListing(HelperRun::Outcome outcome)
 {
-    const QStringList entries = m_reader.finishListing(rest);
-    if (m_helperMissing) {
+    using Outcome = HelperRun::Outcome;
+    // Only a listing that succeeded is the archive's contents: the lines of
+    // any other run are the helper's messages, or a partial list.
+    m_listeFichiers = outcome == Outcome::Succeeded ? m_run->takeEntries() : QStringList();
+    m_level = 0;
+    m_prefixePath.clear();
+    updateFilterArray();
+    // An archive that cannot be read at all leaves nothing to do in its
+    // window, which goes once the alert is answered. So does one whose
+    // password was refused three times: an empty window would pass for an
+    // empty archive, and opening it again gives three more tries. A listing
+    // ended from outside or too large to hold says nothing against the
+    // archive: its window stays, to open again or to extract from.
+    const auto closeAfter = [this] { closeWinNow(); };
+    switch (outcome) {
+    case Outcome::Succeeded:
+    case Outcome::Stopped:
+        break;
+    case Outcome::HelperMissing:
         showSheetAlert(QStringLiteral("MyDocumentHelper1"), QStringLiteral("MyDocumentHelper2"), nullptr);
-    } else if (m_interrupted && !m_reader.damaged()) {
-        // A partial list must not pass for the archive's contents.
-        m_listeFichiers.clear();
-        updateFilterArray();
+        break;
+    case Outcome::Interrupted:
         showSheetAlert(QStringLiteral("MyDocumentHelper3"), QStringLiteral("MyDocumentHelper4"), nullptr);
-    } else if (m_reader.damaged()) {
-        showSheetAlert(QStringLiteral("MyDocument23"), QStringLiteral("MyDocument24"),
-                       [this] { closeWinNow(); });
-    } else {
-        m_listeFichiers = entries;
-        m_level = 0;
-        m_prefixePath.clear();
-        updateFilterArray();
+        break;
+    case Outcome::ListingTooLarge:
+        showSheetAlert(QStringLiteral("MyDocumentTooLarge1"), QStringLiteral("MyDocumentTooLarge2"), nullptr);
+        break;
+    case Outcome::Damaged:
+        showSheetAlert(QStringLiteral("MyDocument23"), QStringLiteral("MyDocument24"), closeAfter);
+        break;
+    case Outcome::PasswordRefused:
+        showSheetAlert(QStringLiteral("MyDocumentPassword1"), QStringLiteral("MyDocumentPassword2"), closeAfter);
+        break;
+    case Outcome::Failed:
+        showSheetAlert(QStringLiteral("MyDocumentUnreadable1"), QStringLiteral("MyDocumentUnreadable2"),
+                       closeAfter);
+        break;
     }
     emit runFinished(Action::Listing);
 }
 
-void MyDocument::finishExtraction()
+void MyDocument::finishExtraction(HelperRun::Outcome outcome)
 {
-    m_reader.finishRun();
+    using Outcome = HelperRun::Outcome;
     if (m_avancementWin)
         m_avancementWin->hide();
     bool alive = true;
-    if (m_helperMissing)
+    if (outcome == Outcome::HelperMissing)
         alive = showAppAlert(QStringLiteral("MyDocumentHelper1"), QStringLiteral("MyDocumentHelper2"));
-    else if (!m_reader.allOk() && !m_hasBeenStoped)
+    else if (outcome != Outcome::Succeeded && outcome != Outcome::Stopped)
         alive = showAppAlert(QStringLiteral("MyDocument1"), QStringLiteral("MyDocument2"));
     if (alive)
         emit runFinished(Action::Extraction);
@@ -476,18 +414,15 @@ void MyDocument::finishExtraction()
 
 void MyDocument::launchExtractionTo(const QString &destination)
 {
-    if (m_process || m_closed) {
+    if (m_run->isRunning() || m_closed) {
         refuse(); // one run at a time
         return;
     }
     m_hasBeenStoped = false;
-    m_helperMissing = false;
-    m_reader.startExtraction();
     m_action = Action::Extraction;
     const QString helper = helperPath();
     if (helper.isEmpty()) {
-        m_helperMissing = true;
-        finishExtraction();
+        finishExtraction(HelperRun::Outcome::HelperMissing);
         return;
     }
     if (m_main) {
@@ -505,7 +440,7 @@ void MyDocument::launchExtractionTo(const QString &destination)
 void MyDocument::updateProgress()
 {
     if (m_avancementWin)
-        m_avancementWin->showProgress(m_reader.barDeterminate(), m_reader.barValue());
+        m_avancementWin->showProgress(m_run->reader().barDeterminate(), m_run->reader().barValue());
 }
 
 // --- Password and stop -------------------------------------------------------
@@ -513,7 +448,7 @@ void MyDocument::updateProgress()
 void MyDocument::answerPasswordPrompt()
 {
     QLineEdit *field = m_passwordWin->passwordField();
-    if (m_reader.answerPrompt(field->text()) == OutputReader::PromptAnswer::SendRememberedPassword) {
+    if (m_run->reader().answerPrompt(field->text()) == OutputReader::PromptAnswer::SendRememberedPassword) {
         validatePassword();
         field->clear();
     } else {
@@ -542,11 +477,7 @@ void MyDocument::placeAndShowPasswordWindow()
 
 void MyDocument::validatePassword()
 {
-    // After the run has ended nobody reads the pipe: send nothing.
-    if (m_process && m_process->state() == QProcess::Running) {
-        const QString line = m_passwordWin->passwordField()->text() + QLatin1Char('\n');
-        m_process->write(line.toUtf8());
-    }
+    m_run->sendPassword(m_passwordWin->passwordField()->text());
     m_passwordWin->hide();
 }
 
@@ -554,13 +485,13 @@ void MyDocument::cancelPassword()
 {
     m_hasBeenStoped = true;
     m_passwordWin->hide();
-    signalHelper(SIGTERM);
+    m_run->stop();
 }
 
 void MyDocument::cancelExtraction()
 {
     m_hasBeenStoped = true;
-    signalHelper(SIGTERM);
+    m_run->stop();
 }
 
 // --- Navigation ----------------------------------------------------------------
@@ -610,13 +541,12 @@ void MyDocument::windowWillClose()
     if (m_closed)
         return;
     m_closed = true;
-    releaseProcess(false);
+    m_run->abandon();
     m_pendingAlert = nullptr;
     m_passwordPending = false;
     m_passwordWin->hide();
     if (m_avancementWin)
         m_avancementWin->hide();
-    m_reader = OutputReader();
     m_listeFichiers.clear();
     m_prefixePath.clear();
     m_level = 0;

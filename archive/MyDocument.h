@@ -1,7 +1,7 @@
 #pragma once
 
 #include "EntryRows.h"
-#include "OutputReader.h"
+#include "HelperRun.h"
 
 #include <QObject>
 #include <QPointer>
@@ -14,15 +14,14 @@ class EntryTableModel;
 class PasswordWindow;
 class ProgressWindow;
 class QMainWindow;
-class QProcess;
 namespace Ui { class MyDocumentWindow; }
 
 // One open archive: its window, the entry table one folder level at a time,
 // and the runs of the unrar helper that list and extract it.
 //
-// A document runs at most one helper at a time. The helper's merged output
-// goes through an OutputReader; its markers open the password window, move
-// the progress bar and decide the alerts at the end of the run.
+// A document runs at most one helper at a time, through a HelperRun: its
+// prompts open the password window, its progress moves the bar, and its
+// outcome decides the rows and the alerts at the end of the run.
 class MyDocument : public QObject
 {
     Q_OBJECT
@@ -75,7 +74,7 @@ public:
     void cancelExtraction();
 
     // State, for the window and for tests.
-    bool isRunning() const { return m_process != nullptr; }
+    bool isRunning() const { return m_run->isRunning(); }
     qint64 helperProcessId() const;
     Action action() const { return m_action; }
     bool hasBeenStoped() const { return m_hasBeenStoped; }
@@ -104,18 +103,15 @@ private:
     void createWindow();
     void setupToolbar();
     void refuse();
-    bool startRun(Action action, const QString &program, const QStringList &arguments,
+    void startRun(Action action, const QString &program, const QStringList &arguments,
                   const QString &workingDirectory);
-    void readOutput();
-    void endRun();
-    void finishListing(const QByteArray &rest);
-    void finishExtraction();
+    void runFinishedWith(HelperRun::Outcome outcome);
+    void finishListing(HelperRun::Outcome outcome);
+    void finishExtraction(HelperRun::Outcome outcome);
     void answerPasswordPrompt();
     void placeAndShowPasswordWindow();
     void updateProgress();
     void updateFilterArray();
-    void signalHelper(int signalNumber);
-    void releaseProcess(bool kill);
     void windowWillClose();
     void closeWinNow();
     bool windowOnScreen() const;
@@ -136,13 +132,9 @@ private:
     DocumentToolbar *m_toolbar = nullptr;
     EntryTableModel *m_model = nullptr;
 
-    QProcess *m_process = nullptr;
-    OutputReader m_reader;
+    HelperRun *m_run = nullptr;
     Action m_action = Action::None;
     bool m_hasBeenStoped = false;
-    bool m_helperMissing = false;
-    bool m_interrupted = false; // the last run was ended by a signal from outside
-    bool m_exitWaitOver = false; // the output has ended and the helper's exit was waited for long enough
     bool m_closed = false;
     std::function<void()> m_pendingAlert; // waits for the window to be on screen
     bool m_passwordPending = false;       // the password window waits for it too

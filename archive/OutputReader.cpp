@@ -5,24 +5,15 @@
 #include <algorithm>
 
 namespace {
-constexpr QByteArrayView kPasswordPrompt("Enter password");
-constexpr QByteArrayView kPasswordRefused("The specified password is incorrect.");
-constexpr QByteArrayView kDamaged("Unexpected end of archive");
-constexpr QByteArrayView kExtracting("Extracting");
-constexpr QByteArrayView kAllOk("***All OK****");
-constexpr QByteArrayView kProgressMark("\b\b\b\b");
-constexpr qsizetype kProgressDigits = 3;
-
-// Enough bytes to hold any marker but one of its characters, and a progress
-// mark whose digits have not arrived yet.
-constexpr qsizetype kCarriedBytes =
-    std::max({kPasswordPrompt.size(), kPasswordRefused.size(), kDamaged.size(), kExtracting.size(), kAllOk.size(),
-              kProgressMark.size() + kProgressDigits}) - 1;
-
-char asciiLower(char c)
+QByteArrayView view(std::string_view text)
 {
-    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+    return QByteArrayView(text.data(), qsizetype(text.size()));
 }
+
+const QByteArrayView kProgressMark = view(HelperProtocol::kProgressMarkLead);
+constexpr qsizetype kProgressDigits = 3;
+// A progress mark whose digits have not all arrived yet.
+const qsizetype kMarkTailBytes = kProgressMark.size() + kProgressDigits - 1;
 
 bool isSpace(char c)
 {
@@ -63,27 +54,6 @@ int readPercentage(QByteArrayView text)
 }
 } // namespace
 
-qsizetype OutputReader::indexOfIgnoringCase(const QByteArray &haystack, QByteArrayView needle,
-                                            qsizetype from)
-{
-    if (needle.isEmpty())
-        return from <= haystack.size() ? from : -1;
-    const char first = asciiLower(needle[0]);
-    const char firstUpper = (first >= 'a' && first <= 'z') ? char(first - 'a' + 'A') : first;
-    const qsizetype last = haystack.size() - needle.size();
-    const char *data = haystack.constData();
-    for (qsizetype i = std::max<qsizetype>(from, 0); i <= last; ++i) {
-        if (data[i] != first && data[i] != firstUpper)
-            continue;
-        qsizetype k = 1;
-        while (k < needle.size() && asciiLower(data[i + k]) == asciiLower(needle[k]))
-            ++k;
-        if (k == needle.size())
-            return i;
-    }
-    return -1;
-}
-
 void OutputReader::startListing()
 {
     *this = OutputReader();
@@ -92,95 +62,110 @@ void OutputReader::startListing()
 
 void OutputReader::startExtraction()
 {
+    *this = OutputReader();
     m_run = Run::Extraction;
-    m_tail.clear();
-    m_allOk = false;
-    m_barValue = 0;
-    m_barDeterminate = false;
 }
 
-qsizetype OutputReader::findNew(const QByteArray &window, QByteArrayView marker) const
-{
-    // An occurrence that ends inside the carried bytes was wholly in the
-    // previous window and has been counted there.
-    const qsizetype from = std::max<qsizetype>(0, m_tail.size() - marker.size() + 1);
-    return indexOfIgnoringCase(window, marker, from);
-}
-
-qsizetype OutputReader::findLastNew(const QByteArray &window, QByteArrayView marker) const
-{
-    qsizetype last = findNew(window, marker);
-    for (qsizetype next = last; next >= 0; next = indexOfIgnoringCase(window, marker, last + 1))
-        last = next;
-    return last;
-}
-
-OutputReader::Outcome OutputReader::readPiece(const QByteArray &piece)
+OutputReader::Outcome OutputReader::readPiece(QByteArrayView piece)
 {
     Outcome outcome;
     if (m_run == Run::None || piece.isEmpty())
         return outcome;
 
-    const QByteArray window = m_tail + piece;
-    const qsizetype carried = m_tail.size();
-
-    if (m_run == Run::Listing) {
-        // A prompt in a listing means the names are hidden: nothing before it
-        // is an entry, nor is the rest of its line (the helper ends that line
-        // once it has read the answer). A refusal of the answer starts the
-        // dialogue again; the text after it is no entry unless another prompt
-        // follows and is answered.
-        const qsizetype prompt = findLastNew(window, kPasswordPrompt);
-        qsizetype listedFrom = carried;
-        if (prompt >= 0) {
-            outcome.passwordPrompt = true;
-            m_listing.clear();
-            m_inPromptLine = true;
-            m_refused = false;
-            m_prompted = true;
-            listedFrom = std::max(prompt, carried);
-        }
-        if (m_prompted && findLastNew(window, kPasswordRefused) > prompt)
-            m_refused = true;
-        appendListing(QByteArrayView(window).sliced(listedFrom));
-        if (findNew(window, kDamaged) >= 0)
-            m_damaged = true;
-    } else {
-        if (findNew(window, kPasswordPrompt) >= 0)
-            outcome.passwordPrompt = true;
-        if (findNew(window, kExtracting) >= 0) {
-            m_barValue = 0;
-            outcome.barChanged = true;
-        }
-        if (findNew(window, kAllOk) >= 0)
-            m_allOk = true;
-
-        // The first progress mark whose three characters have all arrived;
-        // an incomplete one at the end waits for the next piece.
-        qsizetype mark = std::max<qsizetype>(0, carried - kProgressMark.size() - kProgressDigits + 1);
-        while ((mark = indexOfIgnoringCase(window, kProgressMark, mark)) >= 0) {
-            const qsizetype digits = mark + kProgressMark.size();
-            if (digits + kProgressDigits > window.size())
-                break;
-            const int percentage = readPercentage(QByteArrayView(window).sliced(digits, kProgressDigits));
-            if (!m_barDeterminate && percentage > 1) {
-                m_barDeterminate = true;
+    const QByteArrayView extracting = view(HelperProtocol::kExtracting);
+    for (qsizetype at = 0; at < piece.size();) {
+        const qsizetype lineFeed = piece.indexOf('\n', at);
+        const qsizetype end = lineFeed < 0 ? piece.size() : lineFeed;
+        const qsizetype taken = std::min(end - at, qsizetype(kHeadBytes) - m_headSize);
+        if (taken > 0) {
+            const bool shortOfExtracting = m_headSize < extracting.size();
+            std::copy_n(piece.data() + at, taken, m_lineHead.data() + m_headSize);
+            m_headSize += taken;
+            // A new file's line: its bar starts again.
+            if (m_run == Run::Extraction && shortOfExtracting && m_headSize >= extracting.size()
+                && QByteArrayView(m_lineHead.data(), extracting.size()) == extracting) {
+                m_barValue = 0;
                 outcome.barChanged = true;
             }
-            if (percentage > m_barValue) {
-                m_barValue = std::min(percentage, 100);
-                outcome.barChanged = true;
-            }
+        }
+        m_lineLength += end - at;
+        if (lineFeed < 0)
             break;
-        }
+        lineEnded();
+        at = lineFeed + 1;
     }
 
-    m_tail = window.right(std::min(kCarriedBytes, window.size()));
+    if (m_run == Run::Listing)
+        appendListing(piece, outcome);
+    else
+        readProgress(piece, outcome);
+
+    const QByteArrayView promptStart = view(HelperProtocol::kPasswordPromptStart);
+    const QByteArrayView promptEnd = view(HelperProtocol::kPasswordPromptEnd);
+    if (piece.size() >= promptEnd.size())
+        m_outputEnd = piece.last(promptEnd.size()).toByteArray();
+    else
+        m_outputEnd = m_outputEnd.append(piece).right(promptEnd.size());
+    outcome.atPromptLine = m_headSize >= promptStart.size()
+                           && QByteArrayView(m_lineHead.data(), promptStart.size()) == promptStart
+                           && m_lineLength >= promptStart.size() + promptEnd.size() && m_outputEnd == promptEnd;
     return outcome;
 }
 
-void OutputReader::appendListing(QByteArrayView text)
+void OutputReader::lineEnded()
 {
+    const QByteArrayView line(m_lineHead.data(), m_headSize);
+    // A marker line holds the marker and nothing else: the head holds one
+    // byte more than the longest marker, so a longer line never matches.
+    if (m_lineLength == m_headSize) {
+        if (line == view(HelperProtocol::kAllOk))
+            m_allOkLine = true;
+        else if (line == view(HelperProtocol::kDamaged))
+            m_damagedLine = true;
+        else if (line == view(HelperProtocol::kPasswordRefused) && m_prompted)
+            m_refused = true;
+    }
+    m_headSize = 0;
+    m_lineLength = 0;
+}
+
+void OutputReader::readProgress(QByteArrayView piece, Outcome &outcome)
+{
+    // The first progress mark whose three characters have all arrived; an
+    // incomplete one at the end waits for the next piece. The carried bytes
+    // are too few to hold a complete mark, so none is read twice.
+    const QByteArray window = QByteArray(m_markTail).append(piece);
+    const qsizetype mark = window.indexOf(kProgressMark);
+    if (mark >= 0 && mark + kProgressMark.size() + kProgressDigits <= window.size()) {
+        const int percentage =
+            readPercentage(QByteArrayView(window).sliced(mark + kProgressMark.size(), kProgressDigits));
+        if (!m_barDeterminate && percentage > 1) {
+            m_barDeterminate = true;
+            outcome.barChanged = true;
+        }
+        if (percentage > m_barValue) {
+            m_barValue = std::min(percentage, 100);
+            outcome.barChanged = true;
+        }
+    }
+    m_markTail = window.right(std::min(kMarkTailBytes, window.size()));
+}
+
+void OutputReader::promptConfirmed()
+{
+    if (m_run != Run::Listing)
+        return;
+    m_listing.clear();
+    m_listedLines = 0;
+    m_inPromptLine = true;
+    m_prompted = true;
+    m_refused = false;
+}
+
+void OutputReader::appendListing(QByteArrayView text, Outcome &outcome)
+{
+    if (m_tooLarge)
+        return;
     if (m_inPromptLine) {
         const qsizetype lineEnd = text.indexOf('\n');
         if (lineEnd < 0)
@@ -189,6 +174,12 @@ void OutputReader::appendListing(QByteArrayView text)
         m_inPromptLine = false;
     }
     m_listing.append(text);
+    m_listedLines += text.count('\n');
+    if (m_listing.size() > kMaxListingBytes || m_listedLines > kMaxListingEntries) {
+        m_tooLarge = true;
+        outcome.listingTooLarge = true;
+        m_listing = QByteArray();
+    }
 }
 
 OutputReader::PromptAnswer OutputReader::answerPrompt(const QString &passwordFieldText) const
@@ -198,13 +189,11 @@ OutputReader::PromptAnswer OutputReader::answerPrompt(const QString &passwordFie
     return PromptAnswer::ShowPasswordWindow;
 }
 
-QStringList OutputReader::finishListing(const QByteArray &rest)
+QStringList OutputReader::finishListing()
 {
     m_run = Run::None;
-    m_tail.clear();
-    appendListing(rest);
     const QByteArray listing = std::exchange(m_listing, QByteArray());
-    if (m_damaged || m_refused)
+    if (m_tooLarge)
         return {};
     return splitListing(QByteArrayView(listing));
 }

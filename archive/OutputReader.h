@@ -1,27 +1,51 @@
 #pragma once
 
+#include "HelperProtocol.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
+#include <array>
+
 // Turns the merged output of one helper run into state, piece by piece.
 //
-// The helper talks to us through a handful of ASCII markers found anywhere
-// in its output, ignoring case. The pipe may cut the output anywhere, so the
-// last bytes of each piece are carried into the next search: a marker split
-// between two pieces is still found, and found only once. The listing text
-// is kept as bytes and decoded once at the end, so a multi-byte character
-// cut by the pipe survives.
+// The helper prints entry names and the archive's own name among its lines,
+// so no text found just anywhere in the output may steer the document. Only
+// whole lines are compared with the protocol's marker lines (exactly, case
+// included), and a password prompt is recognised only as the last, still
+// open line of the output. Whether a marker line means anything is decided
+// with the helper's exit status, by HelperRun; this class only reports what
+// the text holds. The pipe may cut the output anywhere: the state of the
+// line under way is carried from one piece to the next.
+//
+// The listing text is kept as bytes and decoded once at the end, so a
+// multi-byte character cut by the pipe survives. What a listing may hold is
+// bounded (kMaxListingBytes of text, kMaxListingEntries lines): past that
+// the text is dropped and the run is to be stopped, so that an archive of
+// huge or countless names cannot exhaust the memory.
 class OutputReader
 {
 public:
     enum class Run { None, Listing, Extraction };
 
+    // 64 MiB of names is far more than any real archive lists (a million
+    // entries of typical length take about 40 MiB) and keeps the decoded
+    // listing within a few hundred MB.
+    static constexpr qsizetype kMaxListingBytes = qsizetype(64) << 20;
+    // Short names cost more per byte once decoded (one string each): the
+    // count is bounded too, at twice the largest archive we measure.
+    static constexpr qsizetype kMaxListingEntries = 2'000'000;
+
     // What one piece asks of the document.
     struct Outcome
     {
-        bool passwordPrompt = false; // the helper waits for a password
-        bool barChanged = false;     // barValue() or barDeterminate() moved
+        // The output now ends with the helper's password prompt line. It is
+        // a prompt only if the helper waits for input: see HelperRun.
+        bool atPromptLine = false;
+        bool barChanged = false;       // barValue() or barDeterminate() moved
+        bool listingTooLarge = false;  // the listing has just gone past its bounds
     };
 
     // What to do at a password prompt.
@@ -30,22 +54,31 @@ public:
     void startListing();
     void startExtraction();
 
-    Outcome readPiece(const QByteArray &piece);
+    Outcome readPiece(QByteArrayView piece);
+
+    // The helper waits at the prompt line the output ends with. In a listing
+    // this means the names are hidden: nothing before the prompt is an
+    // entry, nor is the rest of its line (the helper ends that line once it
+    // has read the answer).
+    void promptConfirmed();
 
     // In a listing run the prompt always opens the password window; in an
     // extraction run a password typed earlier is sent again without asking.
     PromptAnswer answerPrompt(const QString &passwordFieldText) const;
 
-    // The output has ended. In a listing run `rest` is whatever arrived
-    // with the end and is kept unsearched; returns the entry list (the text
-    // split at every line feed), or an empty list after a damaged archive or
-    // a password the helper refused for good.
-    QStringList finishListing(const QByteArray &rest = {});
+    // The output has ended: returns the listing text split into entries (at
+    // every line feed), empty when the listing went past its bounds. Whether
+    // the run's text is an entry list at all is for the exit status to say.
+    QStringList finishListing();
     void finishRun() { m_run = Run::None; }
 
     Run run() const { return m_run; }
-    bool damaged() const { return m_damaged; }
-    bool allOk() const { return m_allOk; }
+    // Marker lines seen in this run, each exactly as a line of its own.
+    bool allOkLine() const { return m_allOkLine; }
+    bool damagedLine() const { return m_damagedLine; }
+    // The helper refused the answer to the listing's last prompt.
+    bool passwordRefused() const { return m_refused; }
+    bool listingTooLarge() const { return m_tooLarge; }
     int barValue() const { return m_barValue; }
     bool barDeterminate() const { return m_barDeterminate; }
 
@@ -56,29 +89,33 @@ public:
     // The same from the helper's UTF-8 bytes.
     static QStringList splitListing(QByteArrayView utf8);
 
-    // Position of `needle` (ASCII) in `haystack` from `from`, ignoring ASCII
-    // case; -1 when absent.
-    static qsizetype indexOfIgnoringCase(const QByteArray &haystack, QByteArrayView needle,
-                                         qsizetype from = 0);
-
 private:
-    // Finds the first occurrence of `marker` in the search window that was
-    // not already wholly inside the previous window.
-    qsizetype findNew(const QByteArray &window, QByteArrayView marker) const;
-    // The same for the last such occurrence.
-    qsizetype findLastNew(const QByteArray &window, QByteArrayView marker) const;
+    void lineEnded();
+    void readProgress(QByteArrayView piece, Outcome &outcome);
+    void appendListing(QByteArrayView text, Outcome &outcome);
     static void tidy(QString &entry);
-    // Adds listing text, leaving out what remains of a prompt's line.
-    void appendListing(QByteArrayView text);
+
+    // Enough of a line to tell every marker line and the prompt's start
+    // from any longer line.
+    static constexpr std::size_t kHeadBytes =
+        std::max({HelperProtocol::kAllOk.size(), HelperProtocol::kDamaged.size(),
+                  HelperProtocol::kPasswordRefused.size(), HelperProtocol::kPasswordPromptStart.size(),
+                  HelperProtocol::kExtracting.size()}) + 1;
 
     Run m_run = Run::None;
     QByteArray m_listing;
-    QByteArray m_tail;          // last bytes of the previous piece
+    qsizetype m_listedLines = 0;
+    std::array<char, kHeadBytes> m_lineHead = {}; // the first bytes of the line under way
+    qsizetype m_headSize = 0;
+    qsizetype m_lineLength = 0;  // the whole length of the line under way
+    QByteArray m_outputEnd;      // the last bytes of the output
+    QByteArray m_markTail;       // the last bytes of the previous piece, for a progress mark cut in two
     bool m_inPromptLine = false; // listing text up to the next line feed is the prompt's
     bool m_prompted = false;     // the listing asked for a password
-    bool m_refused = false;      // the helper refused the last password given in the listing
-    bool m_damaged = false;
-    bool m_allOk = false;
+    bool m_refused = false;
+    bool m_tooLarge = false;
+    bool m_damagedLine = false;
+    bool m_allOkLine = false;
     int m_barValue = 0;
     bool m_barDeterminate = false;
 };

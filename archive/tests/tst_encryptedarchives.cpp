@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QMessageBox>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -133,6 +134,7 @@ void TestEncryptedArchives::listingRefusedThreeTimesShowsNothing()
 {
     MyDocument document;
     QSignalSpy finished(&document, &MyDocument::runFinished);
+    QSignalSpy alerts(&document, &MyDocument::alertShown);
     QVERIFY(document.readFromFile(fixture("libarchive/test_read_format_rar_encryption_header.rar"), QString()));
     document.showWindows();
     for (int i = 0; i < 3; ++i)
@@ -140,6 +142,13 @@ void TestEncryptedArchives::listingRefusedThreeTimesShowsNothing()
     QVERIFY(finished.wait(20000));
     QCOMPARE(nonEmpty(document.entries()), QStringList());
     QVERIFY(document.rows().isEmpty());
+    // Said, not left as an empty window; the window goes with the alert.
+    QTRY_COMPARE(alerts.size(), 1);
+    QCOMPARE(alerts.at(0).at(0).toString(), QStringLiteral("MyDocumentPassword1"));
+    auto *sheet = document.window()->findChild<QMessageBox *>();
+    QVERIFY(sheet && sheet->isVisible());
+    sheet->accept();
+    QTRY_VERIFY(!document.window()->isVisible());
 }
 
 void TestEncryptedArchives::encryptedDataExtractsVerified_data()

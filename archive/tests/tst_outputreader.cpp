@@ -5,12 +5,14 @@
 using Answer = OutputReader::PromptAnswer;
 
 namespace {
+const QByteArray prompt = "Enter password (will not be echoed) for x.rar: ";
+
 QByteArray mark(const char *three)
 {
     return QByteArray("\b\b\b\b") + three + '%';
 }
 
-// Feeds `text` cut at every position in turn and reports what the run saw.
+// Feeds `text` cut at `cut` and reports what the run saw.
 struct SplitResult
 {
     int prompts = 0;
@@ -24,8 +26,8 @@ SplitResult extractionCutAt(const QByteArray &text, qsizetype cut)
     reader.startExtraction();
     SplitResult result;
     for (const QByteArray &piece : {text.left(cut), text.mid(cut)})
-        result.prompts += reader.readPiece(piece).passwordPrompt ? 1 : 0;
-    result.allOk = reader.allOk();
+        result.prompts += reader.readPiece(piece).atPromptLine ? 1 : 0;
+    result.allOk = reader.allOkLine();
     result.barValue = reader.barValue();
     return result;
 }
@@ -37,11 +39,12 @@ class TestOutputReader : public QObject
 
 private slots:
     void listingBecomesEntries();
-    void listingDropsThePromptAndSeesDamage();
-    void markersIgnoreCaseAndNeedTheirExactText();
-    void markersSplitBetweenPiecesCountOnce();
+    void listingDropsTheDialogue();
+    void onlyWholeLinesAreMarkers();
+    void markersSplitBetweenPieces();
     void progressMarksMoveTheBar();
     void rememberedPasswordIsSentOnce();
+    void listingIsBounded();
 };
 
 void TestOutputReader::listingBecomesEntries()
@@ -75,89 +78,106 @@ void TestOutputReader::listingBecomesEntries()
     }
 }
 
-void TestOutputReader::listingDropsThePromptAndSeesDamage()
+void TestOutputReader::listingDropsTheDialogue()
 {
     OutputReader reader;
     reader.startListing();
     // The helper asks only when names are hidden, so whatever came before
     // the prompt is dialogue, and so is the rest of the prompt's line.
-    QVERIFY(!reader.readPiece("one\n").passwordPrompt);
-    QVERIFY(reader.readPiece("lost\nENTER PASSWORD for x.rar: ").passwordPrompt);
+    QVERIFY(!reader.readPiece("one\n").atPromptLine);
+    QVERIFY(reader.readPiece("lost\n" + prompt).atPromptLine);
+    reader.promptConfirmed();
     reader.readPiece("\ntwo\n");
     QCOMPARE(reader.finishListing(), (QStringList{QStringLiteral("two"), QString()}));
 
-    // A wrong answer and a right one, the dialogue cut anywhere by the pipe:
+    // A wrong answer and a right one, each stretch of the dialogue cut
+    // anywhere by the pipe: the prompt is seen once its line is whole, and
     // only the entries after the accepted answer are listed.
-    const QByteArray dialogue = "Enter password (will not be echoed) for x.rar: \n"
-                                "The specified password is incorrect.\n"
-                                "Enter password (will not be echoed) for x.rar: \n"
-                                "a/b.txt\nc.txt\n";
-    for (qsizetype cut = 1; cut < dialogue.size(); ++cut) {
+    const QByteArray refusal = "\nThe specified password is incorrect.\n" + prompt;
+    for (qsizetype cut = 1; cut < refusal.size(); ++cut) {
         reader.startListing();
-        int prompts = reader.readPiece(dialogue.first(cut)).passwordPrompt ? 1 : 0;
-        prompts += reader.readPiece(dialogue.sliced(cut)).passwordPrompt ? 1 : 0;
-        QVERIFY2(prompts >= 1, qPrintable(QString::number(cut)));
+        QVERIFY(reader.readPiece(prompt).atPromptLine);
+        reader.promptConfirmed();
+        QVERIFY(!reader.readPiece(refusal.first(cut)).atPromptLine);
+        QVERIFY(reader.passwordRefused() == (cut >= refusal.indexOf(".\n") + 2));
+        QVERIFY(reader.readPiece(refusal.sliced(cut)).atPromptLine);
+        reader.promptConfirmed();
+        QVERIFY(!reader.passwordRefused());
+        reader.readPiece("\na/b.txt\n");
+        reader.readPiece("c.txt\n");
         QCOMPARE(reader.finishListing(),
                  (QStringList{QStringLiteral("a/b.txt"), QStringLiteral("c.txt"), QString()}));
     }
 
-    // Refused for good: the helper's failure lines are no entries.
+    // Refused for good.
     reader.startListing();
-    QVERIFY(reader.readPiece("Enter password (will not be echoed) for x.rar: ").passwordPrompt);
-    reader.readPiece("\nThe specified password is incorrect.\n");
-    reader.readPiece("Wrong password for x.rar\n");
-    QCOMPARE(reader.finishListing(), QStringList());
+    reader.readPiece(prompt);
+    reader.promptConfirmed();
+    reader.readPiece("\nThe specified password is incorrect.\nWrong password for x.rar\n");
+    QVERIFY(reader.passwordRefused());
 
-    // Damage anywhere, even split or beside entries, means no entry list.
+    // Without a prompt, that line is an entry like any other.
     reader.startListing();
-    reader.readPiece("good\nUnexpected end of ar");
-    QVERIFY(!reader.damaged());
-    reader.readPiece("chive\n");
-    QVERIFY(reader.damaged());
-    QCOMPARE(reader.finishListing(), QStringList());
-
-    // A new listing forgets the old damage.
-    reader.startListing();
-    QVERIFY(!reader.damaged());
+    reader.readPiece("The specified password is incorrect.\n");
+    QVERIFY(!reader.passwordRefused());
 }
 
-void TestOutputReader::markersIgnoreCaseAndNeedTheirExactText()
+void TestOutputReader::onlyWholeLinesAreMarkers()
 {
+    // Names that hold the markers, in a listing and in extraction lines.
     OutputReader reader;
-    reader.startExtraction();
-    QVERIFY(reader.readPiece("enter PASSWORD:").passwordPrompt);
-    QVERIFY(!reader.readPiece("Password:").passwordPrompt);
-    reader.readPiece("All OK\n**All OK****\n");
-    QVERIFY(!reader.allOk());
-    reader.readPiece("***all ok****\n");
-    QVERIFY(reader.allOk());
+    reader.startListing();
+    for (const char *line : {"Unexpected end of archive.txt\n", "dir/Unexpected end of archive\n",
+                             "How to Enter Password.txt\n", "***All OK****/x\n",
+                             "unexpected end of archive\n"})
+        QVERIFY(!reader.readPiece(line).atPromptLine);
+    QVERIFY(!reader.damagedLine());
+    // A name that reads like the prompt is one only at the very end.
+    QVERIFY(!reader.readPiece(prompt.chopped(1)).atPromptLine);
+    QVERIFY(reader.readPiece(" ").atPromptLine);
+    QVERIFY(!reader.readPiece("\n***All OK****\n").atPromptLine);
+    QCOMPARE(reader.finishListing().size(), 8);
 
-    // A new extraction starts without the old success.
     reader.startExtraction();
-    QVERIFY(!reader.allOk());
-    QCOMPARE(OutputReader::indexOfIgnoringCase("xxEXTRACTING", "extracting"), 2);
-    QCOMPARE(OutputReader::indexOfIgnoringCase("Extractin", "extracting"), -1);
+    reader.readPiece("Extracting from ***All OK****.rar\n"
+                     "Extracting  ***All OK****  OK \n"
+                     "***all ok****\n**All OK****\n ***All OK****\n***All OK**** \n");
+    QVERIFY(!reader.allOkLine());
+    QVERIFY(!reader.damagedLine());
+    reader.readPiece("Unexpected end of archive\n");
+    QVERIFY(reader.damagedLine());
+    QVERIFY(!reader.readPiece("Extracting  Enter password (will not be echoed) for x.rar: ").atPromptLine);
+    reader.readPiece("\n***All OK****");
+    QVERIFY(!reader.allOkLine()); // not until its line ends
+    reader.readPiece("\n");
+    QVERIFY(reader.allOkLine());
+
+    // A new run forgets the old one's lines.
+    reader.startExtraction();
+    QVERIFY(!reader.allOkLine() && !reader.damagedLine());
 }
 
-void TestOutputReader::markersSplitBetweenPiecesCountOnce()
+void TestOutputReader::markersSplitBetweenPieces()
 {
-    const QByteArray text = QByteArray("Extracting from a.rar\nEnter password (will not be echoed): ")
-                            + "Extracting  f.bin  " + mark(" 45") + "  OK \n***All OK****\n";
+    const QByteArray text = "Extracting from a.rar\n" + prompt + "\nExtracting  f.bin  " + mark(" 45")
+                            + "  OK \n***All OK****\n";
+    const qsizetype promptEnd = text.indexOf(prompt) + prompt.size();
     for (qsizetype cut = 0; cut <= text.size(); ++cut) {
         const SplitResult result = extractionCutAt(text, cut);
-        QVERIFY2(result.prompts == 1, qPrintable(QStringLiteral("cut at %1").arg(cut)));
+        QVERIFY2(result.prompts == (cut == promptEnd ? 1 : 0), qPrintable(QStringLiteral("cut at %1").arg(cut)));
         QVERIFY2(result.allOk, qPrintable(QStringLiteral("cut at %1").arg(cut)));
         QVERIFY2(result.barValue == 45, qPrintable(QStringLiteral("cut at %1").arg(cut)));
     }
 
-    // A marker wholly inside the carried bytes is not seen a second time,
-    // even when the next pieces are tiny.
+    // One byte at a time.
     OutputReader reader;
     reader.startExtraction();
     int prompts = 0;
-    for (const char *piece : {"Enter password", "x", "y", ": "})
-        prompts += reader.readPiece(piece).passwordPrompt ? 1 : 0;
+    for (const char c : text)
+        prompts += reader.readPiece(QByteArrayView(&c, 1)).atPromptLine ? 1 : 0;
     QCOMPARE(prompts, 1);
+    QVERIFY(reader.allOkLine());
+    QCOMPARE(reader.barValue(), 45);
 }
 
 void TestOutputReader::progressMarksMoveTheBar()
@@ -179,7 +199,7 @@ void TestOutputReader::progressMarksMoveTheBar()
     QVERIFY(!reader.readPiece(mark(" 30")).barChanged); // never backwards
     QCOMPARE(reader.barValue(), 45);
 
-    reader.readPiece("Extracting  next.bin ");
+    reader.readPiece("  OK \nExtracting  next.bin ");
     QCOMPARE(reader.barValue(), 0);
     QVERIFY(reader.barDeterminate());
     reader.readPiece(mark(" 50"));
@@ -187,7 +207,7 @@ void TestOutputReader::progressMarksMoveTheBar()
 
     // "Extracting" and a mark in one piece: the mark wins. Only the first
     // mark of a piece counts; a mark without digits reads as 0.
-    reader.readPiece(QByteArray("Extracting  z ") + mark(" 20") + mark(" 90"));
+    reader.readPiece(QByteArray("\nExtracting  z ") + mark(" 20") + mark(" 90"));
     QCOMPARE(reader.barValue(), 20);
     reader.readPiece(mark("\b  "));
     QCOMPARE(reader.barValue(), 20);
@@ -200,6 +220,10 @@ void TestOutputReader::progressMarksMoveTheBar()
     reader.readPiece(mark("100") + mark("999"));
     QCOMPARE(reader.barValue(), 100);
 
+    // "Extracting" anywhere but at a line's start is part of a name.
+    reader.readPiece(" OK \nmy Extracting notes.txt ");
+    QCOMPARE(reader.barValue(), 100);
+
     // A listing run moves no bar.
     reader.startListing();
     reader.readPiece(mark(" 60"));
@@ -210,7 +234,7 @@ void TestOutputReader::rememberedPasswordIsSentOnce()
 {
     OutputReader reader;
     reader.startListing();
-    QVERIFY(reader.readPiece("Enter password: ").passwordPrompt);
+    QVERIFY(reader.readPiece(prompt).atPromptLine);
     // The listing run always asks, even with a password in the field.
     QCOMPARE(reader.answerPrompt(QStringLiteral("secret")), Answer::ShowPasswordWindow);
     reader.finishListing();
@@ -218,10 +242,43 @@ void TestOutputReader::rememberedPasswordIsSentOnce()
     // The extraction sends what the field holds; the document then empties
     // the field, so the second prompt asks again.
     reader.startExtraction();
-    QVERIFY(reader.readPiece("Enter password: ").passwordPrompt);
+    QVERIFY(reader.readPiece(prompt).atPromptLine);
     QCOMPARE(reader.answerPrompt(QStringLiteral("secret")), Answer::SendRememberedPassword);
-    QVERIFY(reader.readPiece("Enter password: ").passwordPrompt);
+    QVERIFY(reader.readPiece("\nThe specified password is incorrect.\n" + prompt).atPromptLine);
     QCOMPARE(reader.answerPrompt(QString()), Answer::ShowPasswordWindow);
+}
+
+void TestOutputReader::listingIsBounded()
+{
+    // Too many names, short ones.
+    OutputReader reader;
+    reader.startListing();
+    const QByteArray lines = QByteArray("a\n").repeated(100000);
+    int reported = 0;
+    for (qsizetype listed = 0; listed <= OutputReader::kMaxListingEntries; listed += 100000)
+        reported += reader.readPiece(lines).listingTooLarge ? 1 : 0;
+    QCOMPARE(reported, 1);
+    QVERIFY(!reader.readPiece(lines).listingTooLarge); // said once
+    QVERIFY(reader.listingTooLarge());
+    QCOMPARE(reader.finishListing(), QStringList());
+
+    // Too much text, in names of a megabyte.
+    reader.startListing();
+    const QByteArray name = QByteArray(1 << 20, 'n') + '\n';
+    qsizetype fed = 0;
+    while (!reader.listingTooLarge() && fed <= OutputReader::kMaxListingBytes + name.size()) {
+        reader.readPiece(name);
+        fed += name.size();
+    }
+    QVERIFY(reader.listingTooLarge());
+    QVERIFY(fed > OutputReader::kMaxListingBytes);
+    QCOMPARE(reader.finishListing(), QStringList());
+
+    // Just within the bounds.
+    reader.startListing();
+    reader.readPiece(QByteArray("b\n").repeated(OutputReader::kMaxListingEntries));
+    QVERIFY(!reader.listingTooLarge());
+    QCOMPARE(reader.finishListing().size(), OutputReader::kMaxListingEntries + 1);
 }
 
 QTEST_GUILESS_MAIN(TestOutputReader)

@@ -135,6 +135,8 @@ class TestFaults : public QObject
 
 private slots:
     void initTestCase();
+    void init();
+    void listingPastItsBoundsIsStopped();
     void helperKilledDuringTheListing();
     void helperKilledDuringTheExtraction();
     void destinationMadeReadOnlyHalfway();
@@ -158,6 +160,11 @@ void TestFaults::initTestCase()
         QSKIP("the third-party fixture archives are not beside the project");
 }
 
+void TestFaults::init()
+{
+    ResourceLocator::setSearchPathsForTesting({});
+}
+
 std::unique_ptr<MyDocument> TestFaults::open(const QString &path, bool waitForListing)
 {
     auto document = std::make_unique<MyDocument>();
@@ -173,6 +180,45 @@ bool TestFaults::waitForRun(MyDocument &document, int timeout)
 {
     QSignalSpy finished(&document, &MyDocument::runFinished);
     return !document.isRunning() || finished.wait(timeout);
+}
+
+void TestFaults::listingPastItsBoundsIsStopped()
+{
+    // An archive of huge or countless names makes a listing far larger than
+    // its archive. A stand-in for the helper prints 100 MB of names: first
+    // of 100 kB each, then of one letter each. The document stops it at its
+    // bounds and says so, instead of holding it all.
+    const QList<QByteArray> listings = {
+        "yes \"$(head -c 100000 /dev/zero | tr '\\0' n)\" | head -c 100000000\n",
+        "yes x | head -c 100000000\n",
+    };
+    const qint64 peakBefore = ProcessProbes::statusKiB("VmHWM");
+    for (const QByteArray &listing : listings) {
+        QTemporaryDir fake;
+        QFile script(fake.filePath(QStringLiteral("unrar")));
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\n" + listing);
+        script.close();
+        QVERIFY(script.setPermissions(script.permissions() | QFileDevice::ExeOwner));
+        ResourceLocator::setSearchPathsForTesting({fake.path()});
+
+        QTemporaryDir folder;
+        const QString archive = folder.filePath(QStringLiteral("names.rar"));
+        QVERIFY(QFile::copy(fixture("sharpcompress/Rar5.rar"), archive));
+        auto document = open(archive, false);
+        QSignalSpy shown(document.get(), &MyDocument::alertShown);
+        QTRY_VERIFY_WITH_TIMEOUT(!document->isRunning(), 30000);
+        QTRY_COMPARE(shown.size(), 1);
+        QCOMPARE(shown.first().first().toString(), QStringLiteral("MyDocumentTooLarge1"));
+        QCOMPARE(document->entries(), QStringList());
+        QVERIFY(document->window()->isVisible()); // the archive may still be extracted
+        QTRY_VERIFY_WITH_TIMEOUT(childrenOf(::getpid()).isEmpty(), 10000);
+        AlertAnswerer alerts;
+        QTRY_VERIFY(!alerts.texts.isEmpty());
+    }
+    // The bounds, not the 100 MB and the strings made of them (about a gigabyte).
+    const qint64 growthMiB = (ProcessProbes::statusKiB("VmHWM") - peakBefore) / 1024;
+    QVERIFY2(growthMiB < 400, qPrintable(QStringLiteral("%1 MiB").arg(growthMiB)));
 }
 
 void TestFaults::helperKilledDuringTheListing()

@@ -20,13 +20,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         reader.startExtraction();
     for (qsizetype at = 0; at < text.size(); at += qsizetype(step)) {
         const OutputReader::Outcome outcome = reader.readPiece(text.mid(at, qsizetype(step)));
-        if (outcome.passwordPrompt)
+        if (outcome.atPromptLine) {
+            reader.promptConfirmed();
             (void)reader.answerPrompt(QStringLiteral("secret"));
+        }
         if (reader.barValue() < 0 || reader.barValue() > 100)
             __builtin_trap();
     }
     if (listing)
-        (void)reader.finishListing(text.right(3));
+        (void)reader.finishListing();
     else
         reader.finishRun();
     return 0;
