@@ -142,7 +142,22 @@ bool ArchiveReader::start()
         archive_read_support_format_rar5(archive_);
     } else {
         archive_read_support_filter_all(archive_);
-        archive_read_support_format_all(archive_);
+        // Archive formats only. Not libarchive's "all": that includes mtree,
+        // a text manifest that takes almost any line of text for an entry
+        // (and names files outside the archive), and "empty", which takes an
+        // empty file for a sound archive.
+        archive_read_support_format_7zip(archive_);
+        archive_read_support_format_ar(archive_);
+        archive_read_support_format_cab(archive_);
+        archive_read_support_format_cpio(archive_);
+        archive_read_support_format_iso9660(archive_);
+        archive_read_support_format_lha(archive_);
+        archive_read_support_format_rar(archive_);
+        archive_read_support_format_rar5(archive_);
+        archive_read_support_format_tar(archive_);
+        archive_read_support_format_warc(archive_);
+        archive_read_support_format_xar(archive_);
+        archive_read_support_format_zip(archive_);
     }
     archive_read_set_passphrase_callback(archive_, this, passphraseCallback);
     archive_read_set_callback_data(archive_, this);

@@ -38,11 +38,17 @@ class CommandLineTest(HelperTestCase):
         status, output = run(self.helper, ["vb", "-v", self.path("nothing.rar")])
         self.assertEqual(status, 6)
         self.assertEqual(len(output.strip().splitlines()), 1, output)
-        self.write("text.rar", b"this is not an archive at all\n" * 50)
-        for command in (["vb", "-v", "text.rar"], ["x", self.path("text.rar"), self.path("out"), "-o+"]):
-            status, output = run(self.helper, command, cwd=self.work)
-            self.assertFailedRun(status, output)
-            self.assertIn("text.rar", output)
+        # Text, a one-word line (which libarchive's manifest reader would
+        # take for an entry) and an empty file are not archives.
+        for name, content in (("text.rar", b"this is not an archive at all\n" * 50), ("word.rar", b"hello\n"),
+                              ("manifest.rar", b"#mtree\n./leak type=file contents=/etc/hostname\n"),
+                              ("empty.rar", b"")):
+            self.write(name, content)
+            for command in (["vb", "-v", name], ["x", self.path(name), self.path("out"), "-o+"]):
+                status, output = run(self.helper, command, cwd=self.work)
+                self.assertFailedRun(status, output)
+                self.assertIn(name, output)
+            self.assertFalse(os.path.exists(self.path("out/leak")))
 
     def test_names_are_utf8_whatever_the_locale(self):
         archive = self.fixture("sharpcompress/Rar4.rar")
