@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QMainWindow>
 #include <QMessageBox>
@@ -109,15 +110,30 @@ private:
 };
 
 // Whether big.bin is being written into `folder` (under its hidden name)
-// while the run goes on.
+// while the run goes on. The helper is let run in short steps and is left
+// stopped (SIGSTOP) when true is returned: on a busy machine this process
+// may not be scheduled for longer than the whole entry takes to write, so
+// merely watching the folder can miss it.
 bool bigEntryUnderWay(MyDocument &document, const QString &folder)
 {
     const QDir destination(folder);
-    const bool ended = QTest::qWaitFor([&] {
-        return !document.isRunning()
-            || !destination.entryList({QStringLiteral(".big.bin.*.part")}, QDir::Files | QDir::Hidden).isEmpty();
-    }, 30000);
-    return ended && document.isRunning();
+    const auto pid = pid_t(document.helperProcessId());
+    if (pid <= 0)
+        return false;
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 30000) {
+        ::kill(pid, SIGSTOP);
+        QCoreApplication::processEvents();
+        if (!document.isRunning())
+            return false;
+        if (!destination.entryList({QStringLiteral(".big.bin.*.part")}, QDir::Files | QDir::Hidden).isEmpty())
+            return true;
+        ::kill(pid, SIGCONT);
+        ::usleep(2000);
+    }
+    ::kill(pid, SIGCONT);
+    return false;
 }
 
 bool processGone(qint64 pid)
