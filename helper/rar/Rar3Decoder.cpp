@@ -54,7 +54,9 @@ const char *const kTooLong = "the compressed data is longer than the file";
 
 bool Rar3Decoder::fail(const std::string &message)
 {
-    if (m_status != Status::Failed) m_error = message;
+    // Whatever went wrong past the end of a stream cut short, the cut is the cause.
+    const bool cut = m_inputEnded && m_bits.position() > uint64_t(m_in.size()) * 8;
+    if (m_status != Status::Failed) m_error = cut ? kTruncated : message;
     m_status = Status::Failed;
     return false;
 }

@@ -31,8 +31,9 @@ namespace rar {
 
 class Rar3Decoder {
 public:
-    // The format's largest dictionary; headers cannot claim more.
-    static constexpr uint64_t kMaxDictionary = uint64_t(4) << 20;
+    // Headers declare at most 4 MiB; a caller may ask for a larger window,
+    // but not beyond this.
+    static constexpr uint64_t kMaxDictionary = uint64_t(64) << 20;
 
     enum class Status {
         Ready,      // more output may follow

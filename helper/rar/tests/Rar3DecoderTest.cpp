@@ -203,12 +203,191 @@ void fixturesDecodeByteExact(const std::string &only)
     if (only.empty()) check(total >= 45, "compressed entries found in the fixtures: " + std::to_string(total));
 }
 
+// The audio fixture's filters cover 32 KiB stretches on 32 KiB boundaries of
+// a file larger than its 4 MiB dictionary. Decoded with a window of an odd
+// size, several stretches straddle the point where the window wraps; the
+// output must not change.
+void filterAcrossWindowEnd()
+{
+    Opened o;
+    check(open({"sharpcompress/Rar.Audio_program.rar"}, o) && o.walked && o.entries.size() == 1, "audio fixture");
+    if (o.entries.size() != 1) return;
+    const PackedEntry &e = o.entries.front();
+    for (uint64_t window : {uint64_t(4) << 20, (uint64_t(4) << 20) + 12345}) {
+        Rar3Decoder decoder;
+        const Decoded d = decode(decoder, window, false, e.packedData(o.volumes), e.entry.unpackedSize, true, 65536);
+        const std::string what = "window " + std::to_string(window);
+        check(decoder.windowSize() == window && window < e.entry.unpackedSize, what + ": the window wraps");
+        check(d.status == Rar3Decoder::Status::Finished && verified(e, d.data), what + ": " + d.error);
+    }
+}
+
+// A solid entry cannot be decoded alone: it fails at once with a message.
+// Streams cut short fail as such, LZ and PPMd alike; streams with bits
+// flipped, and every entry the damaged fixtures let the walker reach, end
+// (failed, or finished with exactly their size).
+void damagedInputFailsCleanly()
+{
+    Opened solid;
+    check(open({"sharpcompress/Rar.solid.rar"}, solid) && solid.entries.size() >= 3 && solid.entries[2].entry.solid,
+          "solid fixture");
+    if (solid.entries.size() >= 3) {
+        Rar3Decoder alone;
+        const Decoded d = decode(alone, solid.entries[2], solid.volumes);
+        check(!d.begun && d.status == Rar3Decoder::Status::Failed && !d.error.empty(), "solid entry alone refused");
+    }
+
+    Opened lz, ppmd;
+    check(open({"sharpcompress/Rar.rar"}, lz) && !lz.entries.empty(), "LZ fixture");
+    check(open({"libarchive/test_read_format_rar_ppmd_lzss_conversion.rar"}, ppmd) && !ppmd.entries.empty(),
+          "PPMd fixture");
+    for (const Opened *o : {&lz, &ppmd}) {
+        if (o->entries.empty()) continue;
+        const PackedEntry &e = o->entries.front();
+        const std::vector<uint8_t> packed = e.packedData(o->volumes);
+        for (size_t cut : {size_t(0), size_t(1), size_t(3), size_t(1000), packed.size() / 2, packed.size() * 9 / 10}) {
+            Rar3Decoder decoder;
+            const Decoded d = decode(decoder, Rar3Decoder::dictionaryFromFlags(e.rar4Flags), false,
+                                     {packed.begin(), packed.begin() + ptrdiff_t(cut)}, e.entry.unpackedSize);
+            check(d.status == Rar3Decoder::Status::Failed && d.error.find("ends early") != std::string::npos,
+                  e.entry.name + " cut at " + std::to_string(cut) + ": " + d.error);
+            check(d.data.size() < e.entry.unpackedSize, "cut stream gives less than the file");
+        }
+    }
+
+    if (!lz.entries.empty()) {
+        const PackedEntry &e = lz.entries.front();
+        const std::vector<uint8_t> packed = e.packedData(lz.volumes);
+        for (size_t bit = 0; bit < packed.size() * 8; bit += 97) {
+            std::vector<uint8_t> flipped = packed;
+            flipped[bit / 8] ^= uint8_t(0x80 >> (bit % 8));
+            Rar3Decoder decoder;
+            const Decoded d =
+                decode(decoder, Rar3Decoder::dictionaryFromFlags(e.rar4Flags), false, flipped, e.entry.unpackedSize);
+            check(d.status == Rar3Decoder::Status::Failed ||
+                      (d.status == Rar3Decoder::Status::Finished && d.data.size() == e.entry.unpackedSize),
+                  "flipped bit " + std::to_string(bit) + " ends");
+        }
+    }
+
+    int tried = 0;
+    for (const char *name :
+         {"libarchive/test_read_format_rar_endarc_huge.rar", "libarchive/test_read_format_rar_invalid1.rar",
+          "libarchive/test_read_format_rar_newsub_huge.rar", "libarchive/test_read_format_rar_newsub_rr_over_1m.rar",
+          "libarchive/test_read_format_rar_overflow.rar", "libarchive/test_read_format_rar_ppmd_use_after_free.rar",
+          "libarchive/test_read_format_rar_ppmd_use_after_free2.rar",
+          "libarchive/test_read_format_rar_seek_data_cursor0.rar", "libarchive/test_read_format_rar_symlink_huge.rar",
+          "libarchive/test_read_format_rar_unbound_staticdata.rar", "sharpcompress/Rar.malformed_512byte.rar",
+          "sharpcompress/Rar.test_invalid_exttime.rar"}) {
+        Opened o;
+        if (!open({name}, o)) continue;
+        Rar3Decoder decoder;
+        for (const PackedEntry &e : o.entries) {
+            if (!rar29(e) || e.entry.encrypted) continue;
+            const Decoded d = decode(decoder, e, o.volumes);
+            check(d.status == Rar3Decoder::Status::Failed ||
+                      (d.status == Rar3Decoder::Status::Finished && d.data.size() == e.entry.unpackedSize),
+                  std::string(name) + " / " + e.entry.name + " ends");
+            ++tried;
+        }
+    }
+    std::printf("damaged fixtures: %d entries tried\n", tried);
+}
+
+// Writes an LZ block whose main code gives all its symbols nine bits (so a
+// symbol's code is its number): the literals, a filter record, the end of
+// the file.
+class LzStreamWriter {
+public:
+    LzStreamWriter()
+    {
+        put(0, 1);  // LZ
+        put(0, 1);  // a fresh table
+        for (int i = 0; i < 20; ++i) put(5, 4);  // every length code in five bits, numbered by its value
+        for (int i = 0; i < 299; ++i) put(9, 5);
+        put(19, 5);  // the other tables empty: a run of 11 + 94 zeros
+        put(94, 7);
+    }
+    void literals(const std::vector<uint8_t> &bytes)
+    {
+        for (uint8_t b : bytes) put(b, 9);
+    }
+    void filterRecord(const std::vector<uint8_t> &record)
+    {
+        put(257, 9);
+        for (uint8_t b : record) put(b, 8);
+    }
+    std::vector<uint8_t> finish()
+    {
+        put(256, 9);
+        put(0, 2);  // end of file, tables kept
+        return m_out;
+    }
+
+private:
+    void put(uint32_t value, unsigned bits)
+    {
+        while (bits-- > 0) {
+            if (m_bit % 8 == 0) m_out.push_back(0);
+            if ((value >> bits) & 1) m_out.back() |= uint8_t(0x80 >> (m_bit % 8));
+            ++m_bit;
+        }
+    }
+    std::vector<uint8_t> m_out;
+    uint64_t m_bit = 0;
+};
+
+// A filter program that is not one of the six standard ones is refused with
+// a message, never run; the same stream without it decodes.
+void unknownFilterProgramRefused()
+{
+    const std::vector<uint8_t> text = {'h', 'e', 'l', 'l', 'o', ' ', 'f', 'i', 'l', 't', 'e', 'r'};
+    // Flags: program number given, length given, record length in the next
+    // byte (plus 7). Then program 1 (number 1), offset 0, length 4, and five
+    // bytes of code whose first is the XOR of the others.
+    const uint8_t code[5] = {0x11 ^ 0x22 ^ 0x33 ^ 0x44, 0x11, 0x22, 0x33, 0x44};
+    std::vector<uint8_t> bits;
+    const auto number4 = [&bits](unsigned v) {
+        for (int i = 5; i >= 0; --i) bits.push_back(i >= 4 ? 0 : (v >> i) & 1);
+    };
+    number4(1);
+    number4(0);
+    number4(4);
+    number4(5);
+    for (uint8_t b : code)
+        for (int i = 7; i >= 0; --i) bits.push_back((b >> i) & 1);
+    std::vector<uint8_t> record = {0xa6, uint8_t(bits.size() / 8 - 7)};
+    for (size_t i = 0; i < bits.size(); i += 8) {
+        uint8_t b = 0;
+        for (size_t k = 0; k < 8; ++k) b = uint8_t(b << 1 | bits[i + k]);
+        record.push_back(b);
+    }
+
+    LzStreamWriter plain;
+    plain.literals(text);
+    Rar3Decoder decoder;
+    Decoded d = decode(decoder, 1 << 16, false, plain.finish(), text.size());
+    check(d.status == Rar3Decoder::Status::Finished && d.data == text, "written stream decodes: " + d.error);
+
+    LzStreamWriter filtered;
+    filtered.filterRecord(record);
+    filtered.literals(text);
+    d = decode(decoder, 1 << 16, false, filtered.finish(), text.size());
+    check(d.status == Rar3Decoder::Status::Failed && d.error.find("filter program") != std::string::npos,
+          "unknown program refused: " + d.error);
+    check(d.data.empty(), "nothing of the filtered stretch comes out");
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
 {
     // An argument restricts the fixtures to those whose name contains it.
     fixturesDecodeByteExact(argc > 1 ? argv[1] : "");
+    if (argc > 1) return failures ? 1 : 0;
+    filterAcrossWindowEnd();
+    damagedInputFailsCleanly();
+    unknownFilterProgramRefused();
     if (failures) std::fprintf(stderr, "%d check(s) failed\n", failures);
     return failures ? 1 : 0;
 }
