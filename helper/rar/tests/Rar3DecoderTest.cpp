@@ -378,10 +378,39 @@ void unknownFilterProgramRefused()
     check(d.data.empty(), "nothing of the filtered stretch comes out");
 }
 
+// Seeds for the decoder's fuzz target: each non-solid compressed entry of the
+// fixtures (below 1 MiB packed), behind the five bytes the target reads its
+// parameters from.
+int writeFuzzSeeds(const std::string &folder)
+{
+    int n = 0;
+    for (const auto &parts : archives()) {
+        Opened o;
+        if (!open(parts, o)) continue;
+        for (const PackedEntry &e : o.entries) {
+            if (!rar29(e) || e.entry.encrypted || e.entry.solid || e.entry.packedSize > (1 << 20)) continue;
+            const bool sized = e.entry.unpackedSize < 0x1000000;
+            std::vector<uint8_t> seed{uint8_t((((e.rar4Flags >> 5) & 7) << 2) | (sized ? 1 : 0)),
+                                      uint8_t(e.entry.unpackedSize), uint8_t(e.entry.unpackedSize >> 8),
+                                      uint8_t(e.entry.unpackedSize >> 16), 10};
+            const std::vector<uint8_t> packed = e.packedData(o.volumes);
+            seed.insert(seed.end(), packed.begin(), packed.end());
+            FILE *f = std::fopen((folder + "/rar3-" + std::to_string(++n)).c_str(), "wb");
+            if (!f) return 1;
+            std::fwrite(seed.data(), 1, seed.size(), f);
+            std::fclose(f);
+        }
+    }
+    std::printf("%d seeds written\n", n);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
 {
+    if (argc == 3 && std::string(argv[1]) == "--fuzz-seeds") return writeFuzzSeeds(argv[2]);
+
     // An argument restricts the fixtures to those whose name contains it.
     fixturesDecodeByteExact(argc > 1 ? argv[1] : "");
     if (argc > 1) return failures ? 1 : 0;
