@@ -1,16 +1,18 @@
 #include "PpmdModel.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace rar {
 
 namespace {
 
 constexpr uint32_t kTop = 1u << 24, kBottom = 1u << 15;
-constexpr uint8_t kMaxFreq = 124;
+constexpr unsigned kMaxFreq = 124;
 constexpr unsigned kIntervalBits = 7, kPeriodBits = 7;
 constexpr uint32_t kBinScale = 1u << (kIntervalBits + kPeriodBits);
 constexpr uint32_t kUnitSize = 12;
+constexpr unsigned kMaxOrder = 64;
 
 constexpr uint8_t kExpEscape[16] = {25, 14, 9, 7, 5, 5, 4, 4, 4, 3, 3, 3, 2, 2, 2, 2};
 constexpr uint16_t kInitBinEsc[8] = {0x3cdd, 0x1f3f, 0x59bf, 0x48f3, 0x64a1, 0x5abc, 0x6632, 0x6051};
@@ -34,14 +36,8 @@ struct Tables {
 };
 constexpr Tables kTables;
 
-// The allocator hands out blocks of 1, 2, 3, 4, 6, 8, ... 128 units.
-uint64_t blockUnits(uint64_t units)
-{
-    if (units <= 4) return units;
-    if (units <= 12) return (units + 1) & ~uint64_t(1);
-    if (units <= 24) return (units + 2) / 3 * 3;
-    return (units + 3) & ~uint64_t(3);
-}
+// Symbols of the upper three quarters are told apart in the statistics.
+unsigned highBits(uint8_t symbol) { return symbol >= 0x40 ? 8 : 0; }
 
 }  // namespace
 
@@ -60,16 +56,10 @@ void PpmdModel::See::update()
     }
 }
 
-std::string PpmdModel::error() const
-{
-    return "the PPMd model outgrew its " + std::to_string(m_memorySize >> 20) +
-           " MiB, which this reader cannot follow yet";
-}
-
 uint32_t PpmdModel::count(uint32_t scale)
 {
     m_range /= scale;
-    return (m_code - m_low) / m_range;
+    return m_range == 0 ? UINT32_MAX : (m_code - m_low) / m_range;
 }
 
 void PpmdModel::consume(BitReader &in, uint32_t low, uint32_t high)
@@ -95,393 +85,594 @@ void PpmdModel::beginBlock(BitReader &in)
     for (int i = 0; i < 4; ++i) m_code = (m_code << 8) | in.bits(8);
 }
 
-void PpmdModel::chargeUnits(uint64_t units)
+// ---- Allocator: blocks of 1, 2, 3, 4, 6, 8, ... 128 units, one free list per size.
+
+void PpmdModel::insertNode(uint32_t node, unsigned index)
 {
-    m_unitsCharged += units;
-    const uint64_t unitsArea = uint64_t(m_memorySize) / 8 / kUnitSize * 7 * kUnitSize;
-    if (m_unitsCharged * kUnitSize + kUnitSize * 256 >= unitsArea) m_outOfMemory = true;
+    *at<uint32_t>(node) = m_freeList[index];
+    m_freeList[index] = node;
 }
 
-void PpmdModel::restart(unsigned maxOrder, uint32_t memorySize)
+uint32_t PpmdModel::removeNode(unsigned index)
 {
-    m_maxOrder = maxOrder;
-    m_memorySize = memorySize;
-    reset();
-    m_started = true;
+    const uint32_t node = m_freeList[index];
+    m_freeList[index] = *at<uint32_t>(node);
+    return node;
 }
 
-void PpmdModel::reset()
+void PpmdModel::splitBlock(uint32_t block, unsigned oldIndex, unsigned newIndex)
 {
-    m_outOfMemory = false;
-    m_unitsCharged = 0;
-    m_contexts.clear();
-    m_contexts.emplace_back();
-    m_text.clear();
-    std::fill(std::begin(m_charMask), std::end(m_charMask), 0);
-    m_escCount = 1;
-    m_initRunLength = -int(std::min(m_maxOrder, 12u)) - 1;
+    const unsigned units = m_indexToUnits[oldIndex] - m_indexToUnits[newIndex];
+    block += m_indexToUnits[newIndex] * kUnitSize;
+    unsigned i = m_unitsToIndex[units - 1];
+    if (m_indexToUnits[i] != units) {
+        const unsigned k = m_indexToUnits[--i];
+        insertNode(block + k * kUnitSize, units - k - 1);
+    }
+    insertNode(block, i);
+}
+
+// Merges free blocks that lie next to each other. The free blocks are first
+// chained into one list; merging and refilling the lists must then walk it
+// in the same direction, since a block merged into one before it is only
+// dropped from the list when the walk meets it.
+void PpmdModel::glueFreeBlocks()
+{
+    m_glueCount = 255;
+    if (m_loUnit != m_hiUnit) at<FreeNode>(m_loUnit)->stamp = 1;  // guard: not free
+
+    uint32_t n = 0;
+    for (unsigned i = 0; i < kIndexes; ++i) {
+        const uint16_t units = m_indexToUnits[i];
+        uint32_t next = m_freeList[i];
+        m_freeList[i] = 0;
+        while (next != 0) {
+            FreeNode *node = at<FreeNode>(next);
+            const uint32_t self = next;
+            next = *at<uint32_t>(self);
+            node->stamp = 0;
+            node->units = units;
+            node->next = n;
+            n = self;
+        }
+    }
+
+    uint32_t head = n;
+    uint32_t *previous = &head;
+    while (n != 0) {
+        FreeNode *node = at<FreeNode>(n);
+        uint32_t units = node->units;
+        n = node->next;
+        if (units == 0) {
+            *previous = n;
+            continue;
+        }
+        previous = &node->next;
+        for (;;) {
+            FreeNode *after = at<FreeNode>(offsetOf(node) + units * kUnitSize);
+            units += after->units;
+            if (after->stamp != 0 || units >= 0x10000) break;
+            node->units = uint16_t(units);
+            after->units = 0;
+        }
+    }
+
+    for (n = head; n != 0;) {
+        uint32_t node = n;
+        uint32_t units = at<FreeNode>(node)->units;
+        n = at<FreeNode>(node)->next;
+        if (units == 0) continue;
+        for (; units > 128; units -= 128, node += 128 * kUnitSize) insertNode(node, kIndexes - 1);
+        unsigned i = m_unitsToIndex[units - 1];
+        if (m_indexToUnits[i] != units) {
+            const unsigned k = m_indexToUnits[--i];
+            insertNode(node + k * kUnitSize, units - k - 1);
+        }
+        insertNode(node, i);
+    }
+}
+
+uint32_t PpmdModel::allocUnitsRare(unsigned index)
+{
+    if (m_glueCount == 0) {
+        glueFreeBlocks();
+        if (m_freeList[index] != 0) return removeNode(index);
+    }
+    unsigned i = index;
+    do {
+        if (++i == kIndexes) {
+            // Last resort: units taken from the far end of the text area.
+            const uint32_t bytes = m_indexToUnits[index] * kUnitSize;
+            --m_glueCount;
+            if (m_unitsStart - m_text > bytes) return m_unitsStart -= bytes;
+            return 0;
+        }
+    } while (m_freeList[i] == 0);
+    const uint32_t block = removeNode(i);
+    splitBlock(block, i, index);
+    return block;
+}
+
+uint32_t PpmdModel::allocUnits(unsigned index)
+{
+    if (m_freeList[index] != 0) return removeNode(index);
+    const uint32_t bytes = m_indexToUnits[index] * kUnitSize;
+    if (m_hiUnit - m_loUnit >= bytes) {
+        const uint32_t block = m_loUnit;
+        m_loUnit += bytes;
+        return block;
+    }
+    return allocUnitsRare(index);
+}
+
+// ---- Model
+
+bool PpmdModel::restart(unsigned maxOrder, uint32_t memorySize)
+{
+    if (!m_heap || m_size != memorySize) {
+        m_heap.reset();
+        m_size = 0;
+        // calloc: a large model costs memory only as far as it grows.
+        m_heap.reset(static_cast<uint8_t *>(std::calloc(size_t(memorySize) + kUnitSize, 1)));
+        if (!m_heap) return false;
+        m_size = memorySize;
+    }
+    for (unsigned i = 0, k = 0; i < kIndexes; ++i) {
+        unsigned step = i >= 12 ? 4 : (i >> 2) + 1;
+        do {
+            m_unitsToIndex[k++] = uint8_t(i);
+        } while (--step);
+        m_indexToUnits[i] = uint8_t(k);
+    }
+    m_maxOrder = std::min(maxOrder, kMaxOrder);
+    restartModel();
+    return true;
+}
+
+void PpmdModel::restartModel()
+{
+    std::fill(std::begin(m_freeList), std::end(m_freeList), 0);
+    // The text grows from the bottom; units take the top seven eighths.
+    m_text = 0;
+    m_hiUnit = m_text + m_size;
+    m_loUnit = m_unitsStart = m_hiUnit - m_size / 8 / kUnitSize * 7 * kUnitSize;
+    m_glueCount = 0;
+
     m_orderFall = int(m_maxOrder);
-    m_runLength = m_initRunLength;
+    m_runLength = m_initRunLength = -int(std::min(m_maxOrder, 12u)) - 1;
     m_prevSuccess = 0;
-    m_prevSymbol = 0;
-    m_initEsc = 0;
+    m_escCount = 1;
+    std::fill(std::begin(m_charMask), std::end(m_charMask), 0);
 
-    Context root;
-    root.summFreq = 257;
-    root.states.resize(256);
-    for (unsigned i = 0; i < 256; ++i) root.states[i] = {uint8_t(i), 1, 0};
-    m_minContext = m_maxContext = newContext(std::move(root));
-    chargeUnits(128);
+    m_hiUnit -= kUnitSize;
+    Context *root = context(m_hiUnit);
+    const uint32_t states = m_loUnit;
+    m_loUnit += 256 / 2 * kUnitSize;
+    m_minContext = m_maxContext = m_hiUnit;
+    root->numStats = 256;
+    root->summFreq = 256 + 1;
+    root->stats = states;
+    root->suffix = 0;
+    State *s = at<State>(states);
+    m_found = s;
+    for (unsigned i = 0; i < 256; ++i, ++s) {
+        s->symbol = uint8_t(i);
+        s->freq = 1;
+        setSuccessor(s, 0);
+    }
 
     for (unsigned i = 0; i < 128; ++i)
         for (unsigned k = 0; k < 8; ++k)
             for (unsigned m = 0; m < 64; m += 8) m_binSumm[i][k + m] = uint16_t(kBinScale - kInitBinEsc[k] / (i + 2));
     for (unsigned i = 0; i < 25; ++i)
-        for (auto &see : m_see[i]) see = {uint16_t((5 * i + 10) << (kPeriodBits - 4)), kPeriodBits - 4, 4};
+        for (See &see : m_see[i]) see = {uint16_t((5 * i + 10) << (kPeriodBits - 4)), kPeriodBits - 4, 4};
+    m_dummySee = {0, kPeriodBits, 64};
 }
 
-int32_t PpmdModel::newContext(Context c)
+// The found state's successor is a place in the text: make contexts of it,
+// for it and for the same symbol in the suffix contexts that share it.
+uint32_t PpmdModel::createSuccessors()
 {
-    m_contexts.push_back(std::move(c));
-    chargeUnits(1);
-    return int32_t(m_contexts.size() - 1);
-}
-
-PpmdModel::State *PpmdModel::rescale(State *s)
-{
-    if (s->freq <= kMaxFreq) return s;
-    Context &c = m_contexts[size_t(m_minContext)];
-    std::vector<State> &states = c.states;
-    // The found state moves to the front, all counts halve, and the order
-    // by count is kept.
-    s->freq = uint8_t(s->freq + 4);
-    int escFreq = c.summFreq + 4;
-    int summFreq = 0;
-    const size_t found = size_t(s - states.data());
-    std::rotate(states.begin(), states.begin() + ptrdiff_t(found), states.begin() + ptrdiff_t(found) + 1);
-    for (size_t i = 0; i < states.size(); ++i) {
-        uint8_t f = states[i].freq;
-        escFreq -= f;
-        if (m_orderFall != 0) ++f;
-        f >>= 1;
-        summFreq += f;
-        states[i].freq = f;
-        if (i == 0 || f <= states[i - 1].freq) continue;
-        size_t j = i - 1;
-        while (j > 0 && f > states[j - 1].freq) --j;
-        const State t = states[i];
-        std::move_backward(states.begin() + ptrdiff_t(j), states.begin() + ptrdiff_t(i), states.begin() + ptrdiff_t(i) + 1);
-        states[j] = t;
-    }
-    size_t last = states.size() - 1;
-    while (states[last].freq == 0) {
-        --last;
-        ++escFreq;
-    }
-    states.resize(last + 1);
-    if (last == 0) {
-        do {
-            states[0].freq = uint8_t(states[0].freq - (states[0].freq >> 1));
-            escFreq >>= 1;
-        } while (escFreq > 1);
-        return &states[0];
-    }
-    c.summFreq = uint16_t(summFreq + escFreq - (escFreq >> 1));
-    return &states[0];
-}
-
-bool PpmdModel::decodeBinary(BitReader &in, State *&found)
-{
-    Context &c = m_contexts[size_t(m_minContext)];
-    if (c.suffix <= 0) return false;
-    State &s = c.states[0];
-    const size_t suffixStates = m_contexts[size_t(c.suffix)].states.size();
-    unsigned i = m_prevSuccess + kTables.ns2BinIndex[suffixStates - 1] + ((m_runLength >> 26) & 0x20);
-    if (m_prevSymbol >= 64) i += 8;
-    if (s.symbol >= 64) i += 16;
-    uint16_t &bs = m_binSumm[s.freq - 1][i];
-    const uint16_t mean = uint16_t((bs + (1u << (kPeriodBits - 2))) >> kPeriodBits);
-    if (count(kBinScale) < bs) {
-        consume(in, 0, bs);
-        if (s.freq < 128) ++s.freq;
-        bs = uint16_t(bs + (1u << kIntervalBits) - mean);
-        m_prevSuccess = 1;
-        ++m_runLength;
-        found = &s;
-        return true;
-    }
-    consume(in, bs, kBinScale);
-    bs = uint16_t(bs - mean);
-    m_initEsc = kExpEscape[bs >> 10];
-    m_charMask[s.symbol] = m_escCount;
-    m_prevSuccess = 0;
-    found = nullptr;
-    return true;
-}
-
-bool PpmdModel::decodeFirst(BitReader &in, State *&found)
-{
-    Context &c = m_contexts[size_t(m_minContext)];
-    std::vector<State> &states = c.states;
-    const uint32_t scale = c.summFreq;
-    if (scale == 0) return false;
-    const uint32_t target = count(scale);
-    if (target >= scale) return false;
-    m_prevSuccess = 0;
-    uint32_t high = 0;
-    for (size_t i = 0; i < states.size(); ++i) {
-        State *s = &states[i];
-        high += s->freq;
-        if (high <= target) continue;
-        consume(in, high - s->freq, high);
-        s->freq = uint8_t(s->freq + 4);
-        c.summFreq = uint16_t(scale + 4);
-        if (i == 0) {
-            if (2 * high > scale) {
-                m_prevSuccess = 1;
-                ++m_runLength;
+    uint32_t c = m_minContext;
+    uint32_t upBranch = successor(m_found);
+    State *chain[kMaxOrder];
+    unsigned n = 0;
+    if (m_orderFall != 0) chain[n++] = m_found;
+    while (context(c)->suffix != 0) {
+        c = context(c)->suffix;
+        Context *cc = context(c);
+        State *s;
+        if (cc->numStats != 1) {
+            for (s = stats(cc); s->symbol != m_found->symbol; ++s) {
             }
         } else {
-            if (s->freq <= states[i - 1].freq) {
-                found = s;
-                return true;
-            }
-            std::swap(states[i - 1], states[i]);
-            s = &states[i - 1];
+            s = oneState(cc);
         }
-        found = rescale(s);
-        return true;
-    }
-    for (const State &s : states) m_charMask[s.symbol] = m_escCount;
-    consume(in, high, scale);
-    found = nullptr;
-    return true;
-}
-
-bool PpmdModel::decodeMasked(BitReader &in, unsigned masked, State *&found)
-{
-    Context &c = m_contexts[size_t(m_minContext)];
-    const size_t ns = c.states.size();
-    See *see = nullptr;
-    uint32_t scale = 1;
-    if (ns != 256) {
-        const size_t left = ns - masked;
-        unsigned i = m_prevSymbol >= 64 ? 8 : 0;
-        if (left < m_contexts[size_t(c.suffix)].states.size() - ns) ++i;
-        if (c.summFreq < 11 * ns) i += 2;
-        if (masked > left) i += 4;
-        see = &m_see[kTables.ns2Index[left - 1]][i];
-        scale = see->mean();
-    }
-    State *candidates[256];
-    size_t n = 0;
-    uint32_t high = 0;
-    for (State &s : c.states) {
-        if (m_charMask[s.symbol] == m_escCount) continue;
-        high += s.freq;
-        candidates[n++] = &s;
-    }
-    scale += high;
-    const uint32_t target = count(scale);
-    if (target >= scale) return false;
-    if (target >= high) {
-        consume(in, high, scale);
-        if (see) see->summ = uint16_t(see->summ + scale);
-        for (size_t k = 0; k < n; ++k) m_charMask[candidates[k]->symbol] = m_escCount;
-        found = nullptr;
-        return true;
-    }
-    size_t k = 0;
-    high = candidates[0]->freq;
-    while (high <= target) high += candidates[++k]->freq;
-    State *s = candidates[k];
-    consume(in, high - s->freq, high);
-    if (see) see->update();
-    ++m_escCount;
-    m_runLength = m_initRunLength;
-    s->freq = uint8_t(s->freq + 4);
-    c.summFreq = uint16_t(c.summFreq + 4);
-    found = rescale(s);
-    return true;
-}
-
-int32_t PpmdModel::createSuccessors(State *s, State *suffixState)
-{
-    State *chain[64];
-    size_t n = 0;
-    if (m_orderFall != 0) chain[n++] = s;
-    int32_t c = m_minContext;
-    const int32_t upBranch = s->successor;
-    while (m_contexts[size_t(c)].suffix != 0) {
-        c = m_contexts[size_t(c)].suffix;
-        State *ss = suffixState;
-        suffixState = nullptr;
-        if (!ss) {
-            std::vector<State> &states = m_contexts[size_t(c)].states;
-            ss = &states[0];
-            for (State &t : states)
-                if (t.symbol == s->symbol) {
-                    ss = &t;
-                    break;
-                }
-        }
-        if (ss->successor != upBranch) {
-            c = ss->successor;
+        const uint32_t next = successor(s);
+        if (next != upBranch) {
+            c = next;
+            if (n == 0) return c;
             break;
         }
-        if (n >= 64) return 0;
-        chain[n++] = ss;
+        if (n == kMaxOrder) return 0;
+        chain[n++] = s;
     }
-    if (n == 0) return c;
-    if (c <= 0) return 0;
 
-    // The successor so far was a place in the text: the symbol written
-    // there becomes the one state of each new context.
-    const size_t textAt = size_t(-1 - upBranch);
-    if (upBranch >= 0 || textAt >= m_text.size()) return 0;
-    State up{m_text[textAt], 0, -1 - int32_t(textAt + 1)};
-    const Context &base = m_contexts[size_t(c)];
-    if (base.states.size() > 1) {
-        const State *t = &base.states[0];
-        for (const State &x : base.states)
-            if (x.symbol == up.symbol) {
-                t = &x;
-                break;
-            }
-        const uint32_t cf = t->freq - 1u;
-        const uint32_t s0 = base.summFreq - uint32_t(base.states.size()) - cf;
-        up.freq = uint8_t(1 + (2 * cf <= s0 ? (5 * cf > s0) : (2 * cf + 3 * s0 - 1) / (2 * s0)));
+    const uint8_t symbol = m_heap[upBranch];
+    ++upBranch;
+    Context *cc = context(c);
+    uint8_t freq;
+    if (cc->numStats == 1) {
+        freq = oneState(cc)->freq;
     } else {
-        up.freq = base.states[0].freq;
+        State *s;
+        for (s = stats(cc); s->symbol != symbol; ++s) {
+        }
+        const uint32_t cf = uint32_t(s->freq) - 1;
+        const uint32_t s0 = std::max<uint32_t>(uint32_t(cc->summFreq) - cc->numStats - cf, 1);
+        freq = uint8_t(1 + (2 * cf <= s0 ? (5 * cf > s0) : (2 * cf + s0 - 1) / (2 * s0) + 1));
     }
-    while (n > 0) {
-        Context child;
-        child.states.push_back(up);
-        child.suffix = c;
-        c = newContext(std::move(child));
-        chain[--n]->successor = c;
-    }
+
+    do {
+        uint32_t c1;
+        if (m_hiUnit != m_loUnit) {
+            c1 = m_hiUnit -= kUnitSize;
+        } else if (m_freeList[0] != 0) {
+            c1 = removeNode(0);
+        } else {
+            c1 = allocUnitsRare(0);
+            if (c1 == 0) return 0;
+        }
+        Context *child = context(c1);
+        child->numStats = 1;
+        State *one = oneState(child);
+        one->symbol = symbol;
+        one->freq = freq;
+        setSuccessor(one, upBranch);
+        child->suffix = c;
+        setSuccessor(chain[--n], c1);
+        c = c1;
+    } while (n != 0);
     return c;
 }
 
-bool PpmdModel::update(State *s)
+void PpmdModel::updateModel()
 {
-    if (m_escCount == 0) {
-        m_escCount = 1;
-        std::fill(std::begin(m_charMask), std::end(m_charMask), 0);
-    }
-    State *suffixState = nullptr;
-    Context &minC = m_contexts[size_t(m_minContext)];
-    if (s->freq < kMaxFreq / 4 && minC.suffix != 0) {
-        Context &c = m_contexts[size_t(minC.suffix)];
-        std::vector<State> &states = c.states;
-        size_t i = 0;
-        if (states.size() > 1) {
-            while (i < states.size() && states[i].symbol != s->symbol) ++i;
-            if (i == states.size()) return false;
-            if (i > 0 && states[i].freq >= states[i - 1].freq) {
-                std::swap(states[i - 1], states[i]);
-                --i;
+    const uint8_t symbol = m_found->symbol;
+    if (m_found->freq < kMaxFreq / 4 && context(m_minContext)->suffix != 0) {
+        Context *c = context(context(m_minContext)->suffix);
+        if (c->numStats == 1) {
+            State *s = oneState(c);
+            if (s->freq < 32) ++s->freq;
+        } else {
+            State *s = stats(c);
+            if (s->symbol != symbol) {
+                do {
+                    ++s;
+                } while (s->symbol != symbol);
+                if (s[0].freq >= s[-1].freq) {
+                    std::swap(s[0], s[-1]);
+                    --s;
+                }
             }
-            if (states[i].freq < kMaxFreq - 9) {
-                states[i].freq = uint8_t(states[i].freq + 2);
-                c.summFreq = uint16_t(c.summFreq + 2);
+            if (s->freq < kMaxFreq - 9) {
+                s->freq = uint8_t(s->freq + 2);
+                c->summFreq = uint16_t(c->summFreq + 2);
             }
-        } else if (states[0].freq < 32) {
-            ++states[0].freq;
         }
-        suffixState = &states[i];
     }
 
     if (m_orderFall == 0) {
-        const int32_t c = createSuccessors(s, suffixState);
-        if (c <= 0) return false;
-        m_minContext = m_maxContext = c;
-        s->successor = c;
-        return true;
+        m_minContext = m_maxContext = createSuccessors();
+        if (m_minContext == 0) return restartModel();
+        setSuccessor(m_found, m_minContext);
+        return;
     }
 
-    m_text.push_back(s->symbol);
-    int32_t successor = -1 - int32_t(m_text.size());
-    const uint64_t textArea = m_memorySize - uint64_t(m_memorySize) / 8 / kUnitSize * 7 * kUnitSize;
-    if (m_text.size() + 64 >= textArea || m_text.size() >= 0x7fffffff) m_outOfMemory = true;
-
-    int32_t next;
-    if (s->successor == 0) {
-        s->successor = successor;
-        next = m_minContext;
-    } else {
-        if (s->successor < 0) {
-            next = createSuccessors(s, suffixState);
-            if (next <= 0) return false;
-        } else {
-            next = s->successor;
+    m_heap[m_text++] = symbol;
+    if (m_text >= m_unitsStart) return restartModel();
+    uint32_t maxSuccessor = m_text;
+    uint32_t minSuccessor = successor(m_found);
+    if (minSuccessor != 0) {
+        if (minSuccessor <= maxSuccessor) {
+            const uint32_t created = createSuccessors();
+            if (created == 0) return restartModel();
+            minSuccessor = created;
         }
         if (--m_orderFall == 0) {
-            successor = next;
-            if (m_maxContext != m_minContext) m_text.pop_back();
+            maxSuccessor = minSuccessor;
+            if (m_maxContext != m_minContext) --m_text;
         }
+    } else {
+        setSuccessor(m_found, maxSuccessor);
+        minSuccessor = m_minContext;
     }
 
-    const size_t n = m_contexts[size_t(m_minContext)].states.size();
-    const int s0 = int(m_contexts[size_t(m_minContext)].summFreq) - int(n) - (s->freq - 1);
-    const uint8_t foundFreq = s->freq, foundSymbol = s->symbol;
-    for (int32_t ci = m_maxContext; ci != m_minContext; ci = m_contexts[size_t(ci)].suffix) {
-        if (ci <= 0) return false;
-        Context &c = m_contexts[size_t(ci)];
-        const size_t ns = c.states.size();
-        uint32_t summFreq;
-        if (ns != 1) {
-            if ((ns & 1) == 0 && blockUnits(ns / 2 + 1) != blockUnits(ns / 2)) chargeUnits(blockUnits(ns / 2 + 1));
-            summFreq = c.summFreq;
-            if (4 * ns <= n && summFreq <= 8 * ns) summFreq += 2;
-            if (2 * ns < n) ++summFreq;
+    const uint32_t mc = m_minContext;
+    uint32_t c = m_maxContext;
+    m_minContext = m_maxContext = minSuccessor;
+    if (c == mc) return;
+
+    const unsigned ns = context(mc)->numStats;
+    const uint32_t s0 = uint32_t(context(mc)->summFreq) - ns - (uint32_t(m_found->freq) - 1);
+    do {
+        Context *cc = context(c);
+        const unsigned ns1 = cc->numStats;
+        uint32_t sum;
+        if (ns1 != 1) {
+            if ((ns1 & 1) == 0) {
+                // The array grows by one unit every second state.
+                const unsigned oldUnits = ns1 >> 1;
+                const unsigned i = m_unitsToIndex[oldUnits - 1];
+                if (i != m_unitsToIndex[oldUnits]) {
+                    const uint32_t block = allocUnits(i + 1);
+                    if (block == 0) return restartModel();
+                    std::memmove(m_heap.get() + block, m_heap.get() + cc->stats, oldUnits * kUnitSize);
+                    insertNode(cc->stats, i);
+                    cc->stats = block;
+                }
+            }
+            sum = cc->summFreq;
+            sum += uint32_t(2 * ns1 < ns) + 2 * (uint32_t(4 * ns1 <= ns) & uint32_t(sum <= 8 * ns1));
         } else {
-            chargeUnits(1);
-            State &p = c.states[0];
-            p.freq = p.freq < kMaxFreq / 4 - 1 ? uint8_t(p.freq * 2) : uint8_t(kMaxFreq - 4);
-            summFreq = p.freq + m_initEsc + (n > 3);
+            const uint32_t block = allocUnits(0);
+            if (block == 0) return restartModel();
+            State one = *oneState(cc);
+            cc->stats = block;
+            unsigned freq = one.freq;
+            freq = freq < kMaxFreq / 4 - 1 ? freq * 2 : kMaxFreq - 4;
+            one.freq = uint8_t(freq);
+            *at<State>(block) = one;
+            sum = freq + m_initEsc + (ns > 3);
         }
-        const uint32_t cf = 2 * uint32_t(foundFreq) * (summFreq + 6);
-        const uint32_t sf = uint32_t(s0) + summFreq;
-        uint8_t freq;
+        State *s = stats(cc) + ns1;
+        uint32_t cf = 2 * (sum + 6) * uint32_t(m_found->freq);
+        const uint32_t sf = s0 + sum;
+        s->symbol = symbol;
+        cc->numStats = uint16_t(ns1 + 1);
+        setSuccessor(s, maxSuccessor);
         if (cf < 6 * sf) {
-            freq = uint8_t(1 + (cf > sf) + (cf >= 4 * sf));
-            summFreq += 3;
+            cf = 1 + (cf > sf) + (cf >= 4 * sf);
+            sum += 3;
         } else {
-            freq = uint8_t(4 + (cf >= 9 * sf) + (cf >= 12 * sf) + (cf >= 15 * sf));
-            summFreq += freq;
+            cf = 4 + (cf >= 9 * sf) + (cf >= 12 * sf) + (cf >= 15 * sf);
+            sum += cf;
         }
-        c.states.push_back({foundSymbol, freq, successor});
-        c.summFreq = uint16_t(summFreq);
+        cc->summFreq = uint16_t(sum);
+        s->freq = uint8_t(cf);
+        c = cc->suffix;
+    } while (c != mc);
+}
+
+// Halves the counts of the current context once one grows too large,
+// keeping them sorted with the found state first; states that drop to zero
+// (only possible at the highest order) leave the context.
+void PpmdModel::rescale()
+{
+    Context *mc = context(m_minContext);
+    State *first = stats(mc);
+    State *s = m_found;
+    if (s != first) {
+        const State t = *s;
+        for (; s != first; --s) s[0] = s[-1];
+        *s = t;
     }
-    m_minContext = m_maxContext = next;
-    return true;
+    unsigned sumFreq = s->freq;
+    unsigned escFreq = mc->summFreq - sumFreq;
+    const unsigned adder = m_orderFall != 0;
+    sumFreq = (sumFreq + 4 + adder) >> 1;
+    unsigned i = mc->numStats - 1u;
+    s->freq = uint8_t(sumFreq);
+    do {
+        unsigned freq = (++s)->freq;
+        escFreq -= freq;
+        freq = (freq + adder) >> 1;
+        sumFreq += freq;
+        s->freq = uint8_t(freq);
+        if (freq > s[-1].freq) {
+            const State t = *s;
+            State *s1 = s;
+            do {
+                s1[0] = s1[-1];
+            } while (--s1 != first && freq > s1[-1].freq);
+            *s1 = t;
+        }
+    } while (--i);
+
+    if (s->freq == 0) {
+        i = 0;
+        do {
+            ++i;
+        } while ((--s)->freq == 0);
+        escFreq += i;
+        const unsigned numStats = mc->numStats, numStatsNew = numStats - i;
+        mc->numStats = uint16_t(numStatsNew);
+        const unsigned n0 = (numStats + 1) >> 1;
+        if (numStatsNew == 1) {
+            State one = *first;
+            unsigned freq = one.freq;
+            do {
+                escFreq >>= 1;
+                freq = (freq + 1) >> 1;
+            } while (escFreq > 1);
+            one.freq = uint8_t(freq);
+            const uint32_t block = offsetOf(first);
+            *oneState(mc) = one;
+            m_found = oneState(mc);
+            insertNode(block, m_unitsToIndex[n0 - 1]);
+            return;
+        }
+        const unsigned n1 = (numStatsNew + 1) >> 1;
+        if (n0 != n1) {
+            const unsigned i0 = m_unitsToIndex[n0 - 1], i1 = m_unitsToIndex[n1 - 1];
+            if (i0 != i1) {
+                const uint32_t block = offsetOf(first);
+                if (m_freeList[i1] != 0) {
+                    const uint32_t moved = removeNode(i1);
+                    mc->stats = moved;
+                    std::memmove(m_heap.get() + moved, m_heap.get() + block, n1 * kUnitSize);
+                    insertNode(block, i0);
+                } else {
+                    splitBlock(block, i0, i1);
+                }
+            }
+        }
+    }
+    mc->summFreq = uint16_t(sumFreq + escFreq - (escFreq >> 1));
+    m_found = stats(mc);
+}
+
+void PpmdModel::nextContext()
+{
+    const uint32_t c = successor(m_found);
+    if (m_orderFall == 0 && c > m_text) m_minContext = m_maxContext = c;
+    else updateModel();
+}
+
+int PpmdModel::decodeBinary(BitReader &in)
+{
+    Context *mc = context(m_minContext);
+    State *s = oneState(mc);
+    if (mc->suffix == 0 || s->freq == 0 || s->freq > 128) return kDamaged;
+    const unsigned index = m_prevSuccess + kTables.ns2BinIndex[context(mc->suffix)->numStats - 1] +
+                           highBits(m_found->symbol) + 2 * highBits(s->symbol) + ((m_runLength >> 26) & 0x20);
+    uint16_t &probability = m_binSumm[s->freq - 1][index];
+    const unsigned mean = (probability + (1u << (kPeriodBits - 2))) >> kPeriodBits;
+    const uint32_t target = count(kBinScale);
+    if (target == UINT32_MAX) return kDamaged;
+    if (target < probability) {
+        consume(in, 0, probability);
+        probability = uint16_t(probability + (1u << kIntervalBits) - mean);
+        m_found = s;
+        const uint8_t symbol = s->symbol;
+        s->freq = uint8_t(s->freq + (s->freq < 128));
+        m_prevSuccess = 1;
+        ++m_runLength;
+        nextContext();
+        return symbol;
+    }
+    consume(in, probability, kBinScale);
+    probability = uint16_t(probability - mean);
+    m_initEsc = kExpEscape[probability >> 10];
+    m_charMask[s->symbol] = m_escCount;
+    m_prevSuccess = 0;
+    return kEscape;
+}
+
+int PpmdModel::decodeFirst(BitReader &in)
+{
+    Context *mc = context(m_minContext);
+    State *s = stats(mc);
+    const uint32_t scale = mc->summFreq;
+    if (scale == 0) return kDamaged;
+    const uint32_t target = count(scale);
+    if (target >= scale) return kDamaged;
+    uint32_t high = s->freq;
+    if (target < high) {
+        consume(in, 0, high);
+        m_found = s;
+        const uint8_t symbol = s->symbol;
+        m_prevSuccess = 2 * high > scale;
+        m_runLength += m_prevSuccess;
+        mc->summFreq = uint16_t(scale + 4);
+        s->freq = uint8_t(high + 4);
+        if (high + 4 > kMaxFreq) rescale();
+        nextContext();
+        return symbol;
+    }
+    m_prevSuccess = 0;
+    for (unsigned i = mc->numStats - 1u; i > 0; --i) {
+        ++s;
+        high += s->freq;
+        if (high <= target) continue;
+        consume(in, high - s->freq, high);
+        m_found = s;
+        const uint8_t symbol = s->symbol;
+        const unsigned freq = s->freq + 4u;
+        mc->summFreq = uint16_t(mc->summFreq + 4);
+        s->freq = uint8_t(freq);
+        if (freq > s[-1].freq) {
+            std::swap(s[0], s[-1]);
+            m_found = s - 1;
+            if (freq > kMaxFreq) rescale();
+        }
+        nextContext();
+        return symbol;
+    }
+    consume(in, high, scale);
+    s = stats(mc);
+    for (unsigned i = 0; i < mc->numStats; ++i) m_charMask[s[i].symbol] = m_escCount;
+    return kEscape;
+}
+
+int PpmdModel::decodeMasked(BitReader &in, unsigned masked)
+{
+    Context *mc = context(m_minContext);
+    const unsigned numStats = mc->numStats;
+    See *see = &m_dummySee;
+    uint32_t escFreq = 1;
+    if (numStats != 256) {
+        const unsigned left = numStats - masked;
+        const unsigned suffixStats = mc->suffix ? context(mc->suffix)->numStats : 0;
+        see = &m_see[kTables.ns2Index[left - 1]][(left < suffixStats - numStats) + 2 * (mc->summFreq < 11 * numStats) +
+                                                 4 * (masked > left) + highBits(m_found->symbol)];
+        escFreq = see->mean();
+    }
+    State *candidates[256];
+    unsigned n = 0;
+    uint32_t high = 0;
+    State *s = stats(mc);
+    for (unsigned i = 0; i < numStats; ++i) {
+        if (m_charMask[s[i].symbol] == m_escCount) continue;
+        high += s[i].freq;
+        candidates[n++] = &s[i];
+    }
+    if (n == 0) return kDamaged;
+    const uint32_t total = escFreq + high;
+    const uint32_t target = count(total);
+    if (target >= total) return kDamaged;
+    if (target < high) {
+        unsigned k = 0;
+        uint32_t upTo = candidates[0]->freq;
+        while (upTo <= target) upTo += candidates[++k]->freq;
+        State *found = candidates[k];
+        consume(in, upTo - found->freq, upTo);
+        see->update();
+        m_found = found;
+        const uint8_t symbol = found->symbol;
+        const unsigned freq = found->freq + 4u;
+        m_runLength = m_initRunLength;
+        mc->summFreq = uint16_t(mc->summFreq + 4);
+        found->freq = uint8_t(freq);
+        ++m_escCount;
+        if (freq > kMaxFreq) rescale();
+        updateModel();
+        return symbol;
+    }
+    consume(in, high, total);
+    see->summ = uint16_t(see->summ + total);
+    for (unsigned k = 0; k < n; ++k) m_charMask[candidates[k]->symbol] = m_escCount;
+    return kEscape;
 }
 
 int PpmdModel::decodeSymbol(BitReader &in)
 {
-    if (!m_started || m_outOfMemory || m_minContext <= 0) return -1;
-    State *s = nullptr;
-    bool ok = m_contexts[size_t(m_minContext)].states.size() == 1 ? decodeBinary(in, s) : decodeFirst(in, s);
-    while (ok && !s) {
-        const size_t masked = m_contexts[size_t(m_minContext)].states.size();
+    if (!m_heap) return -1;
+    int symbol = context(m_minContext)->numStats == 1 ? decodeBinary(in) : decodeFirst(in);
+    while (symbol == kEscape) {
+        const unsigned masked = context(m_minContext)->numStats;
         do {
             ++m_orderFall;
-            m_minContext = m_contexts[size_t(m_minContext)].suffix;
-            if (m_minContext <= 0) return -1;
-        } while (m_contexts[size_t(m_minContext)].states.size() == masked);
-        ok = decodeMasked(in, unsigned(masked), s);
+            m_minContext = context(m_minContext)->suffix;
+            if (m_minContext == 0) return -1;
+        } while (context(m_minContext)->numStats == masked);
+        symbol = decodeMasked(in, masked);
     }
-    if (!ok) return -1;
-    const uint8_t symbol = s->symbol;
-    if (m_orderFall == 0 && s->successor > 0) {
-        m_minContext = m_maxContext = s->successor;
-    } else if (!update(s)) {
-        return -1;
+    if (symbol < 0) return -1;
+    if (m_escCount == 0) {
+        m_escCount = 1;
+        std::fill(std::begin(m_charMask), std::end(m_charMask), 0);
     }
-    m_prevSymbol = symbol;
-    // A model that ran out of memory fails the next symbol, not this one.
     return symbol;
 }
 

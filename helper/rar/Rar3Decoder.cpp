@@ -270,7 +270,8 @@ bool Rar3Decoder::readBlockHeader()
         if (order > 16) order = 16 + (order - 16) * 3;
         if (flags & 0x20) {
             if (order < 2) return fail(kDamaged);
-            m_ppmd.restart(order, uint32_t(memoryMiB) << 20);
+            if (!m_ppmd.restart(order, uint32_t(memoryMiB) << 20))
+                return fail("not enough memory for a PPMd model of " + std::to_string(memoryMiB) + " MiB");
         } else if (!m_ppmd.started()) {
             return fail(kDamaged);
         }
@@ -449,14 +450,14 @@ bool Rar3Decoder::decodePpmd()
             return true;
         }
         int c = m_ppmd.decodeSymbol(m_bits);
-        if (c < 0) return fail(m_ppmd.outOfMemory() ? m_ppmd.error() : kDamaged);
+        if (c < 0) return fail(kDamaged);
         if (c != m_escape) {
             if (complete) return fail(kTooLong);
             m_window.put(uint8_t(c));
             continue;
         }
         c = m_ppmd.decodeSymbol(m_bits);
-        if (c < 0) return fail(m_ppmd.outOfMemory() ? m_ppmd.error() : kDamaged);
+        if (c < 0) return fail(kDamaged);
         switch (c) {
         case 0:  // new block
             m_stage = Stage::BlockHeader;
