@@ -452,7 +452,7 @@ bool Rar3Decoder::decodePpmd()
         int c = m_ppmd.decodeSymbol(m_bits);
         if (c < 0) return fail(kDamaged);
         if (c != m_escape) {
-            if (complete) return fail(kTooLong);
+            if (complete) return endAfterCompleteFile();
             m_window.put(uint8_t(c));
             continue;
         }
@@ -467,7 +467,7 @@ bool Rar3Decoder::decodePpmd()
             m_stage = Stage::EndOfEntry;
             return true;
         case 3:
-            if (complete) return fail(kTooLong);
+            if (complete) return endAfterCompleteFile();
             if (!readFilterRecord(true)) return false;
             continue;
         case 4: {
@@ -479,21 +479,33 @@ bool Rar3Decoder::decodePpmd()
             }
             const int length = m_ppmd.decodeSymbol(m_bits);
             if (length < 0) return fail(kDamaged);
+            if (complete) return endAfterCompleteFile();
             if (!copyMatch(distance + 2, uint64_t(length) + 32)) return false;
             continue;
         }
         case 5: {
             const int length = m_ppmd.decodeSymbol(m_bits);
             if (length < 0) return fail(kDamaged);
+            if (complete) return endAfterCompleteFile();
             if (!copyMatch(1, uint64_t(length) + 4)) return false;
             continue;
         }
         default:  // the escape byte itself
-            if (complete) return fail(kTooLong);
+            if (complete) return endAfterCompleteFile();
             m_window.put(m_escape);
             continue;
         }
     }
+}
+
+// The file has all its bytes but what follows in a PPMd block is no end
+// marker: the bytes left are the coder's flush. The checksum judges the file;
+// a solid stream goes on with a new block.
+bool Rar3Decoder::endAfterCompleteFile()
+{
+    m_needHeader = true;
+    m_stage = Stage::EndOfEntry;
+    return true;
 }
 
 // A filter record: a flags byte, the record's length, the record. LZ blocks

@@ -74,6 +74,7 @@ private:
     bool readTables();
     bool decodeLz();
     bool decodePpmd();
+    bool endAfterCompleteFile();
     bool endOfLzBlock();
     bool readFilterRecord(bool fromPpmd);
     bool parseFilter(const std::vector<uint8_t> &record);
