@@ -547,7 +547,7 @@ int PpmdModel::decodeBinary(BitReader &in)
         const uint8_t symbol = s->symbol;
         s->freq = uint8_t(s->freq + (s->freq < 128));
         m_prevSuccess = 1;
-        ++m_runLength;
+        m_runLength = int32_t(uint32_t(m_runLength) + 1);  // wraps after 2^31 hits, as the encoder's
         nextContext();
         return symbol;
     }
@@ -573,7 +573,7 @@ int PpmdModel::decodeFirst(BitReader &in)
         m_found = s;
         const uint8_t symbol = s->symbol;
         m_prevSuccess = 2 * high > scale;
-        m_runLength += m_prevSuccess;
+        m_runLength = int32_t(uint32_t(m_runLength) + m_prevSuccess);
         mc->summFreq = uint16_t(scale + 4);
         s->freq = uint8_t(high + 4);
         if (high + 4 > kMaxFreq) rescale();
@@ -662,9 +662,11 @@ int PpmdModel::decodeSymbol(BitReader &in)
     while (symbol == kEscape) {
         const unsigned masked = context(m_minContext)->numStats;
         do {
+            // An escape from the order-0 context is an error (the stream has
+            // nothing more to say in this model).
+            if (context(m_minContext)->suffix == 0) return -1;
             ++m_orderFall;
             m_minContext = context(m_minContext)->suffix;
-            if (m_minContext == 0) return -1;
         } while (context(m_minContext)->numStats == masked);
         symbol = decodeMasked(in, masked);
     }

@@ -106,7 +106,8 @@ private:
 
     uint32_t m_minContext = 0, m_maxContext = 0;
     State *m_found = nullptr;
-    int m_orderFall = 0, m_initRunLength = 0, m_runLength = 0;
+    int m_orderFall = 0;
+    int32_t m_initRunLength = 0, m_runLength = 0;
     uint8_t m_prevSuccess = 0, m_escCount = 0, m_initEsc = 0;
     uint8_t m_charMask[256] = {};
     uint16_t m_binSumm[128][64] = {};
