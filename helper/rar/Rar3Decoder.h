@@ -1,6 +1,6 @@
 #pragma once
 // Streaming decoder of RAR 2.9 compressed data (archives of the 3.x and 4.x
-// archivers: unpack version 29, and 36 which only differs in its hashes).
+// archivers, unpack version 29).
 // The stream switches between blocks of LZ with Huffman tables and blocks of
 // PPMd variant H, and may ask for standard filters over stretches of the
 // output. Packed bytes go in as they are read from the volumes, unpacked bytes

@@ -72,7 +72,7 @@ Decoded decode(Rar3Decoder &decoder, const PackedEntry &e, const rarcontainer::V
 
 bool rar29(const PackedEntry &e)
 {
-    return !e.entry.isDirectory && !e.entry.stored && (e.entry.unpackVersion == 29 || e.entry.unpackVersion == 36);
+    return !e.entry.isDirectory && !e.entry.stored && e.entry.unpackVersion == 29;
 }
 
 // Every valid RAR 4 fixture of the first two sets, volumes in order.
