@@ -59,7 +59,8 @@ bool packedEntries(const VolumeSet &volumes, std::vector<PackedEntry> &out, std:
         }
         PackedEntry e;
         e.entry = block.entry;
-        readCompression(block.header, e);
+        if (e.entry.formatVersion == 5) readCompression(block.header, e);
+        else e.rar4Flags = block.flags;
         e.parts.push_back({block.volume, block.dataOffset, block.dataSize});
         out.push_back(std::move(e));
     }

@@ -1,5 +1,5 @@
 #pragma once
-// The compressed data of each file entry of a RAR 5 archive, found with the
+// The compressed data of each file entry of a RAR archive, found with the
 // container layer's block walker: where its parts lie in the volumes and what
 // the header says about the compression.
 
@@ -12,7 +12,8 @@
 
 struct PackedEntry {
     rarcontainer::Entry entry;
-    uint64_t compressionInfo = 0;
+    uint64_t compressionInfo = 0;  // RAR 5
+    uint32_t rar4Flags = 0;        // RAR 4: dictionary size and solid flag
     bool sizeUnknown = false;
     struct Part {
         size_t volume;
