@@ -67,12 +67,10 @@ QVariant EntryTableModel::data(const QModelIndex &index, int role) const
     case LockColumn:
         if (!row.encrypted)
             return {};
-        if (role == Qt::DisplayRole)
-            return QStringLiteral("🔒");
+        if (role == Qt::DecorationRole)
+            return FileIcons::lock();
         if (role == Qt::ToolTipRole)
             return StringTable::text(QStringLiteral("MyDocumentEncrypted"));
-        if (role == Qt::TextAlignmentRole)
-            return int(Qt::AlignCenter);
         return {};
     default:
         return {};

@@ -232,7 +232,7 @@ void MyDocument::createWindow()
     header->setSectionResizeMode(EntryTableModel::NameColumn, QHeaderView::Stretch);
     header->resizeSection(EntryTableModel::SizeColumn, 90);
     header->resizeSection(EntryTableModel::PackedColumn, 90);
-    header->resizeSection(EntryTableModel::ModifiedColumn, 140);
+    header->resizeSection(EntryTableModel::ModifiedColumn, 150);
     header->setSectionResizeMode(EntryTableModel::LockColumn, QHeaderView::Fixed);
     header->resizeSection(EntryTableModel::LockColumn, 28);
     header->setHighlightSections(false);
