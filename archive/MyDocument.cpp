@@ -171,7 +171,7 @@ qint64 MyDocument::helperProcessId() const
 QString MyDocument::statusText() const
 {
     const QString items = StatusLine::text(EntryRows::itemCount(m_model->rows()));
-    const qint64 total = EntryRows::totalSize(m_model->rows());
+    const qint64 total = m_details.usable() ? EntryRows::totalSize(m_model->rows()) : -1;
     if (total < 0)
         return items;
     return StringTable::format(QStringLiteral("MyDocumentStatusSize"), {items, EntryTableModel::sizeText(total)});
