@@ -3,6 +3,7 @@
 #include "DocumentToolbar.h"
 #include "EntryRowDelegate.h"
 #include "EntryTableModel.h"
+#include "ExtractionFolder.h"
 #include "ListingCommand.h"
 #include "PasswordWindow.h"
 #include "ProgressWindow.h"
@@ -298,7 +299,21 @@ void MyDocument::refuse()
 
 void MyDocument::extractNow()
 {
-    launchExtractionTo(ToolbarItems::folderOf(m_fileName));
+    const QString beside = ToolbarItems::folderOf(m_fileName);
+    if (!DocumentToolbar::extractsIntoFolder() || m_run->isRunning() || m_closed
+        || EntryRows::itemCount(EntryRows::build(m_listeFichiers, 0, QString())) <= 1) {
+        launchExtractionTo(beside);
+        return;
+    }
+    // Several items would mix with what lies beside the archive: they go
+    // into a new folder of their own.
+    const QString folder =
+        ExtractionFolder::freePath(beside, ExtractionFolder::baseName(QFileInfo(m_fileName).fileName()));
+    if (!QDir().mkdir(folder)) {
+        showAppAlert(QStringLiteral("MyDocument1"), QStringLiteral("MyDocumentFolderNotMade"));
+        return;
+    }
+    launchExtractionTo(folder);
 }
 
 void MyDocument::extractNowTo()

@@ -8,6 +8,7 @@
 #include "DocumentTestTools.h"
 #include "EntryDetails.h"
 #include "EntryTableModel.h"
+#include "ExtractionFolder.h"
 
 #include <QApplication>
 #include <QDialogButtonBox>
@@ -18,6 +19,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QPointer>
@@ -115,6 +117,7 @@ private slots:
     void detailsSortingAndFolderCounts();
     void whereYouAreAndGoingUp();
     void detailsGiveWayToAnExtraction();
+    void extractingSeveralItemsIntoAFolder();
 
 private:
     // Opens `path`, shows the window and waits for the listing to end.
@@ -821,6 +824,59 @@ void TestMyDocument::detailsGiveWayToAnExtraction()
     QCOMPARE(details.constLast().at(0).toBool(), true);
     QCOMPARE(rowNames(*document).size(), 4);
     QCOMPARE(document->rows().at(2).size, 15498);
+}
+
+void TestMyDocument::extractingSeveralItemsIntoAFolder()
+{
+    QCOMPARE(ExtractionFolder::baseName(QStringLiteral("photos.part01.rar")), QStringLiteral("photos"));
+    QCOMPARE(ExtractionFolder::baseName(QStringLiteral("my.notes.rar")), QStringLiteral("my.notes"));
+    QCOMPARE(ExtractionFolder::baseName(QStringLiteral("backup.rar.001")), QStringLiteral("backup"));
+    QCOMPARE(ExtractionFolder::baseName(QStringLiteral("logs.tar.gz")), QStringLiteral("logs"));
+    QCOMPARE(ExtractionFolder::baseName(QStringLiteral(".rar")), QStringLiteral(".rar"));
+
+    QTemporaryDir folder;
+    const QString several = folder.filePath(QStringLiteral("Rar5.part1.rar"));
+    QVERIFY(QFile::copy(fixture("sharpcompress/Rar5.rar"), several));
+    const QString single = folder.filePath(QStringLiteral("only.rar"));
+    QVERIFY(writeRar(single, {{QStringLiteral("only/a.txt"), "a"}, {QStringLiteral("only/b.txt"), "b"}}));
+    const auto listing = [&folder] {
+        QStringList names = QDir(folder.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+        names.sort();
+        return names;
+    };
+
+    // Off by default: everything lands beside the archive, as it always has.
+    QVERIFY(!DocumentToolbar::extractsIntoFolder());
+    auto document = open(several);
+    QVERIFY(document);
+    QMenu menu;
+    document->toolbar()->fillContextMenu(menu);
+    auto *item = menu.findChild<QAction *>(QStringLiteral("extractIntoFolder"));
+    QVERIFY(item && item->isCheckable() && !item->isChecked());
+    item->trigger();
+    QVERIFY(DocumentToolbar::extractsIntoFolder());
+    const auto restore = qScopeGuard([] { DocumentToolbar::setExtractsIntoFolder(false); });
+
+    // Several top-level items: a folder named after the archive, then
+    // "(2)" when that name is taken.
+    document->extractNow();
+    QVERIFY(waitForRun(*document, 30000));
+    document->extractNow();
+    QVERIFY(waitForRun(*document, 30000));
+    QCOMPARE(listing(), (QStringList{QStringLiteral("Rar5"), QStringLiteral("Rar5 (2)"),
+                                     QStringLiteral("Rar5.part1.rar"), QStringLiteral("only.rar")}));
+    for (const QString &made : {QStringLiteral("Rar5"), QStringLiteral("Rar5 (2)")}) {
+        QCOMPARE(QFileInfo(folder.filePath(made + QStringLiteral("/jpg/test.jpg"))).size(), 40372);
+        QVERIFY(QFileInfo(folder.filePath(made + QStringLiteral("/Empty"))).isDir());
+    }
+
+    // A single top-level item is extracted beside the archive.
+    auto lone = open(single);
+    QVERIFY(lone);
+    lone->extractNow();
+    QVERIFY(waitForRun(*lone, 30000));
+    QCOMPARE(listing().size(), 5);
+    QCOMPARE(contentsOf(folder.filePath(QStringLiteral("only/b.txt"))), QByteArray("b"));
 }
 
 QTEST_MAIN(TestMyDocument)
