@@ -19,6 +19,30 @@ void EntryTableModel::setRows(QList<EntryRow> rows)
     endResetModel();
 }
 
+void EntryTableModel::addDetails(QList<EntryRow> rows)
+{
+    // The rows stand in the order the user sorted them in: match by name.
+    QHash<QStringView, qsizetype> fresh;
+    fresh.reserve(rows.size());
+    for (qsizetype i = 0; i < rows.size(); ++i)
+        fresh.insert(rows.at(i).name, i);
+    bool same = fresh.size() == m_rows.size() && rows.size() == m_rows.size();
+    for (qsizetype i = 0; same && i < m_rows.size(); ++i) {
+        const auto found = fresh.constFind(m_rows.at(i).name);
+        same = found != fresh.cend() && rows.at(*found) == m_rows.at(i);
+    }
+    if (!same) {
+        setRows(std::move(rows));
+        return;
+    }
+    for (EntryRow &row : m_rows)
+        row = rows.at(fresh.value(row.name));
+    if (m_sortColumn > NameColumn)
+        sort(m_sortColumn, m_sortOrder);
+    if (!m_rows.isEmpty())
+        emit dataChanged(index(0, SizeColumn), index(int(m_rows.size()) - 1, LockColumn));
+}
+
 int EntryTableModel::rowCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : int(m_rows.size());

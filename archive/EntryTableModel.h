@@ -18,6 +18,10 @@ public:
     // New rows are put in the order last asked for by sort().
     void setRows(QList<EntryRow> rows);
     const QList<EntryRow> &rows() const { return m_rows; }
+    // The same level with details added: when the rows are the same items
+    // only their details change, so that a click or the selection under
+    // way is not lost to a reset; otherwise as setRows.
+    void addDetails(QList<EntryRow> rows);
 
     int rowCount(const QModelIndex &parent = {}) const override;
     int columnCount(const QModelIndex &parent = {}) const override;

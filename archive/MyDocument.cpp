@@ -624,10 +624,9 @@ void MyDocument::finishDetails(HelperRun::Outcome outcome)
     if (!shown) {
         m_details.clear();
     } else {
-        const QModelIndex current = m_ui ? m_ui->listView->currentIndex() : QModelIndex();
-        updateFilterArray();
-        if (current.isValid())
-            m_ui->listView->setCurrentIndex(current);
+        m_model->addDetails(EntryRows::build(m_listeFichiers, m_level, m_prefixePath, &m_details));
+        if (m_ui)
+            m_ui->statutArchive->setText(statusText());
     }
     emit detailsFinished(shown);
 }
