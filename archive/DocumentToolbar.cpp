@@ -128,9 +128,33 @@ void DocumentToolbar::customize()
         saveArrangement(dialog.arrangement());
 }
 
+namespace {
+const QString extractIntoFolderKey = QStringLiteral("extractIntoFolder");
+}
+
+bool DocumentToolbar::extractsIntoFolder()
+{
+    return QSettings().value(extractIntoFolderKey, false).toBool();
+}
+
+void DocumentToolbar::setExtractsIntoFolder(bool on)
+{
+    QSettings().setValue(extractIntoFolderKey, on);
+}
+
+void DocumentToolbar::fillContextMenu(QMenu &menu)
+{
+    menu.addAction(StringTable::text(QStringLiteral("MyDocumentToolbar1")), this, &DocumentToolbar::customize);
+    QAction *intoFolder = menu.addAction(StringTable::text(QStringLiteral("MyDocumentExtractIntoFolder")));
+    intoFolder->setObjectName(extractIntoFolderKey);
+    intoFolder->setCheckable(true);
+    intoFolder->setChecked(extractsIntoFolder());
+    connect(intoFolder, &QAction::toggled, this, &DocumentToolbar::setExtractsIntoFolder);
+}
+
 void DocumentToolbar::contextMenuEvent(QContextMenuEvent *event)
 {
     QMenu menu(this);
-    menu.addAction(StringTable::text(QStringLiteral("MyDocumentToolbar1")), this, &DocumentToolbar::customize);
+    fillContextMenu(menu);
     menu.exec(event->globalPos());
 }

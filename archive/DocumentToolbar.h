@@ -4,6 +4,8 @@
 
 #include <QToolBar>
 
+class QMenu;
+
 // The document window's toolbar "tasksToolBar": icons with their labels
 // under them, arranged as the user last saved it (shared by every window).
 class DocumentToolbar : public QToolBar
@@ -28,6 +30,14 @@ public:
     static QStringList savedArrangement();
     // Stores `identifiers` and applies them to every open document toolbar.
     static void saveArrangement(const QStringList &identifiers);
+
+    // Whether "Extract" gathers an archive of several top-level items in a
+    // folder named after it (off unless the user turned it on).
+    static bool extractsIntoFolder();
+    static void setExtractsIntoFolder(bool on);
+
+    // The toolbar's context menu: customising, and the setting above.
+    void fillContextMenu(QMenu &menu);
 
 public slots:
     // Opens the customisation dialog; on OK its arrangement is saved.

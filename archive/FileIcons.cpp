@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QHash>
 #include <QMimeDatabase>
+#include <QPainter>
+#include <QPixmap>
 #include <QStyle>
 
 namespace {
@@ -75,5 +77,31 @@ QIcon FileIcons::forFileName(const QString &name)
     if (icon.isNull())
         icon = genericDocument();
     byExtension.insert(extension, icon);
+    return icon;
+}
+
+QIcon FileIcons::lock()
+{
+    static QIcon icon;
+    if (!icon.isNull())
+        return icon;
+    ensureIconTheme();
+    icon = QIcon::fromTheme(QStringLiteral("changes-prevent-symbolic"));
+    if (!icon.isNull())
+        return icon;
+    // No theme at all: a body and a shackle, drawn once.
+    QPixmap picture(16, 16);
+    picture.fill(Qt::transparent);
+    QPainter painter(&picture);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(QColor(70, 70, 70), 1.6));
+    painter.drawArc(QRectF(4.5, 1.5, 7, 9), 0, 180 * 16);
+    painter.drawLine(QPointF(4.5, 6), QPointF(4.5, 8));
+    painter.drawLine(QPointF(11.5, 6), QPointF(11.5, 8));
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(70, 70, 70));
+    painter.drawRoundedRect(QRectF(3, 7.5, 10, 7.5), 1.5, 1.5);
+    painter.end();
+    icon = QIcon(picture);
     return icon;
 }

@@ -10,4 +10,6 @@ QIcon folder();
 // The icon for files of the type given by the extension of `name` (the
 // text after its last "."), or a generic document icon.
 QIcon forFileName(const QString &name);
+// The mark of an encrypted entry: the desktop's padlock, or one of our own.
+QIcon lock();
 }

@@ -48,7 +48,7 @@ HelperRun::Outcome HelperRun::outcomeOf(Kind kind, const Ending &ending)
     if (ending.listingTooLarge)
         return Outcome::ListingTooLarge;
     const bool exitedCleanly = ending.exitKnown && !ending.crashed;
-    if (exitedCleanly && ending.exitCode == 0 && (kind == Kind::Listing || ending.allOkLine))
+    if (exitedCleanly && ending.exitCode == 0 && (kind != Kind::Extraction || ending.allOkLine))
         return Outcome::Succeeded;
     if (ending.stoppedByUser)
         return Outcome::Stopped;
@@ -67,7 +67,7 @@ HelperRun::Outcome HelperRun::outcomeOf(Kind kind, const Ending &ending)
         return Outcome::Failed; // an extraction without its success line
     if (ending.damagedLine)
         return Outcome::Damaged;
-    if (kind == Kind::Listing && ending.passwordRefused)
+    if (kind != Kind::Extraction && ending.passwordRefused)
         return Outcome::PasswordRefused;
     return Outcome::Failed;
 }
@@ -97,6 +97,8 @@ bool HelperRun::start(Kind kind, const QString &program, const QStringList &argu
     m_concluding = false;
     if (kind == Kind::Listing)
         m_reader.startListing();
+    else if (kind == Kind::Details)
+        m_reader.startDetails(m_takeLine);
     else
         m_reader.startExtraction();
 

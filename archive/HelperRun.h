@@ -7,6 +7,8 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <functional>
+
 class QProcess;
 
 // One run of the unrar helper, from its start to its outcome: the process,
@@ -22,7 +24,7 @@ class HelperRun : public QObject
     Q_OBJECT
 
 public:
-    enum class Kind { Listing, Extraction };
+    enum class Kind { Listing, Details, Extraction };
 
     enum class Outcome {
         Succeeded,       // exit status 0 (and, extracting, the success line)
@@ -59,6 +61,9 @@ public:
     // (false) while a run is under way.
     bool start(Kind kind, const QString &program, const QStringList &arguments,
                const QString &workingDirectory = QString());
+
+    // For a Details run: receives each line of the output as it ends.
+    void setLineTaker(std::function<void(QByteArrayView)> takeLine) { m_takeLine = std::move(takeLine); }
 
     // Answers the prompt with one line; nothing is sent once the helper has
     // ended.
@@ -100,6 +105,7 @@ private:
     QProcess *m_process = nullptr;
     OutputReader m_reader;
     QStringList m_entries;
+    std::function<void(QByteArrayView)> m_takeLine;
     bool m_failedToStart = false;
     bool m_stoppedByUser = false;
     bool m_exitWaitOver = false;

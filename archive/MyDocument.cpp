@@ -3,6 +3,7 @@
 #include "DocumentToolbar.h"
 #include "EntryRowDelegate.h"
 #include "EntryTableModel.h"
+#include "ExtractionFolder.h"
 #include "ListingCommand.h"
 #include "PasswordWindow.h"
 #include "ProgressWindow.h"
@@ -19,6 +20,7 @@
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QShortcut>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMessageBox>
@@ -82,7 +84,11 @@ MyDocument::MyDocument(QObject *parent)
     , m_passwordWin(new PasswordWindow(nullptr))
     , m_model(new EntryTableModel(this))
     , m_run(new HelperRun(this))
+    , m_detailsRun(new HelperRun(this))
 {
+    m_detailsRun->setLineTaker([this](QByteArrayView line) { m_details.addLine(line); });
+    connect(m_detailsRun, &HelperRun::finished, this, &MyDocument::finishDetails);
+    connect(m_detailsRun, &HelperRun::passwordWanted, this, &MyDocument::answerDetailsPrompt);
     connect(m_run, &HelperRun::passwordWanted, this, &MyDocument::answerPasswordPrompt);
     connect(m_run, &HelperRun::progressChanged, this, &MyDocument::updateProgress);
     connect(m_run, &HelperRun::finished, this, &MyDocument::runFinishedWith);
@@ -93,6 +99,7 @@ MyDocument::MyDocument(QObject *parent)
 MyDocument::~MyDocument()
 {
     m_run->abandon(true);
+    m_detailsRun->abandon(true);
     // The window's teardown sends events to its children: the filter must
     // not look at them (nor at m_ui) while they are being destroyed.
     if (m_main)
@@ -164,7 +171,11 @@ qint64 MyDocument::helperProcessId() const
 
 QString MyDocument::statusText() const
 {
-    return StatusLine::text(EntryRows::itemCount(m_model->rows()));
+    const QString items = StatusLine::text(EntryRows::itemCount(m_model->rows()));
+    const qint64 total = m_details.usable() ? EntryRows::totalSize(m_model->rows()) : -1;
+    if (total < 0)
+        return items;
+    return StringTable::format(QStringLiteral("MyDocumentStatusSize"), {items, EntryTableModel::sizeText(total)});
 }
 
 void MyDocument::showWindows()
@@ -214,8 +225,21 @@ void MyDocument::createWindow()
     table->setModel(m_model);
     table->setIconSize(QSize(16, 16));
     table->setItemDelegate(new EntryRowDelegate(table));
-    table->horizontalHeader()->setSectionResizeMode(EntryTableModel::IconColumn, QHeaderView::Fixed);
-    table->horizontalHeader()->resizeSection(EntryTableModel::IconColumn, 28);
+    QHeaderView *header = table->horizontalHeader();
+    header->setSectionResizeMode(EntryTableModel::IconColumn, QHeaderView::Fixed);
+    header->resizeSection(EntryTableModel::IconColumn, 28);
+    // Fixed widths: fitting a column to its contents would measure every
+    // row of a folder of a hundred thousand files.
+    header->setSectionResizeMode(EntryTableModel::NameColumn, QHeaderView::Stretch);
+    header->resizeSection(EntryTableModel::SizeColumn, 90);
+    header->resizeSection(EntryTableModel::PackedColumn, 90);
+    header->resizeSection(EntryTableModel::ModifiedColumn, 150);
+    header->setSectionResizeMode(EntryTableModel::LockColumn, QHeaderView::Fixed);
+    header->resizeSection(EntryTableModel::LockColumn, 28);
+    header->setHighlightSections(false);
+    // Archive order until a header is clicked.
+    header->setSortIndicator(-1, Qt::AscendingOrder);
+    table->setSortingEnabled(true);
     table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     table->verticalHeader()->setDefaultSectionSize(22);
     connect(table, &QTableView::doubleClicked, this, [this](const QModelIndex &index) {
@@ -223,6 +247,11 @@ void MyDocument::createWindow()
     });
     table->installEventFilter(this);
     m_main->installEventFilter(this);
+    for (const QKeySequence &keys : {QKeySequence(Qt::Key_Backspace), QKeySequence(Qt::ALT | Qt::Key_Up)}) {
+        auto *shortcut = new QShortcut(keys, m_main);
+        connect(shortcut, &QShortcut::activated, this, &MyDocument::goUp);
+    }
+    showWhereWeAre();
     m_ui->statutArchive->setText(statusText());
 
     if (!m_passwordWin->isVisible())
@@ -270,7 +299,21 @@ void MyDocument::refuse()
 
 void MyDocument::extractNow()
 {
-    launchExtractionTo(ToolbarItems::folderOf(m_fileName));
+    const QString beside = ToolbarItems::folderOf(m_fileName);
+    if (!DocumentToolbar::extractsIntoFolder() || m_run->isRunning() || m_closed
+        || EntryRows::itemCount(EntryRows::build(m_listeFichiers, 0, QString())) <= 1) {
+        launchExtractionTo(beside);
+        return;
+    }
+    // Several items would mix with what lies beside the archive: they go
+    // into a new folder of their own.
+    const QString folder =
+        ExtractionFolder::freePath(beside, ExtractionFolder::baseName(QFileInfo(m_fileName).fileName()));
+    if (!QDir().mkdir(folder)) {
+        showAppAlert(QStringLiteral("MyDocument1"), QStringLiteral("MyDocumentFolderNotMade"));
+        return;
+    }
+    launchExtractionTo(folder);
 }
 
 void MyDocument::extractNowTo()
@@ -363,7 +406,10 @@ void MyDocument::finishListing(HelperRun::Outcome outcome)
     m_listeFichiers = outcome == Outcome::Succeeded ? m_run->takeEntries() : QStringList();
     m_level = 0;
     m_prefixePath.clear();
+    m_details.clear();
     updateFilterArray();
+    if (outcome == Outcome::Succeeded && !m_listeFichiers.isEmpty())
+        startDetails();
     // An archive that cannot be read at all leaves nothing to do in its
     // window, which goes once the alert is answered. So does one whose
     // password was refused three times: an empty window would pass for an
@@ -408,8 +454,11 @@ void MyDocument::finishExtraction(HelperRun::Outcome outcome)
         alive = showAppAlert(QStringLiteral("MyDocumentHelper1"), QStringLiteral("MyDocumentHelper2"));
     else if (outcome != Outcome::Succeeded && outcome != Outcome::Stopped)
         alive = showAppAlert(QStringLiteral("MyDocument1"), QStringLiteral("MyDocument2"));
-    if (alive)
-        emit runFinished(Action::Extraction);
+    if (!alive)
+        return;
+    if (std::exchange(m_detailsWanted, false) && !m_closed)
+        startDetails();
+    emit runFinished(Action::Extraction);
 }
 
 void MyDocument::launchExtractionTo(const QString &destination)
@@ -417,6 +466,12 @@ void MyDocument::launchExtractionTo(const QString &destination)
     if (m_run->isRunning() || m_closed) {
         refuse(); // one run at a time
         return;
+    }
+    if (m_detailsRun->isRunning()) {
+        // The extraction comes first: the details run again after it.
+        m_detailsRun->abandon(true);
+        m_details.clear();
+        m_detailsWanted = true;
     }
     m_hasBeenStoped = false;
     m_action = Action::Extraction;
@@ -452,6 +507,10 @@ void MyDocument::answerPasswordPrompt()
         validatePassword();
         field->clear();
     } else {
+        if (m_run->reader().lastAnswerRefused())
+            m_passwordWin->askAgainAfterRefusal(QFileInfo(m_fileName).fileName());
+        else
+            m_passwordWin->askFirstTime();
         placeAndShowPasswordWindow();
     }
 }
@@ -477,6 +536,8 @@ void MyDocument::placeAndShowPasswordWindow()
 
 void MyDocument::validatePassword()
 {
+    if (m_action == Action::Listing)
+        m_listingPassword = m_passwordWin->passwordField()->text();
     m_run->sendPassword(m_passwordWin->passwordField()->text());
     m_passwordWin->hide();
 }
@@ -498,9 +559,76 @@ void MyDocument::cancelExtraction()
 
 void MyDocument::updateFilterArray()
 {
-    m_model->setRows(EntryRows::build(m_listeFichiers, m_level, m_prefixePath));
+    m_model->setRows(EntryRows::build(m_listeFichiers, m_level, m_prefixePath, &m_details));
     if (m_ui)
         m_ui->statutArchive->setText(statusText());
+    showWhereWeAre();
+}
+
+void MyDocument::showWhereWeAre()
+{
+    if (!m_main)
+        return;
+    const QString archive = QFileInfo(m_fileName).fileName();
+    m_main->setWindowTitle(m_prefixePath.isEmpty() ? archive : archive + QStringLiteral(" — ") + m_prefixePath);
+}
+
+void MyDocument::goUp()
+{
+    if (m_level <= 0)
+        return;
+    const QString left = m_prefixePath.mid(m_prefixePath.lastIndexOf(QLatin1Char('/')) + 1);
+    m_prefixePath = EntryRows::parentPath(m_prefixePath);
+    --m_level;
+    updateFilterArray();
+    // Back where the user came from: on the folder just left.
+    if (m_ui) {
+        const QList<EntryRow> &rows = m_model->rows();
+        for (int row = 0; row < rows.size(); ++row) {
+            if (rows.at(row).isFolderLike() && rows.at(row).name == left) {
+                m_ui->listView->setCurrentIndex(m_model->index(row, EntryTableModel::NameColumn));
+                break;
+            }
+        }
+    }
+}
+
+void MyDocument::startDetails()
+{
+    const QString helper = helperPath();
+    if (helper.isEmpty() || m_closed)
+        return;
+    m_detailsWanted = false;
+    m_detailsPrompts = 0;
+    m_details.reset(&m_listeFichiers);
+    m_detailsRun->start(HelperRun::Kind::Details, helper, {QStringLiteral("vt"), m_fileName}, QString());
+}
+
+void MyDocument::answerDetailsPrompt()
+{
+    // The names are hidden: the password that opened the listing opens them
+    // again. Without it, or once it is refused, the details are given up
+    // rather than asked for.
+    if (m_detailsPrompts++ == 0 && !m_listingPassword.isEmpty()) {
+        m_detailsRun->sendPassword(m_listingPassword);
+        return;
+    }
+    m_detailsRun->abandon(true);
+    m_details.clear();
+    emit detailsFinished(false);
+}
+
+void MyDocument::finishDetails(HelperRun::Outcome outcome)
+{
+    const bool shown = outcome == HelperRun::Outcome::Succeeded && m_details.usable();
+    if (!shown) {
+        m_details.clear();
+    } else {
+        m_model->addDetails(EntryRows::build(m_listeFichiers, m_level, m_prefixePath, &m_details));
+        if (m_ui)
+            m_ui->statutArchive->setText(statusText());
+    }
+    emit detailsFinished(shown);
 }
 
 void MyDocument::changeLevel(int row)
@@ -510,9 +638,8 @@ void MyDocument::changeLevel(int row)
     const EntryRow entry = m_model->rows().at(row);
     switch (entry.kind) {
     case EntryRow::Kind::Parent:
-        m_prefixePath = EntryRows::parentPath(m_prefixePath);
-        --m_level;
-        break;
+        goUp();
+        return;
     case EntryRow::Kind::Folder:
         m_prefixePath = EntryRows::childPath(m_prefixePath, entry.name);
         ++m_level;
@@ -542,6 +669,9 @@ void MyDocument::windowWillClose()
         return;
     m_closed = true;
     m_run->abandon();
+    m_detailsRun->abandon(true);
+    m_details.clear();
+    m_listingPassword.clear();
     m_pendingAlert = nullptr;
     m_passwordPending = false;
     m_passwordWin->hide();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "EntryDetails.h"
 #include "EntryRows.h"
 #include "HelperRun.h"
 
@@ -52,6 +53,8 @@ public:
     // Moves into the folder of row `row`, or up for the parent row; a file
     // row or no row changes nothing.
     void changeLevel(int row);
+    // Moves to the parent folder; nothing at the top.
+    void goUp();
 
     // Hides the document window; the document stays open.
     void closeNow();
@@ -75,6 +78,9 @@ public:
 
     // State, for the window and for tests.
     bool isRunning() const { return m_run->isRunning(); }
+    // The technical listing that brings sizes and dates runs after the
+    // listing; it gives way to an extraction and runs again after it.
+    bool detailsRunning() const { return m_detailsRun->isRunning(); }
     qint64 helperProcessId() const;
     Action action() const { return m_action; }
     bool hasBeenStoped() const { return m_hasBeenStoped; }
@@ -91,6 +97,8 @@ signals:
     void documentClosed(MyDocument *document);
     // A run has ended and its results (rows, alerts) have been handled.
     void runFinished(MyDocument::Action action);
+    // The details of the entries have come (or cannot come).
+    void detailsFinished(bool shown);
     // An alert is about to be shown, named by its message key.
     void alertShown(const QString &messageKey);
     // A command was refused with a beep.
@@ -112,6 +120,10 @@ private:
     void placeAndShowPasswordWindow();
     void updateProgress();
     void updateFilterArray();
+    void startDetails();
+    void finishDetails(HelperRun::Outcome outcome);
+    void answerDetailsPrompt();
+    void showWhereWeAre();
     void windowWillClose();
     void closeWinNow();
     bool windowOnScreen() const;
@@ -138,6 +150,12 @@ private:
     bool m_closed = false;
     std::function<void()> m_pendingAlert; // waits for the window to be on screen
     bool m_passwordPending = false;       // the password window waits for it too
+
+    HelperRun *m_detailsRun = nullptr;
+    EntryDetails m_details;
+    bool m_detailsWanted = false;  // to run again once the extraction is over
+    int m_detailsPrompts = 0;
+    QString m_listingPassword; // the answer that opened hidden names, for the details run
 
     QStringList m_listeFichiers;
     int m_level = 0;

@@ -66,6 +66,13 @@ void OutputReader::startExtraction()
     m_run = Run::Extraction;
 }
 
+void OutputReader::startDetails(std::function<void(QByteArrayView)> takeLine)
+{
+    *this = OutputReader();
+    m_run = Run::Details;
+    m_takeLine = std::move(takeLine);
+}
+
 OutputReader::Outcome OutputReader::readPiece(QByteArrayView piece)
 {
     Outcome outcome;
@@ -97,6 +104,8 @@ OutputReader::Outcome OutputReader::readPiece(QByteArrayView piece)
 
     if (m_run == Run::Listing)
         appendListing(piece, outcome);
+    else if (m_run == Run::Details)
+        passDetails(piece);
     else
         readProgress(piece, outcome);
 
@@ -153,13 +162,16 @@ void OutputReader::readProgress(QByteArrayView piece, Outcome &outcome)
 
 void OutputReader::promptConfirmed()
 {
-    if (m_run != Run::Listing)
+    // Only after a prompt is the refusal line the helper's: before it, the
+    // line could be an entry's name.
+    m_prompted = true;
+    m_answerWasRefused = std::exchange(m_refused, false);
+    if (m_run != Run::Listing && m_run != Run::Details)
         return;
     m_listing.clear();
+    m_partialLine.clear();
     m_listedLines = 0;
     m_inPromptLine = true;
-    m_prompted = true;
-    m_refused = false;
 }
 
 void OutputReader::appendListing(QByteArrayView text, Outcome &outcome)
@@ -182,9 +194,38 @@ void OutputReader::appendListing(QByteArrayView text, Outcome &outcome)
     }
 }
 
+void OutputReader::passDetails(QByteArrayView text)
+{
+    if (m_inPromptLine) {
+        const qsizetype lineEnd = text.indexOf('\n');
+        if (lineEnd < 0)
+            return;
+        text = text.sliced(lineEnd + 1);
+        m_inPromptLine = false;
+    }
+    for (;;) {
+        const qsizetype lineFeed = text.indexOf('\n');
+        if (lineFeed < 0)
+            break;
+        if (m_partialLine.isEmpty()) {
+            m_takeLine(text.first(lineFeed));
+        } else {
+            m_partialLine.append(text.first(lineFeed));
+            m_takeLine(std::exchange(m_partialLine, QByteArray()));
+        }
+        text = text.sliced(lineFeed + 1);
+    }
+    // No line the helper prints for an entry is longer than its name bound
+    // and the fields: anything longer is not a technical line.
+    if (m_partialLine.size() + text.size() <= kMaxListingBytes / 1024)
+        m_partialLine.append(text);
+    else
+        m_partialLine.clear();
+}
+
 OutputReader::PromptAnswer OutputReader::answerPrompt(const QString &passwordFieldText) const
 {
-    if (m_run == Run::Extraction && !passwordFieldText.isEmpty())
+    if ((m_run == Run::Extraction || m_run == Run::Details) && !passwordFieldText.isEmpty())
         return PromptAnswer::SendRememberedPassword;
     return PromptAnswer::ShowPasswordWindow;
 }

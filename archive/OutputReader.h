@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <functional>
 
 // Turns the merged output of one helper run into state, piece by piece.
 //
@@ -28,7 +29,7 @@
 class OutputReader
 {
 public:
-    enum class Run { None, Listing, Extraction };
+    enum class Run { None, Listing, Details, Extraction };
 
     // 64 MiB of names is far more than any real archive lists (a million
     // entries of typical length take about 40 MiB) and keeps the decoded
@@ -53,6 +54,10 @@ public:
 
     void startListing();
     void startExtraction();
+    // A listing whose lines are handed to `takeLine` as each one ends (no
+    // line feed) instead of being kept: a technical listing parsed as it
+    // comes holds nothing but what it keeps of each line.
+    void startDetails(std::function<void(QByteArrayView)> takeLine);
 
     Outcome readPiece(QByteArrayView piece);
 
@@ -78,6 +83,8 @@ public:
     bool damagedLine() const { return m_damagedLine; }
     // The helper refused the answer to the listing's last prompt.
     bool passwordRefused() const { return m_refused; }
+    // The helper refused the answer given before the prompt now open.
+    bool lastAnswerRefused() const { return m_answerWasRefused; }
     bool listingTooLarge() const { return m_tooLarge; }
     int barValue() const { return m_barValue; }
     bool barDeterminate() const { return m_barDeterminate; }
@@ -93,6 +100,7 @@ private:
     void lineEnded();
     void readProgress(QByteArrayView piece, Outcome &outcome);
     void appendListing(QByteArrayView text, Outcome &outcome);
+    void passDetails(QByteArrayView text);
     static void tidy(QString &entry);
 
     // Enough of a line to tell every marker line and the prompt's start
@@ -104,6 +112,8 @@ private:
 
     Run m_run = Run::None;
     QByteArray m_listing;
+    std::function<void(QByteArrayView)> m_takeLine;
+    QByteArray m_partialLine; // a technical line not ended yet
     qsizetype m_listedLines = 0;
     std::array<char, kHeadBytes> m_lineHead = {}; // the first bytes of the line under way
     qsizetype m_headSize = 0;
@@ -113,6 +123,7 @@ private:
     bool m_inPromptLine = false; // listing text up to the next line feed is the prompt's
     bool m_prompted = false;     // the listing asked for a password
     bool m_refused = false;
+    bool m_answerWasRefused = false;
     bool m_tooLarge = false;
     bool m_damagedLine = false;
     bool m_allOkLine = false;

@@ -31,6 +31,23 @@ QLineEdit *PasswordWindow::passwordField() const
     return m_ui->passwordField;
 }
 
+QString PasswordWindow::message() const
+{
+    return m_ui->messageLabel->text();
+}
+
+void PasswordWindow::askFirstTime()
+{
+    m_selectField = false;
+    m_ui->messageLabel->setText(StringTable::text(QStringLiteral("MyDocumentWindow1")));
+}
+
+void PasswordWindow::askAgainAfterRefusal(const QString &archiveName)
+{
+    m_selectField = true;
+    m_ui->messageLabel->setText(StringTable::format(QStringLiteral("MyDocumentWrongPassword"), {archiveName}));
+}
+
 void PasswordWindow::placeAndShow(const QWidget *documentWindow)
 {
     auto place = [this, documentWindow] {
@@ -55,6 +72,8 @@ void PasswordWindow::placeAndShow(const QWidget *documentWindow)
     raise();
     activateWindow();
     m_ui->passwordField->setFocus();
+    if (m_selectField)
+        m_ui->passwordField->selectAll();
 }
 
 void PasswordWindow::closeEvent(QCloseEvent *event)

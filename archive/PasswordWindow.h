@@ -16,6 +16,13 @@ public:
     ~PasswordWindow() override;
 
     QLineEdit *passwordField() const;
+    QString message() const;
+
+    // The message for a first request, or for one after the helper refused
+    // the password typed for `archiveName`; then the field is selected so
+    // that typing replaces the refused password.
+    void askFirstTime();
+    void askAgainAfterRefusal(const QString &archiveName);
 
     // Shows the window 91 px right of `documentWindow`'s left edge with its
     // bottom 78 px above the document window's bottom, in front and focused.
@@ -33,4 +40,5 @@ protected:
 
 private:
     Ui::PasswordWindow *m_ui;
+    bool m_selectField = false;
 };

@@ -39,6 +39,8 @@ CommandLine CommandLine::parse(const std::vector<std::string>& arguments, std::s
     std::size_t maxWords = 2;
     if (command == "vb") {
         line.command = Command::BareList;
+    } else if (command == "vt") {
+        line.command = Command::TechnicalList;
     } else if (command == "l" || command == "v") {
         line.command = Command::List;
     } else if (command == "t") {
@@ -70,6 +72,13 @@ std::string CommandLine::usage()
            "\n"
            "Commands:\n"
            "  vb    bare listing: one entry path per line\n"
+           "  vt    technical listing, one line per entry for programs to read:\n"
+           "          FLAGS SIZE PACKED MTIME NAME\n"
+           "        one space between fields, NAME runs to the end of the line.\n"
+           "        FLAGS is two characters: \"d\" folder or \"-\", then \"*\" encrypted\n"
+           "        or \"-\"; SIZE is in bytes; PACKED is in bytes or \"-\" when the\n"
+           "        format does not say; MTIME is seconds since 1970 (UTC) or \"-\".\n"
+           "        Entries come in the order and with the names of \"vb\".\n"
            "  l     listing with size, date and name\n"
            "  t     test every entry's checksum without writing\n"
            "  x     extract with full paths into DESTINATION (default: here)\n"

@@ -7,7 +7,7 @@
 // The helper's command line: a command word, switches anywhere, the archive
 // and, for extraction, the destination folder.
 struct CommandLine {
-    enum class Command { None, Help, BareList, List, Extract, Test };
+    enum class Command { None, Help, BareList, List, TechnicalList, Extract, Test };
     enum class Overwrite { Always, Never };
 
     Command command = Command::None;

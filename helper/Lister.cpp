@@ -3,11 +3,14 @@
 #include "ArchiveReader.h"
 #include "Console.h"
 #include "ContainerGlue.h"
+#include "ContainerSource.h"
 #include "EncryptionNotice.h"
 #include "EntryName.h"
 #include "ExitCode.h"
 #include "HelperProtocol.h"
 #include "LineBatcher.h"
+#include "PasswordPrompt.h"
+#include "RarListing.h"
 #include "StopGuard.h"
 
 #include <archive.h>
@@ -16,6 +19,8 @@
 #include <cinttypes>
 #include <cstdio>
 #include <ctime>
+#include <optional>
+#include <algorithm>
 
 namespace {
 
@@ -36,6 +41,68 @@ std::string detailLine(archive_entry* entry, const std::string& name, bool encry
     return std::string(encrypted ? "*" : " ") + size + "  " + date + "  " + name;
 }
 
+// One line of "vt": FLAGS SIZE PACKED MTIME NAME, numbers in decimal and
+// "-" for what the format does not record, so that a program can split the
+// line at its first four spaces and take the rest as the name.
+std::string technicalLine(bool directory, bool encrypted, std::uint64_t size, std::optional<std::uint64_t> packed,
+                          std::optional<std::int64_t> mtime, const std::string& name)
+{
+    char fields[96];
+    char packedText[24] = "-";
+    char mtimeText[24] = "-";
+    if (packed)
+        std::snprintf(packedText, sizeof packedText, "%" PRIu64, *packed);
+    if (mtime)
+        std::snprintf(mtimeText, sizeof mtimeText, "%" PRId64, *mtime);
+    std::snprintf(fields, sizeof fields, "%c%c %" PRIu64 " %s %s ", directory ? 'd' : '-', encrypted ? '*' : '-',
+                  size, packedText, mtimeText);
+    return fields + name;
+}
+
+// "vt" of a RAR archive, from its headers as "vb" reads them: the walk gives
+// the packed sizes that libarchive does not.
+int listRarTechnical(ArchiveReader& reader, PasswordPrompt& prompt, const std::string& archive)
+{
+    rarcontainer::HelperPasswordPrompt answers(prompt);
+    rarcontainer::Listing listing;
+    {
+        LineBatcher lines;
+        listing = rarcontainer::walkArchive(reader.volumeSet().paths(), &answers, std::nullopt,
+                                            [&](const rarcontainer::Entry& entry) {
+            if (entry.oldVersion)
+                return;
+            lines.add(technicalLine(entry.isDirectory, entry.encrypted, entry.isDirectory ? 0 : entry.unpackedSize,
+                                    entry.packedSize, entry.mtime != 0 ? std::optional(entry.mtime) : std::nullopt,
+                                    Console::displayName(entry.name)));
+        });
+    }
+    using rarcontainer::Status;
+    const std::string shown = Console::displayName(archive);
+    switch (listing.status) {
+    case Status::Ok:
+        return kExitSuccess;
+    case Status::NeedPassword:
+        Console::errorLine("No password given for " + shown);
+        return kExitBadPassword;
+    case Status::WrongPassword:
+        Console::errorLine(prompt.inputEnded() ? "No password given for " + shown : "Wrong password for " + shown);
+        return kExitBadPassword;
+    case Status::PasswordTooLong:
+        Console::errorLine(shown + ": " + rarcontainer::describe(listing.status));
+        return kExitBadPassword;
+    case Status::UnsupportedCipher:
+        Console::errorLine(shown + " " + rarcontainer::describe(listing.status));
+        return kExitUnsupported;
+    default:
+        // The marker counts only as a line of its own.
+        Console::errorLine(shown + ": " + (listing.message == HelperProtocol::kDamaged ? "the archive is cut short"
+                                           : listing.message.empty() ? rarcontainer::describe(listing.status)
+                                                                     : listing.message));
+        Console::errorLine(HelperProtocol::kDamaged);
+        return kExitFatal;
+    }
+}
+
 } // namespace
 
 int Lister::run()
@@ -51,8 +118,11 @@ int Lister::run()
 
     // RAR archives are listed from their headers: nothing is decompressed,
     // and hidden names are decrypted with the password.
-    if (reader.isRar())
-        return rarcontainer::listFromHeaders(reader, prompt, line_);
+    const bool technical = line_.command == CommandLine::Command::TechnicalList;
+    if (reader.isRar()) {
+        return technical ? listRarTechnical(reader, prompt, line_.archive)
+                         : rarcontainer::listFromHeaders(reader, prompt, line_);
+    }
 
     if (!reader.start()) {
         Console::errorLine(reader.error());
@@ -62,7 +132,7 @@ int Lister::run()
     }
 
     const bool bare = line_.command == CommandLine::Command::BareList;
-    if (!bare) {
+    if (!bare && !technical) {
         Console::line("Archive: " + Console::displayName(line_.archive));
         Console::line("");
     }
@@ -102,6 +172,14 @@ int Lister::run()
         const std::string name = Console::displayName(EntryName::path(entry, EntryName::legacyFor(reader.handle())));
         if (bare) {
             lines.add(name);
+        } else if (technical) {
+            const bool directory = archive_entry_filetype(entry) == AE_IFDIR;
+            lines.add(technicalLine(directory, reader.entryEncrypted(entry),
+                                    directory ? 0 : std::uint64_t(std::max<std::int64_t>(archive_entry_size(entry), 0)),
+                                    std::nullopt,
+                                    archive_entry_mtime_is_set(entry) ? std::optional<std::int64_t>(archive_entry_mtime(entry))
+                                                                      : std::nullopt,
+                                    name));
         } else {
             const bool encrypted = reader.entryEncrypted(entry);
             lines.add(detailLine(entry, name, encrypted));
@@ -121,7 +199,7 @@ int Lister::run()
         reader.reportIncomplete(line_.archive);
         return kExitFatal;
     }
-    if (!bare) {
+    if (!bare && !technical) {
         char summary[96];
         std::snprintf(summary, sizeof summary, "%" PRId64 " files, %" PRId64 " bytes", files, bytes);
         Console::line("");

@@ -37,7 +37,8 @@ int main(int argc, char** argv)
 
     StopGuard::instance().install(std::chrono::seconds(10));
     int status;
-    if (line.command == CommandLine::Command::BareList || line.command == CommandLine::Command::List)
+    if (line.command == CommandLine::Command::BareList || line.command == CommandLine::Command::List
+        || line.command == CommandLine::Command::TechnicalList)
         status = Lister(line).run();
     else
         status = Extractor(line).run();

@@ -4,6 +4,7 @@
 #include "PasswordWindow.h"
 #include "ProgressWindow.h"
 #include "ResourceLocator.h"
+#include "StringTable.h"
 #include "DocumentTestTools.h"
 
 #include <QDir>
@@ -117,9 +118,18 @@ void TestEncryptedArchives::hiddenNamesListedAfterAWrongPassword()
     QSignalSpy finished(&document, &MyDocument::runFinished);
     QVERIFY(document.readFromFile(archive, QString()));
     document.showWindows();
-    // The window asks during the listing, again after a wrong answer.
-    QVERIFY(answer(document.passwordWindow(), QStringLiteral("not it")));
-    QVERIFY(answer(document.passwordWindow(), password));
+    // The window asks during the listing, again after a wrong answer, and
+    // then says that the answer was wrong, the refused text selected.
+    PasswordWindow *window = document.passwordWindow();
+    QVERIFY(QTest::qWaitFor([window] { return window->isVisible(); }, 15000));
+    QCOMPARE(window->message(), StringTable::text(QStringLiteral("MyDocumentWindow1")));
+    QVERIFY(answer(window, QStringLiteral("not it")));
+    QVERIFY(QTest::qWaitFor([window] { return window->isVisible(); }, 15000));
+    QCOMPARE(window->message(), StringTable::format(QStringLiteral("MyDocumentWrongPassword"),
+                                                    {QFileInfo(archive).fileName()}));
+    QCOMPARE(window->passwordField()->selectedText(), QStringLiteral("not it"));
+    QVERIFY(window->message().contains(QFileInfo(archive).fileName()));
+    QVERIFY(answer(window, password));
     QVERIFY(finished.wait(20000));
     QCOMPARE(alerts.size(), 0);
     QVERIFY(!document.hasBeenStoped());

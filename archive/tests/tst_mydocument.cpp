@@ -6,12 +6,20 @@
 #include "ResourceLocator.h"
 #include "StringTable.h"
 #include "DocumentTestTools.h"
+#include "EntryDetails.h"
+#include "EntryTableModel.h"
+#include "ExtractionFolder.h"
 
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
+#include <QHeaderView>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QPointer>
@@ -105,6 +113,11 @@ private slots:
     void missingHelperIsReported();
     void toolbarCommandsExtract();
     void trashHidesTheWindowAndKeepsTheDocument();
+    void technicalListingMatchesTheManifest();
+    void detailsSortingAndFolderCounts();
+    void whereYouAreAndGoingUp();
+    void detailsGiveWayToAnExtraction();
+    void extractingSeveralItemsIntoAFolder();
 
 private:
     // Opens `path`, shows the window and waits for the listing to end.
@@ -298,6 +311,8 @@ void TestMyDocument::asksForThePasswordUntilItIsRight()
     // itself, and the prompt after that opens the window with an empty field.
     QTRY_VERIFY_WITH_TIMEOUT(passwordWin->isVisible(), 10000);
     QVERIFY(passwordWin->passwordField()->text().isEmpty());
+    QCOMPARE(passwordWin->message(),
+             StringTable::format(QStringLiteral("MyDocumentWrongPassword"), {QStringLiteral("locked.zip")}));
     QVERIFY(document->progressWindow()->isVisible());
     passwordWin->passwordField()->setText(QStringLiteral("right"));
     QPushButton *ok = passwordWin->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok);
@@ -645,6 +660,233 @@ void TestMyDocument::trashHidesTheWindowAndKeepsTheDocument()
     document->placerDansLaCorbeille();
     QCOMPARE(refused.size(), 1);
     QVERIFY(document->window()->isVisible());
+}
+
+
+void TestMyDocument::technicalListingMatchesTheManifest()
+{
+    QFile manifestFile(QStringLiteral(VORLO_FIXTURES_DIR "/manifest.json"));
+    QVERIFY(manifestFile.open(QIODevice::ReadOnly));
+    const QJsonArray manifest = QJsonDocument::fromJson(manifestFile.readAll()).array();
+    int checked = 0;
+    for (const QJsonValue &value : manifest) {
+        const QJsonObject archive = value.toObject();
+        if (!archive.value(QStringLiteral("damaged")).isNull())
+            continue;
+        const QString name = archive.value(QStringLiteral("archive")).toString();
+        QStringList arguments = {QStringLiteral("vt"), QStringLiteral(VORLO_FIXTURES_DIR "/") + name};
+        if (archive.value(QStringLiteral("password")).isString())
+            arguments << QStringLiteral("-p") + archive.value(QStringLiteral("password")).toString();
+        QProcess helper;
+        helper.setStandardInputFile(QProcess::nullDevice());
+        helper.start(m_helper, arguments);
+        QVERIFY2(helper.waitForFinished(60000), qPrintable(name));
+        if (helper.exitCode() != 0)
+            continue; // what the helper cannot list is the bare listing's concern
+        QHash<QString, EntryDetails::Record> listed;
+        for (const QByteArray &line : helper.readAllStandardOutput().split('\n')) {
+            if (line.isEmpty())
+                continue;
+            const std::optional<EntryDetails::Line> parsed = EntryDetails::parse(line);
+            QVERIFY2(parsed, (name + QStringLiteral(": ") + QString::fromUtf8(line)).toUtf8().constData());
+            listed.insert(QString::fromUtf8(parsed->name), parsed->record);
+        }
+        for (const QJsonValue &entryValue : archive.value(QStringLiteral("entries")).toArray()) {
+            const QJsonObject entry = entryValue.toObject();
+            const QString entryName = entry.value(QStringLiteral("name")).toString();
+            const auto found = listed.constFind(entryName);
+            QVERIFY2(found != listed.cend(), qPrintable(name + QStringLiteral(": ") + entryName));
+            const QString where = name + QStringLiteral(": ") + entryName;
+            QVERIFY2(found->directory == entry.value(QStringLiteral("dir")).toBool(), qPrintable(where));
+            if (!found->directory && entry.value(QStringLiteral("redir")).isUndefined())
+                QVERIFY2(qint64(found->size) == entry.value(QStringLiteral("size")).toInteger(), qPrintable(where));
+            QVERIFY2(found->encrypted == entry.value(QStringLiteral("encrypted")).toBool(), qPrintable(where));
+        }
+        ++checked;
+    }
+    QVERIFY(checked > 40);
+}
+
+void TestMyDocument::detailsSortingAndFolderCounts()
+{
+    QTemporaryDir folder;
+    const QString archive = folder.filePath(QStringLiteral("numbers.rar"));
+    QVERIFY(writeRar(archive, {{QStringLiteral("file10.txt"), QByteArray(1000, 'a')},
+                               {QStringLiteral("file2.txt"), QByteArray(20, 'b')},
+                               {QStringLiteral("File1.txt"), QByteArray(300, 'c')},
+                               {QStringLiteral("docs/a/x.txt"), QByteArray(7, 'd')},
+                               {QStringLiteral("docs/b.txt"), QByteArray(5, 'e')},
+                               {QStringLiteral("docs/a/y.txt"), QByteArray(3, 'f')},
+                               {QStringLiteral("empty/"), QByteArray()}}));
+    auto document = std::make_unique<MyDocument>();
+    QSignalSpy details(document.get(), &MyDocument::detailsFinished);
+    QVERIFY(document->readFromFile(archive, QString()));
+    document->showWindows();
+    QVERIFY(details.wait(20000));
+    QCOMPARE(details.at(0).at(0).toBool(), true);
+
+    // The empty folder is a folder; "docs" holds a folder and a file.
+    QCOMPARE(rowNames(*document), (QStringList{QStringLiteral("file10.txt"), QStringLiteral("file2.txt"),
+                                               QStringLiteral("File1.txt"), QStringLiteral("docs*"),
+                                               QStringLiteral("empty*")}));
+    const QList<EntryRow> &rows = document->rows();
+    QCOMPARE(rows.at(0).size, 1000);
+    QCOMPARE(rows.at(3).items, 2);
+    QCOMPARE(rows.at(3).size, 15);
+    QCOMPARE(rows.at(4).items, 0);
+    QVERIFY(rows.at(0).modified > 0);
+    QCOMPARE(document->statusText(),
+             StringTable::format(QStringLiteral("MyDocumentStatusSize"),
+                                 {StringTable::format(QStringLiteral("MyDocument4"), {QStringLiteral("5")}),
+                                  EntryTableModel::sizeText(1335)}));
+
+    auto *table = document->window()->findChild<QTableView *>(QStringLiteral("listView"));
+    QAbstractItemModel *model = table->model();
+    QCOMPARE(model->data(model->index(3, EntryTableModel::SizeColumn)).toString(),
+             StringTable::format(QStringLiteral("MyDocument4"), {QStringLiteral("2")}));
+    QCOMPARE(model->data(model->index(0, EntryTableModel::SizeColumn)).toString(), EntryTableModel::sizeText(1000));
+
+    // A click on the name header: folders first, then names as people count.
+    QHeaderView *header = table->horizontalHeader();
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                      QPoint(header->sectionViewportPosition(EntryTableModel::NameColumn) + 10, header->height() / 2));
+    const QStringList byName = {QStringLiteral("docs*"), QStringLiteral("empty*"), QStringLiteral("File1.txt"),
+                                QStringLiteral("file2.txt"), QStringLiteral("file10.txt")};
+    const QStringList byNameDown = {QStringLiteral("empty*"), QStringLiteral("docs*"), QStringLiteral("file10.txt"),
+                                    QStringLiteral("file2.txt"), QStringLiteral("File1.txt")};
+    QCOMPARE(header->sortIndicatorSection(), int(EntryTableModel::NameColumn));
+    QCOMPARE(rowNames(*document), header->sortIndicatorOrder() == Qt::AscendingOrder ? byName : byNameDown);
+    table->sortByColumn(EntryTableModel::SizeColumn, Qt::DescendingOrder);
+    QCOMPARE(rowNames(*document), (QStringList{QStringLiteral("docs*"), QStringLiteral("empty*"),
+                                               QStringLiteral("file10.txt"), QStringLiteral("File1.txt"),
+                                               QStringLiteral("file2.txt")}));
+
+    // The order holds inside folders; the parent row stays last.
+    table->sortByColumn(EntryTableModel::NameColumn, Qt::AscendingOrder);
+    document->changeLevel(0);
+    QCOMPARE(rowNames(*document), (QStringList{QStringLiteral("a*"), QStringLiteral("b.txt"), QStringLiteral("..")}));
+    QCOMPARE(document->statusText(),
+             StringTable::format(QStringLiteral("MyDocumentStatusSize"),
+                                 {StringTable::format(QStringLiteral("MyDocument4"), {QStringLiteral("2")}),
+                                  EntryTableModel::sizeText(15)}));
+}
+
+void TestMyDocument::whereYouAreAndGoingUp()
+{
+    QTemporaryDir folder;
+    const QString archive = folder.filePath(QStringLiteral("deep.rar"));
+    QVERIFY(writeRar(archive, {{QStringLiteral("top.txt"), "1"},
+                               {QStringLiteral("one/two/three.txt"), "3"},
+                               {QStringLiteral("one/x.txt"), "x"}}));
+    auto document = open(archive);
+    QVERIFY(document);
+    QMainWindow *window = document->window();
+    auto *table = window->findChild<QTableView *>(QStringLiteral("listView"));
+    table->setFocus();
+    // The details come after the rows: they fill the rows in without
+    // resetting them, which would drop the row the user is on.
+    QVERIFY(document->detailsRunning());
+    QSignalSpy details(document.get(), &MyDocument::detailsFinished);
+    QSignalSpy resets(table->model(), &QAbstractItemModel::modelReset);
+    table->setCurrentIndex(table->model()->index(1, EntryTableModel::NameColumn));
+    QVERIFY(details.wait(20000));
+    QCOMPARE(resets.size(), 0);
+    QCOMPARE(table->currentIndex().row(), 1);
+    QCOMPARE(document->rows().at(1).items, 2);
+    QCOMPARE(window->windowTitle(), QStringLiteral("deep.rar"));
+    document->changeLevel(int(rowNames(*document).indexOf(QStringLiteral("one*"))));
+    document->changeLevel(int(rowNames(*document).indexOf(QStringLiteral("two*"))));
+    QCOMPARE(window->windowTitle(), QStringLiteral("deep.rar — one/two"));
+
+    // Backspace and Alt+Up each go one level up, onto the folder just left.
+    QTest::keyClick(table, Qt::Key_Backspace);
+    QCOMPARE(document->prefixePath(), QStringLiteral("one"));
+    QCOMPARE(window->windowTitle(), QStringLiteral("deep.rar — one"));
+    QCOMPARE(document->rows().at(table->currentIndex().row()).name, QStringLiteral("two"));
+    QTest::keyClick(table, Qt::Key_Up, Qt::AltModifier);
+    QCOMPARE(document->level(), 0);
+    QCOMPARE(window->windowTitle(), QStringLiteral("deep.rar"));
+    // At the top there is nowhere to go.
+    QTest::keyClick(table, Qt::Key_Backspace);
+    QCOMPARE(document->level(), 0);
+    QCOMPARE(rowNames(*document), (QStringList{QStringLiteral("top.txt"), QStringLiteral("one*")}));
+}
+
+void TestMyDocument::detailsGiveWayToAnExtraction()
+{
+    QTemporaryDir folder;
+    const QString archive = folder.filePath(QStringLiteral("Rar5.rar"));
+    QVERIFY(QFile::copy(fixture("sharpcompress/Rar5.rar"), archive));
+    auto document = open(archive);
+    QVERIFY(document);
+    QSignalSpy details(document.get(), &MyDocument::detailsFinished);
+    QSignalSpy refused(document.get(), &MyDocument::commandRefused);
+    // The details run starts as the listing ends; an extraction is not
+    // refused for it, and the details still come once it is over.
+    QVERIFY(document->detailsRunning());
+    document->launchExtractionTo(folder.path());
+    QCOMPARE(refused.size(), 0);
+    QVERIFY(document->isRunning());
+    QVERIFY(!document->detailsRunning());
+    QVERIFY(waitForRun(*document, 30000));
+    QCOMPARE(QFileInfo(folder.filePath(QStringLiteral("jpg/test.jpg"))).size(), 40372);
+    QVERIFY(details.wait(20000));
+    QCOMPARE(details.constLast().at(0).toBool(), true);
+    QCOMPARE(rowNames(*document).size(), 4);
+    QCOMPARE(document->rows().at(2).size, 15498);
+}
+
+void TestMyDocument::extractingSeveralItemsIntoAFolder()
+{
+    QCOMPARE(ExtractionFolder::baseName(QStringLiteral("photos.part01.rar")), QStringLiteral("photos"));
+    QCOMPARE(ExtractionFolder::baseName(QStringLiteral("my.notes.rar")), QStringLiteral("my.notes"));
+    QCOMPARE(ExtractionFolder::baseName(QStringLiteral("backup.rar.001")), QStringLiteral("backup"));
+    QCOMPARE(ExtractionFolder::baseName(QStringLiteral("logs.tar.gz")), QStringLiteral("logs"));
+    QCOMPARE(ExtractionFolder::baseName(QStringLiteral(".rar")), QStringLiteral(".rar"));
+
+    QTemporaryDir folder;
+    const QString several = folder.filePath(QStringLiteral("Rar5.part1.rar"));
+    QVERIFY(QFile::copy(fixture("sharpcompress/Rar5.rar"), several));
+    const QString single = folder.filePath(QStringLiteral("only.rar"));
+    QVERIFY(writeRar(single, {{QStringLiteral("only/a.txt"), "a"}, {QStringLiteral("only/b.txt"), "b"}}));
+    const auto listing = [&folder] {
+        QStringList names = QDir(folder.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+        names.sort();
+        return names;
+    };
+
+    // Off by default: everything lands beside the archive, as it always has.
+    QVERIFY(!DocumentToolbar::extractsIntoFolder());
+    auto document = open(several);
+    QVERIFY(document);
+    QMenu menu;
+    document->toolbar()->fillContextMenu(menu);
+    auto *item = menu.findChild<QAction *>(QStringLiteral("extractIntoFolder"));
+    QVERIFY(item && item->isCheckable() && !item->isChecked());
+    item->trigger();
+    QVERIFY(DocumentToolbar::extractsIntoFolder());
+    const auto restore = qScopeGuard([] { DocumentToolbar::setExtractsIntoFolder(false); });
+
+    // Several top-level items: a folder named after the archive, then
+    // "(2)" when that name is taken.
+    document->extractNow();
+    QVERIFY(waitForRun(*document, 30000));
+    document->extractNow();
+    QVERIFY(waitForRun(*document, 30000));
+    QCOMPARE(listing(), (QStringList{QStringLiteral("Rar5"), QStringLiteral("Rar5 (2)"),
+                                     QStringLiteral("Rar5.part1.rar"), QStringLiteral("only.rar")}));
+    for (const QString &made : {QStringLiteral("Rar5"), QStringLiteral("Rar5 (2)")}) {
+        QCOMPARE(QFileInfo(folder.filePath(made + QStringLiteral("/jpg/test.jpg"))).size(), 40372);
+        QVERIFY(QFileInfo(folder.filePath(made + QStringLiteral("/Empty"))).isDir());
+    }
+
+    // A single top-level item is extracted beside the archive.
+    auto lone = open(single);
+    QVERIFY(lone);
+    lone->extractNow();
+    QVERIFY(waitForRun(*lone, 30000));
+    QCOMPARE(listing().size(), 5);
+    QCOMPARE(contentsOf(folder.filePath(QStringLiteral("only/b.txt"))), QByteArray("b"));
 }
 
 QTEST_MAIN(TestMyDocument)
