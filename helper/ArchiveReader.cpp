@@ -265,6 +265,10 @@ const RarProbe::Entry* ArchiveReader::probedEntry(archive_entry* entry) const
 
 std::string ArchiveReader::libraryError() const
 {
+    // What the RAR layer refused says more than libarchive's "truncated data"
+    // about the stream that stopped under it.
+    if (container_ && container_->stream().status() != rarcontainer::Status::Ok)
+        return container_->stream().message();
     const char* text = archive_ ? archive_error_string(archive_) : nullptr;
     if (text && *text)
         return text;

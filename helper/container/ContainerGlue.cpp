@@ -131,7 +131,8 @@ std::string refusalLine(const Entry &entry, const std::string &shownName)
     case Status::WrongPassword: return "Wrong password for " + shownName;
     case Status::PasswordTooLong: return shownName + ": " + describe(entry.failure);
     case Status::UnsupportedCipher: return shownName + " " + describe(entry.failure);
-    default: return shownName + ": " + describe(entry.failure);
+    default:
+        return shownName + ": " + (entry.failureDetail.empty() ? describe(entry.failure) : entry.failureDetail);
     }
 }
 

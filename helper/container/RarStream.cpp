@@ -42,6 +42,11 @@ struct RarStream::FileState {
     bool walkDone = false;
     bool walkFailed = false;
     uint64_t walkEnd = 0;
+    // Decoded here: every part's packed data is fed to the decoder in turn.
+    bool decoded = false;
+    uint64_t compressionInfo = 0;  // RAR 5
+    size_t readPart = 0;
+    uint64_t readPos = 0;
 };
 
 struct RarStream::Segment {
@@ -53,7 +58,39 @@ struct RarStream::Segment {
     uint64_t emitLeft = 0;       // bytes of it still to serve
     bool decrypt = false;
     bool discard = false;        // consume the data area, serve nothing
+    bool decode = false;         // serve emitLeft bytes from the decoder
 };
+
+namespace {
+std::vector<uint8_t> withoutRar4Solid(std::vector<uint8_t> h)
+{
+    h[3] &= uint8_t(~0x10);
+    const uint16_t crc = uint16_t(crc32Of(h.data() + 2, h.size() - 2));
+    h[0] = uint8_t(crc);
+    h[1] = uint8_t(crc >> 8);
+    return h;
+}
+
+// The compression field and the "size unknown" flag of a RAR 5 file header,
+// which sit behind fields the walker does not keep.
+void rar5Compression(const std::vector<uint8_t> &header, uint64_t &info, bool &sizeUnknown)
+{
+    ByteReader r(header.data(), header.size());
+    r.skip(4);
+    r.vint();  // header size
+    r.vint();  // type
+    const uint64_t flags = r.vint();
+    if (flags & 0x01) r.vint();
+    if (flags & 0x02) r.vint();
+    const uint64_t fileFlags = r.vint();
+    r.vint();  // unpacked size
+    r.vint();  // attributes
+    if (fileFlags & 0x02) r.u32();
+    if (fileFlags & 0x04) r.u32();
+    info = r.vint();
+    sizeUnknown = (fileFlags & 0x08) || !r.ok();
+}
+}  // namespace
 
 RarStream::RarStream(std::vector<std::string> volumes, PasswordPrompt *prompt, std::optional<std::string> password)
     : m_paths(std::move(volumes)), m_gate(prompt, std::move(password)), m_walker(m_volumes, m_gate)
@@ -126,6 +163,20 @@ long RarStream::read(const void **buffer)
             long n = long(s->bytes.size() - s->bytesPos);
             s->bytesPos = s->bytes.size();
             return n;
+        }
+        if (s && s->decode) {
+            if (s->emitLeft > 0) {
+                const size_t n = pullDecoded(m_buffer.data(), size_t(std::min<uint64_t>(s->emitLeft, kChunk)));
+                if (n == 0) return -1;
+                s->emitLeft -= n;
+                m_file->emitted += n;
+                *buffer = m_buffer.data();
+                return long(n);
+            }
+            finishDecoded();
+            s->decode = false;
+            if (m_status != Status::Ok) return -1;
+            continue;
         }
         if (s && s->srcLeft > 0) {
             if (s->discard) {
@@ -213,16 +264,28 @@ bool RarStream::nextSegment()
         switch (block.kind) {
         case Block::Kind::Signature:
         case Block::Kind::End:
-        case Block::Kind::Other:
             seg->bytes = block.header;
             break;
+        case Block::Kind::Other:
+            // A RAR 5 block of a type no reader knows is one to skip, and
+            // libarchive stumbles over some (extra bytes after its fields).
+            if (rar4) seg->bytes = block.header;
+            else {
+                seg->discard = true;
+                seg->emitLeft = 0;
+            }
+            break;
         case Block::Kind::Main:
-            seg->bytes = block.header;
-            if (rar4 && (block.flags & 0x0080)) {
-                seg->bytes[3] &= uint8_t(~0x80);
+            // The files come out of this stream whole and unpacked: it is
+            // neither solid nor (headers decrypted) encrypted any more.
+            if (rar4) {
+                seg->bytes = block.header;
+                seg->bytes[3] &= uint8_t(~(0x80 | 0x08));
                 uint16_t crc = uint16_t(crc32Of(seg->bytes.data() + 2, seg->bytes.size() - 2));
                 seg->bytes[0] = uint8_t(crc);
                 seg->bytes[1] = uint8_t(crc >> 8);
+            } else {
+                seg->bytes = rewriteRar5Main(block);
             }
             break;
         case Block::Kind::CryptHeader:
@@ -253,9 +316,19 @@ bool RarStream::startFilePart(const Block &block)
         m_entries.push_back(block.entry);
         m_entries.back().packedSize = 0;
         m_file->encrypted = block.dataEncrypted;
+        const Entry &e = block.entry;
+        if (block.kind == Block::Kind::File && !e.isDirectory && !e.stored) {
+            bool sizeUnknown = false;
+            if (rar4) m_file->decoded = DataDecoder::handlesRar4(e.unpackVersion);
+            else {
+                rar5Compression(block.header, m_file->compressionInfo, sizeUnknown);
+                m_file->decoded = DataDecoder::handlesRar5(m_file->compressionInfo, sizeUnknown);
+            }
+        }
         if (block.dataEncrypted && !prepareKey(*m_file, block)) {
             if (m_status != Status::Ok) return false;
             m_file->failed = true;
+            if (m_file->decoded) m_chainIntact = false;
         }
     }
     FileState &f = *m_file;
@@ -274,16 +347,30 @@ bool RarStream::startFilePart(const Block &block)
     if (f.failed) {
         seg.discard = true;
         seg.emitLeft = 0;
-        seg.bytes = rar4 ? rewriteRar4File(block, 0, true) : rewriteRar5File(block, 0, true, true, true);
+        seg.bytes = rar4 ? withoutRar4Solid(rewriteRar4File(block, 0, true)) : rewriteRar5File(block, 0, true, true, true);
+        return true;
+    }
+    if (f.decoded) {
+        if (!block.splitBefore) return startDecoded(f, block);
+        // Every later part was taken when the file started: nothing is left here.
+        seg.discard = true;
+        seg.emitLeft = 0;
         return true;
     }
     // Stored data is checked by the helper against the entry's CRC-32 as it
     // is written; libarchive need not checksum every byte a second time.
     const bool crcCheckedByHelper = !rar4 && entry.stored;
+    // Stored files and folders of a solid archive carry its solid flag, on
+    // which libarchive gives up; they need nothing from the files before them.
+    const bool unsolid = block.entry.solid && (block.entry.stored || block.entry.isDirectory);
     if (!f.encrypted || !block.dataEncrypted) {
-        seg.bytes = crcCheckedByHelper && block.entry.hasCrc
-            ? rewriteRar5File(block, block.dataSize, false, true, false)
-            : block.header;
+        if (rar4)
+            seg.bytes = unsolid ? withoutRar4Solid(block.header) : block.header;
+        else
+            seg.bytes = (crcCheckedByHelper && block.entry.hasCrc) || unsolid
+                ? rewriteRar5File(block, block.dataSize, false, crcCheckedByHelper && block.entry.hasCrc, false,
+                                  false, unsolid)
+                : block.header;
         return true;
     }
 
@@ -303,8 +390,185 @@ bool RarStream::startFilePart(const Block &block)
     seg.emitLeft = emit;
     seg.bytes = rar4 ? rewriteRar4File(block, emit, false)
                      : rewriteRar5File(block, emit, false, entry.checksumsConverted || crcCheckedByHelper,
-                                       entry.checksumsConverted);
+                                       entry.checksumsConverted, false, unsolid);
+    if (rar4 && unsolid) seg.bytes = withoutRar4Solid(seg.bytes);
     return true;
+}
+
+// ---- decoding ----------------------------------------------------------------
+
+// A file the helper decodes is served whole, as one stored file: its header
+// first, then its unpacked bytes as the decoder yields them. Its later parts
+// (and the volume boundaries between) are taken now, so that the checksum
+// kept in its last part is known before any byte of it is served.
+bool RarStream::startDecoded(FileState &f, const Block &block)
+{
+    Segment &seg = *m_segment;
+    Entry &entry = m_entries[f.entryIndex];
+    collectParts(f, block);
+    seg.srcLeft = 0;
+    seg.emitLeft = 0;
+    const bool rar4 = entry.formatVersion == 4;
+    const bool solid = rar4 ? (block.flags & 0x0010) != 0 : (f.compressionInfo & 0x40) != 0;
+    bool begun = false;
+    if (solid && !m_chainIntact) {
+        entry.failureDetail = "cannot be decoded: the solid stream before it could not be read";
+    } else {
+        begun = rar4 ? m_decoder.beginRar4(block.flags, entry.unpackedSize)
+                     : m_decoder.beginRar5(f.compressionInfo, entry.unpackedSize);
+        if (!begun) entry.failureDetail = m_decoder.error();
+    }
+    // Until this file is decoded to its end, nothing may continue from it.
+    m_chainIntact = false;
+    if (!begun) {
+        entry.failure = Status::Damaged;
+        seg.discard = true;
+        seg.bytes = rar4 ? rewriteRar4Decoded(block, entry) : rewriteRar5File(block, 0, true, true, true, true);
+        return true;
+    }
+    f.readPart = 0;
+    f.readPos = 0;
+    seg.decode = true;
+    seg.emitLeft = entry.unpackedSize;
+    seg.bytes = rar4 ? rewriteRar4Decoded(block, entry)
+                     : rewriteRar5File(block, entry.unpackedSize, false, true, true, true);
+    return true;
+}
+
+void RarStream::collectParts(FileState &f, const Block &first)
+{
+    Entry &entry = m_entries[f.entryIndex];
+    f.parts.push_back({first.volume, first.dataOffset, first.dataSize, 0});
+    bool more = first.splitAfter;
+    while (more) {
+        Block block;
+        if (!m_ahead.empty()) {
+            block = std::move(m_ahead.front());
+            m_ahead.pop_front();
+        } else if (!m_walker.next(block)) {
+            return;  // a missing or damaged volume: the walk's failure shows after this file
+        }
+        if (block.kind == Block::Kind::File && !block.splitBefore) {
+            // Another file where the rest of this one should be.
+            m_ahead.push_front(std::move(block));
+            return;
+        }
+        if (block.kind != Block::Kind::File) continue;  // volume ends and starts, service data
+        f.parts.push_back({block.volume, block.dataOffset, block.dataSize, 0});
+        entry.packedSize += block.dataSize;
+        entry.lastPartSeen = !block.splitAfter;
+        if (block.entry.hasCrc) {
+            entry.hasCrc = true;
+            entry.crc = block.entry.crc;
+        }
+        if (block.entry.hasBlake2) {
+            entry.hasBlake2 = true;
+            entry.blake2 = block.entry.blake2;
+        }
+        more = block.splitAfter;
+    }
+}
+
+// False when no packed byte is left (or reading failed: see m_status).
+bool RarStream::feedDecoder(FileState &f)
+{
+    while (f.readPart < f.parts.size() && f.readPos >= f.parts[f.readPart].size) {
+        ++f.readPart;
+        f.readPos = 0;
+    }
+    if (f.readPart >= f.parts.size()) return false;
+    const FileState::Part &p = f.parts[f.readPart];
+    const size_t n = size_t(std::min<uint64_t>(p.size - f.readPos, kChunk));
+    if (m_packed.size() < kChunk + 32) m_packed.resize(kChunk + 32);
+    const size_t lead = f.encrypted ? f.pendingLen : 0;
+    memcpy(m_packed.data(), f.pending, lead);
+    if (!m_volumes.readAt(p.volume, p.offset + f.readPos, m_packed.data() + lead, n)) {
+        fail(Status::IoError, "read error");
+        return false;
+    }
+    f.readPos += n;
+    noteConsumed(p.volume, p.offset + f.readPos);
+    size_t total = lead + n;
+    if (f.encrypted) {
+        // One CBC stream runs across all parts; the cipher padding after the
+        // data goes to the decoder too, which stops at the file's size.
+        const size_t whole = total & ~size_t(15);
+        f.pendingLen = total - whole;
+        memcpy(f.pending, m_packed.data() + whole, f.pendingLen);
+        if (!f.decryptor.decrypt(m_packed.data(), m_packed.data(), whole)) {
+            fail(Status::IoError, "cipher failure");
+            return false;
+        }
+        total = whole;
+    }
+    m_decoder.feed(m_packed.data(), total);
+    return true;
+}
+
+// Up to capacity unpacked bytes, or 0 with the stream failed.
+size_t RarStream::pullDecoded(uint8_t *out, size_t capacity)
+{
+    FileState &f = *m_file;
+    const Entry &entry = m_entries[f.entryIndex];
+    int idle = 0;
+    for (;;) {
+        const size_t n = m_decoder.read(out, capacity);
+        if (n > 0) return n;
+        switch (m_decoder.status()) {
+        case DataDecoder::Status::NeedInput:
+            if (feedDecoder(f)) {
+                idle = 0;
+                continue;
+            }
+            if (m_status != Status::Ok) return 0;
+            m_decoder.finishInput();
+            break;
+        case DataDecoder::Status::Ready:
+            break;
+        case DataDecoder::Status::Finished:
+            fail(Status::Damaged, "the compressed data ends before the size its header gives");
+            return 0;
+        case DataDecoder::Status::Failed:
+            if (!entry.lastPartSeen)
+                fail(Status::Truncated, "the volume with the rest of the file is missing or damaged");
+            else if (entry.encrypted)
+                fail(Status::Damaged, "corrupt file or wrong password (" + m_decoder.error() + ")");
+            else
+                fail(Status::Damaged, m_decoder.error());
+            return 0;
+        }
+        if (++idle > 3) {
+            fail(Status::Damaged, "the compressed data ends early");
+            return 0;
+        }
+    }
+}
+
+// After the file's last byte: the decoder reads on to the end of its data, so
+// that a solid file after it may continue from there.
+void RarStream::finishDecoded()
+{
+    uint8_t spare[64];
+    for (int idle = 0; idle < 4;) {
+        switch (m_decoder.status()) {
+        case DataDecoder::Status::Finished:
+            m_chainIntact = true;
+            return;
+        case DataDecoder::Status::Failed:
+            return;
+        case DataDecoder::Status::NeedInput:
+            if (!feedDecoder(*m_file)) {
+                if (m_status != Status::Ok) return;
+                m_decoder.finishInput();
+                ++idle;
+            }
+            break;
+        case DataDecoder::Status::Ready:
+            ++idle;
+            break;
+        }
+        if (m_decoder.read(spare, sizeof spare) > 0) return;  // more than its size: no solid file may follow
+    }
 }
 
 bool RarStream::prepareKey(FileState &f, const Block &block)
@@ -470,8 +734,57 @@ std::vector<uint8_t> RarStream::rewriteRar4File(const Block &block, uint64_t emi
     return h;
 }
 
+// The archive flags and volume number alone: the locator record and any
+// bytes after the fields (which libarchive takes for a block too small) are
+// of no use to it.
+std::vector<uint8_t> RarStream::rewriteRar5Main(const Block &block) const
+{
+    const auto &h = block.header;
+    ByteReader r(h.data(), h.size());
+    r.skip(4);
+    r.vint();  // header size
+    r.vint();  // type
+    const uint64_t flags = r.vint();
+    if (flags & 0x01) r.vint();
+    if (flags & 0x02) r.vint();
+    const uint64_t archiveFlags = r.vint();
+    const uint64_t volumeNumber = (archiveFlags & 0x0002) ? r.vint() : 0;
+    if (!r.ok()) return h;
+    std::vector<uint8_t> body;
+    putVint(body, 1);
+    putVint(body, 0);
+    putVint(body, archiveFlags & ~uint64_t(0x0004));
+    if (archiveFlags & 0x0002) putVint(body, volumeNumber);
+    std::vector<uint8_t> out(4);
+    putVint(out, body.size());
+    out.insert(out.end(), body.begin(), body.end());
+    const uint32_t headerCrc = crc32Of(out.data() + 4, out.size() - 4);
+    for (int i = 0; i < 4; ++i) out[i] = uint8_t(headerCrc >> (8 * i));
+    return out;
+}
+
+// A decoded file as a stored one: whole (the split flags cleared), not solid,
+// not encrypted, its size both packed and unpacked, with the CRC-32 of the
+// whole file from its last part. A refused one is served empty.
+std::vector<uint8_t> RarStream::rewriteRar4Decoded(const Block &block, const Entry &entry) const
+{
+    const bool failed = entry.failure != Status::Ok;
+    std::vector<uint8_t> h = rewriteRar4File(block, failed ? 0 : entry.unpackedSize, failed);
+    uint16_t flags = uint16_t(h[3] | (h[4] << 8));
+    flags &= uint16_t(~(0x0001 | 0x0002 | 0x0010));
+    h[3] = uint8_t(flags);
+    h[4] = uint8_t(flags >> 8);
+    const uint32_t crc = failed ? 0 : entry.crc;
+    for (int i = 0; i < 4; ++i) h[16 + i] = uint8_t(crc >> (8 * i));
+    h[25] = 0x30;
+    const uint16_t headerCrc = uint16_t(crc32Of(h.data() + 2, h.size() - 2));
+    h[0] = uint8_t(headerCrc);
+    h[1] = uint8_t(headerCrc >> 8);
+    return h;
+}
+
 std::vector<uint8_t> RarStream::rewriteRar5File(const Block &block, uint64_t emitted, bool failed, bool dropCrc,
-                                                bool dropHash) const
+                                                bool dropHash, bool decoded, bool unsolid) const
 {
     const auto &h = block.header;
     ByteReader r(h.data(), h.size());
@@ -498,6 +811,7 @@ std::vector<uint8_t> RarStream::rewriteRar5File(const Block &block, uint64_t emi
         unpacked = 0;
         compression &= ~uint64_t(0x3C0);  // stored, not solid
     }
+    if (decoded || unsolid) compression = 0;  // stored, no dictionary
     if (failed || dropCrc) fileFlags &= ~uint64_t(0x04);
     putVint(fields, fileFlags);
     putVint(fields, unpacked);
@@ -522,6 +836,7 @@ std::vector<uint8_t> RarStream::rewriteRar5File(const Block &block, uint64_t emi
     }
 
     uint64_t newFlags = flags & ~uint64_t(0x01);
+    if (decoded) newFlags = (newFlags & ~uint64_t(0x08 | 0x10)) | 0x02;  // whole, with a data size
     if (!extra.empty()) newFlags |= 0x01;
     std::vector<uint8_t> body;
     putVint(body, type);

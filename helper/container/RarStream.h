@@ -1,10 +1,14 @@
 #pragma once
 // Serves libarchive an equivalent unencrypted RAR byte stream: headers
 // decrypted and rewritten, file data decrypted and trimmed of its cipher
-// padding, blocks libarchive cannot handle left out. Only the current piece of
-// data is ever held in memory.
+// padding, blocks libarchive cannot handle left out. Compressed data of the
+// RAR 2.9 and RAR 5 algorithms is decoded here, by the helper's own decoders,
+// and served as stored data in one piece (all of a split file's parts joined),
+// so that libarchive only copies it. Only the current piece of data is ever
+// held in memory.
 
 #include "BlockWalker.h"
+#include "DataDecoder.h"
 #include "RarTypes.h"
 #include "VolumeSet.h"
 
@@ -62,9 +66,18 @@ private:
     bool readCipher(const FileState &file, uint64_t logical, uint8_t *out, size_t n) const;
     bool readPlain(const FileState &file, uint64_t logical, uint8_t *out, size_t n) const;
     std::vector<uint8_t> rewriteRar4File(const Block &block, uint64_t emitted, bool failed) const;
+    std::vector<uint8_t> rewriteRar5Main(const Block &block) const;
+    std::vector<uint8_t> rewriteRar4Decoded(const Block &block, const Entry &entry) const;
+    bool startDecoded(FileState &file, const Block &block);
+    void collectParts(FileState &file, const Block &block);
+    bool feedDecoder(FileState &file);
+    size_t pullDecoded(uint8_t *out, size_t capacity);
+    void finishDecoded();
     // dropCrc: leave the CRC-32 out; dropHash: the hash record too.
+    // decoded: served as stored data in one piece (no split, not solid);
+    // unsolid: a stored file or folder without the solid flag.
     std::vector<uint8_t> rewriteRar5File(const Block &block, uint64_t emitted, bool failed, bool dropCrc,
-                                         bool dropHash) const;
+                                         bool dropHash, bool decoded = false, bool unsolid = false) const;
     long fail(Status status, std::string message);
     void noteConsumed(size_t volume, uint64_t offset);
 
@@ -77,6 +90,11 @@ private:
     std::unique_ptr<FileState> m_file;
     std::vector<Entry> m_entries;
     std::vector<uint8_t> m_buffer;
+    std::vector<uint8_t> m_packed;  // packed bytes on their way to the decoder
+    DataDecoder m_decoder;
+    // The last file the decoders should have read was decoded to its end, so
+    // a solid file after it can continue from it.
+    bool m_chainIntact = true;
     std::vector<uint64_t> m_volumeStart;
     Status m_status = Status::Ok;
     std::string m_message;

@@ -53,6 +53,7 @@ struct Entry {
     // (wrong password, unsupported cipher): the entry is served empty and
     // must be reported as failed, never written.
     Status failure = Status::Ok;
+    std::string failureDetail;   // what the decoder said, when it refused the entry
     // RAR 4 data has no password check value: a wrong password only shows as
     // a checksum mismatch after extraction.
     bool passwordUnverified = false;

@@ -5,7 +5,7 @@
 
 For every archive of the manifest: whether the bare listing matches, whether
 extraction reproduces the expected contents, and for failures what went
-wrong (with the known limit of libarchive 3.6 where one applies). Ends with
+wrong (with the known limit where one applies). Ends with
 the summary counts.
 """
 

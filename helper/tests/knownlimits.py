@@ -1,4 +1,4 @@
-"""What libarchive 3.6 cannot do on the shared fixtures, by fixture name.
+"""What the helper cannot do on the shared fixtures, by fixture name.
 
 A valid fixture listed here may fail to list or extract, but must fail
 cleanly: no false success, no crash, no hang. The fixture test checks that;
@@ -6,24 +6,11 @@ fixture_report.py prints the reasons.
 """
 
 _OTHER_PASSWORD = "d.txt is encrypted with another password: it fails, the other entries extract"
-_SOLID4 = "solid RAR 4: libarchive 3.6 stops after the first entry"
-_OLD = "RAR 1.5/2.0 compression: libarchive 3.6 does not decode it"
-_CRC = "libarchive 3.6 decodes this valid RAR 4 stream wrongly (the checksum catches it)"
+_OLD = "RAR 1.5/2.0 compression: the helper does not decode it yet (libarchive 3.6 fails on it)"
 
 KNOWN_LIMITS = {
-    "libarchive/test_read_format_rar3_lowdist_reset.rar": "libarchive 3.6 fails this valid RAR 3 stream (Bad RAR file data)",
-    "libarchive/test_read_format_rar4_encrypted.rar": _OTHER_PASSWORD + " (RAR 4 data has no check value: libarchive fails on it)",
-    "libarchive/test_read_format_rar4_solid_encrypted.rar": _SOLID4,
-    "libarchive/test_read_format_rar4_solid_encrypted_filenames.rar": _SOLID4,
+    "libarchive/test_read_format_rar4_encrypted.rar": _OTHER_PASSWORD + " (RAR 4 data has no check value: its decoding fails)",
     "libarchive/test_read_format_rar5_encrypted.rar": _OTHER_PASSWORD + " (refused by its check value)",
-    "libarchive/test_read_format_rar5_main_block_extra_bytes.rar": "extra bytes after the main header: libarchive 3.6 stops (Too small block)",
-    "libarchive/test_read_format_rar5_skip_block_extra_bytes.rar": "extra bytes in a skipped block: libarchive 3.6 stops (Too small block)",
-    "libarchive/test_read_format_rar_multi_lzss_blocks.rar": _CRC,
-    "libarchive/test_read_format_rar_multivolume.part0001.rar": _CRC + " (PPMd to LZSS switch)",
-    "libarchive/test_read_format_rar_ppmd_lzss_conversion.rar": _CRC + " (PPMd to LZSS switch)",
-    "libarchive/test_read_large_splitted_rar_aa": _CRC + " (PPMd to LZSS switch)",
-    "sharpcompress/Rar.comment.rar": _SOLID4 + " (it carries an archive comment too)",
-    "sharpcompress/Rar.solid.rar": _SOLID4,
     "sharpcompress/Rar15.rar": _OLD,
     "sharpcompress/Rar2.multi.rar": _OLD,
     "sharpcompress/Rar2.rar": _OLD,
