@@ -71,11 +71,14 @@ class InterruptedTest(HelperTestCase):
             pass
         return -1
 
-    def wait_for_big_entry(self, proc, dest):
+    def wait_for_big_entry(self, proc, log, dest):
         """True once big.bin is being written (some data in it), the helper still running."""
         deadline = time.monotonic() + 60
         while proc.poll() is None and time.monotonic() < deadline:
-            if self.file_being_written(proc, dest) > 14:
+            # Read through a handle of its own: the helper writes through the shared one.
+            with open(log.name, "rb") as text:
+                started = b"big.bin" in text.read()
+            if started and self.file_being_written(proc, dest) > 14:
                 return True
             time.sleep(0.002)
         return False
@@ -100,7 +103,7 @@ class InterruptedTest(HelperTestCase):
                 if replacing:
                     self.write(os.path.join(dest, "big.bin"), b"an older copy\n")
                 proc, log = self.start(dest)
-                self.assertTrue(self.wait_for_big_entry(proc, dest),
+                self.assertTrue(self.wait_for_big_entry(proc, log, dest),
                                 "big.bin was not being written: " + self.output(log))
                 proc.kill()
                 proc.wait(timeout=30)
@@ -145,7 +148,7 @@ class InterruptedTest(HelperTestCase):
         else:
             self.addCleanup(os.chmod, dest, 0o755)
         proc, log = self.start(dest, prefix)
-        self.assertTrue(self.wait_for_big_entry(proc, dest), "big.bin was not being written: " + self.output(log))
+        self.assertTrue(self.wait_for_big_entry(proc, log, dest), "big.bin was not being written: " + self.output(log))
         proc.send_signal(signal.SIGSTOP)
         os.chmod(dest, 0o555)
         proc.send_signal(signal.SIGCONT)
