@@ -26,6 +26,9 @@
 
 namespace {
 
+// Data read within a moment, even from a slow disk.
+constexpr la_int64_t kSoonBytes = 1 << 20;
+
 bool mentions(const std::string& text, const char* word)
 {
     std::string low = text;
@@ -365,10 +368,18 @@ Extractor::Outcome Extractor::extractEntry(ArchiveReader& reader, archive_entry*
     // Set-user-ID, set-group-ID and sticky bits are not the archive's to give.
     archive_entry_set_perm(entry, archive_entry_perm(entry) & 0777);
 
-    Console::out((testOnly_ ? "Testing  " : std::string(HelperProtocol::kExtracting) + "  ") + shown
-                 + progress.currentMark());
-
     const bool regularData = type == AE_IFREG && (!hardlink || linkData);
+    // The line of an entry whose result comes soon goes out whole with it;
+    // a big file's name is shown while its data is read.
+    const bool soon = !regularData
+        || (archive_entry_size_is_set(entry) && archive_entry_size(entry) <= kSoonBytes);
+    const std::string started = (testOnly_ ? "Testing  " : std::string(HelperProtocol::kExtracting) + "  ")
+        + shown + progress.currentMark();
+    if (soon)
+        Console::hold(started);
+    else
+        Console::out(started);
+
     if (!testOnly_ && regularData && archive_entry_size_is_set(entry) && archive_entry_size(entry) > 0
         && !space_.fits(static_cast<std::uint64_t>(archive_entry_size(entry)))) {
         Console::out("\n");
