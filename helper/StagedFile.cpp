@@ -16,6 +16,10 @@ namespace {
 // what it was; the rest of the temporary name is 19 bytes.
 constexpr std::size_t kKeptNameBytes = 64;
 
+// Data goes to disk in pieces of this size: the blocks read from an archive
+// are often 64 KiB, and a write per block costs more than copying it.
+constexpr std::size_t kPieceBytes = 1 << 20;
+
 std::uint64_t nextRandom()
 {
     // Unpredictable from the archive (seeded by the kernel), then cheap.
@@ -112,6 +116,7 @@ std::string StagedFile::showFinalName(std::string message, const std::string& st
 int StagedFile::create(int folder, const std::string& folderPath, const std::string& name, mode_t mode)
 {
     discard();
+    pending_.clear();
     folder_ = folder;
     name_ = name;
     end_ = 0;
@@ -140,7 +145,34 @@ int StagedFile::create(int folder, const std::string& folderPath, const std::str
 
 int StagedFile::write(const void* data, std::size_t size, std::int64_t offset)
 {
+    if (!pending_.empty() && offset != pendingOffset_ + std::int64_t(pending_.size())) {
+        if (const int error = flush(); error != 0)
+            return error;
+    }
+    if (pending_.empty())
+        pendingOffset_ = offset;
+    if (pending_.capacity() < kPieceBytes)
+        pending_.reserve(kPieceBytes);
     const char* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+        const std::size_t taken = std::min(size, kPieceBytes - pending_.size());
+        pending_.insert(pending_.end(), bytes, bytes + taken);
+        bytes += taken;
+        size -= taken;
+        if (pending_.size() == kPieceBytes) {
+            if (const int error = flush(); error != 0)
+                return error;
+            pendingOffset_ += std::int64_t(kPieceBytes);
+        }
+    }
+    return 0;
+}
+
+int StagedFile::flush()
+{
+    const char* bytes = pending_.data();
+    std::size_t size = pending_.size();
+    std::int64_t offset = pendingOffset_;
     while (size > 0) {
         const ssize_t written = ::pwrite(fd_, bytes, size, offset);
         if (written < 0) {
@@ -153,11 +185,14 @@ int StagedFile::write(const void* data, std::size_t size, std::int64_t offset)
         offset += written;
     }
     end_ = std::max(end_, offset);
+    pending_.clear();
     return 0;
 }
 
 int StagedFile::finish(std::int64_t size, const struct timespec* accessed, const struct timespec* modified)
 {
+    if (const int error = flush(); error != 0)
+        return error;
     // A sparse file's last hole is not written by any block.
     if (size > end_ && ::ftruncate(fd_, size) != 0)
         return errno;

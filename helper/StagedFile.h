@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 #include <sys/types.h>
+#include <vector>
 
 // A regular file is written under a hidden name in its own folder and takes
 // its real name only once its data is complete and its checksum verified.
@@ -25,7 +26,8 @@ public:
     // below the working directory is `folderPath`, "" or ending in "/"),
     // with permissions `mode` (the umask applies). 0 or the errno.
     int create(int folder, const std::string& folderPath, const std::string& name, mode_t mode);
-    // `size` bytes at `offset`; 0 or the errno.
+    // `size` bytes at `offset`; 0 or the errno. Small pieces that follow
+    // each other are gathered and written in big ones.
     int write(const void* data, std::size_t size, std::int64_t offset);
     // Gives the file its length (a sparse end) and times; nullptr leaves a time as it is.
     int finish(std::int64_t size, const struct timespec* accessed, const struct timespec* modified);
@@ -62,6 +64,7 @@ public:
 
 private:
     int linkAs(const std::string& name);
+    int flush();
 
     int fd_ = -1;
     int folder_ = -1;
@@ -69,5 +72,7 @@ private:
     std::string hidden_;
     std::string hiddenPath_;
     std::int64_t end_ = 0;
+    std::vector<char> pending_;
+    std::int64_t pendingOffset_ = 0;
     bool removedFolder_ = false;
 };
