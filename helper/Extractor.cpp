@@ -648,6 +648,15 @@ Extractor::Outcome Extractor::copyData(ArchiveReader& reader, archive_entry* ent
         }
         progress.update();
     }
+    if (file) {
+        if (const int error = file->flush(); error != 0) {
+            Console::out("\n");
+            Console::errorLine("Write error in " + shown + ": " + std::strerror(error));
+            file->discard();
+            fail(writeStatus(error));
+            return Outcome::Fatal;
+        }
+    }
     // The layer's entry is complete now (a split file's CRC is in its last part).
     const rarcontainer::Entry* held = reader.containerEntry();
     if (held && !held->lastPartSeen) {

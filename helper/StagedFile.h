@@ -29,6 +29,8 @@ public:
     // `size` bytes at `offset`; 0 or the errno. Small pieces that follow
     // each other are gathered and written in big ones.
     int write(const void* data, std::size_t size, std::int64_t offset);
+    // Writes what is gathered; 0 or the errno.
+    int flush();
     // Gives the file its length (a sparse end) and times; nullptr leaves a time as it is.
     int finish(std::int64_t size, const struct timespec* accessed, const struct timespec* modified);
     // Gives the complete file its name (see the static commit). 0 or the errno.
@@ -64,7 +66,6 @@ public:
 
 private:
     int linkAs(const std::string& name);
-    int flush();
 
     int fd_ = -1;
     int folder_ = -1;
