@@ -127,8 +127,10 @@ int Extractor::run()
         encryptionRefused_ = false;
         passwordRetry_ = false;
         const int status = runOnce(prompt);
-        if (!passwordRetry_)
+        if (!passwordRetry_) {
+            Console::flushHeld();
             return status;
+        }
         // Says "incorrect" and asks again; the next run takes the new answer.
         if (!prompt.retry()) {
             Console::errorLine(prompt.inputEnded() ? "No password given for " + Console::displayName(line_.archive)
@@ -387,7 +389,7 @@ Extractor::Outcome Extractor::extractEntry(ArchiveReader& reader, archive_entry*
         return Outcome::Fatal;
     }
     if (regularData) {
-        const Outcome written = writeFile(reader, entry, path, shown, encrypted, progress);
+        const Outcome written = writeFile(reader, entry, path, shown, encrypted, hardlink, progress);
         if (written == Outcome::Done && linkData)
             relinkGroup(*linkedFile, linkTarget, path);
         return written;
@@ -449,7 +451,8 @@ Extractor::Outcome Extractor::extractEntry(ArchiveReader& reader, archive_entry*
 }
 
 Extractor::Outcome Extractor::writeFile(ArchiveReader& reader, archive_entry* entry, const std::string& path,
-                                        const std::string& shown, bool encrypted, ProgressReporter& progress)
+                                        const std::string& shown, bool encrypted, bool linked,
+                                        ProgressReporter& progress)
 {
     if (testOnly_) {
         const Outcome copied = copyData(reader, entry, nullptr, shown, encrypted, progress);
@@ -509,7 +512,7 @@ Extractor::Outcome Extractor::writeFile(ArchiveReader& reader, archive_entry* en
     struct stat info {};
     if (::fstat(file.descriptor(), &info) == 0)
         remember(FileId {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)}, path,
-                 archive_entry_nlink(entry) > 1 || archive_entry_hardlink(entry));
+                 linked || archive_entry_nlink(entry) > 1);
     Console::out("  OK\n");
     return Outcome::Done;
 }

@@ -43,8 +43,9 @@ private:
     Outcome copyData(ArchiveReader& reader, archive_entry* entry, StagedFile* file, const std::string& shown,
                      bool encrypted, ProgressReporter& progress);
     // Writes a regular file's data and gives it its name once checked.
+    // linked: a hard link entry's data (the file may have other names).
     Outcome writeFile(ArchiveReader& reader, archive_entry* entry, const std::string& path,
-                      const std::string& shown, bool encrypted, ProgressReporter& progress);
+                      const std::string& shown, bool encrypted, bool linked, ProgressReporter& progress);
     void fail(int status);
     void reportFull(const std::string& shown);
 
