@@ -465,8 +465,7 @@ Extractor::Outcome Extractor::writeFile(ArchiveReader& reader, archive_entry* en
     const std::string folderPath = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     int error = 0;
-    const int folder = folders_.open(slash == std::string::npos ? std::string() : path.substr(0, slash), replace,
-                                     error);
+    const int folder = folders_.open(slash == std::string::npos ? std::string() : path.substr(0, slash), error);
     StagedFile file;
     if (folder >= 0)
         error = file.create(folder, folderPath, name, archive_entry_perm(entry) & 0777);

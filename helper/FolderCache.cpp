@@ -25,26 +25,14 @@ void FolderCache::clear()
     open_.clear();
 }
 
-int FolderCache::openChild(int parent, const std::string& name, bool replace, int& error)
+int FolderCache::openChild(int parent, const std::string& name, int& error)
 {
     int fd = openFolder(parent, name.c_str());
     if (fd >= 0)
         return fd;
     error = errno;
-    if (error == ENOTDIR || error == ELOOP) {
-        struct stat info {};
-        if (::fstatat(parent, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
-            return -1;
-        // A link is never followed nor removed here: what it points to is
-        // not the archive's, and the entry is refused.
-        if (S_ISLNK(info.st_mode)) {
-            error = ELOOP;
-            return -1;
-        }
-        if (!replace || ::unlinkat(parent, name.c_str(), 0) != 0)
-            return -1;
-        error = ENOENT;
-    }
+    // A link is never followed nor removed (what it points to is not the
+    // archive's), and a file in the way is not the archive's to delete.
     if (error != ENOENT)
         return -1;
     if (::mkdirat(parent, name.c_str(), 0777) != 0 && errno != EEXIST) {
@@ -57,7 +45,7 @@ int FolderCache::openChild(int parent, const std::string& name, bool replace, in
     return fd;
 }
 
-int FolderCache::open(const std::string& folder, bool replace, int& error)
+int FolderCache::open(const std::string& folder, int& error)
 {
     if (const auto known = open_.find(folder); known != open_.end())
         return known->second;
@@ -69,7 +57,7 @@ int FolderCache::open(const std::string& folder, bool replace, int& error)
     const std::size_t slash = folder.rfind('/');
     if (slash != std::string::npos) {
         // Only the components below the nearest folder already open are walked.
-        parent = open(folder.substr(0, slash), replace, error);
+        parent = open(folder.substr(0, slash), error);
         if (parent < 0)
             return -1;
         start = slash + 1;
@@ -81,7 +69,7 @@ int FolderCache::open(const std::string& folder, bool replace, int& error)
         if (fd < 0)
             error = errno;
     } else {
-        fd = openChild(parent, name, replace, error);
+        fd = openChild(parent, name, error);
     }
     if (fd < 0)
         return -1;

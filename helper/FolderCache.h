@@ -16,17 +16,17 @@ public:
 
     // A descriptor of `folder` (relative to the working directory; "" is the
     // working directory itself), its missing components created. -1 with
-    // the errno in `error` when a component is a symbolic link (ELOOP), or
-    // something else than a folder (ENOTDIR) that `replace` does not allow
-    // removing, or cannot be created or opened.
-    int open(const std::string& folder, bool replace, int& error);
+    // the errno in `error` when a component is a symbolic link (ELOOP) or
+    // something else than a folder (ENOTDIR), neither of which is removed,
+    // or cannot be created or opened.
+    int open(const std::string& folder, int& error);
 
     // Forgets every descriptor: to be called whenever the helper changes a
     // name the cache may have walked through (a link or a folder replaced).
     void clear();
 
 private:
-    int openChild(int parent, const std::string& name, bool replace, int& error);
+    int openChild(int parent, const std::string& name, int& error);
 
     std::unordered_map<std::string, int> open_;
 };

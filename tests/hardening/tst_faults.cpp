@@ -110,12 +110,28 @@ private:
 
 // Whether big.bin is being written into `folder` (under its hidden name)
 // while the run goes on.
+// Whether the helper holds big.bin open in `folder`, some of its data
+// written: a file without a name, or under a hidden one where the
+// filesystem cannot make such files.
+bool writingBigEntry(qint64 pid, const QString &folder)
+{
+    const QString prefix = QDir(folder).canonicalPath() + QLatin1Char('/');
+    const QDir descriptors(QStringLiteral("/proc/%1/fd").arg(pid));
+    for (const QString &fd : descriptors.entryList(QDir::Files | QDir::System)) {
+        const QFileInfo link(descriptors.filePath(fd));
+        const QString target = link.symLinkTarget();
+        // The earlier entries are far smaller than this.
+        if (target.startsWith(prefix) && !target.mid(prefix.size()).contains(QLatin1Char('/')) && link.isFile()
+            && link.size() > (1 << 20))
+            return true;
+    }
+    return false;
+}
+
 bool bigEntryUnderWay(MyDocument &document, const QString &folder)
 {
-    const QDir destination(folder);
     const bool ended = QTest::qWaitFor([&] {
-        return !document.isRunning()
-            || !destination.entryList({QStringLiteral(".big.bin.*.part")}, QDir::Files | QDir::Hidden).isEmpty();
+        return !document.isRunning() || writingBigEntry(document.helperProcessId(), folder);
     }, 30000);
     return ended && document.isRunning();
 }
