@@ -15,11 +15,23 @@ largest compressed fixtures that libarchive can decode.
 
 Goals: listing and extraction within 1.10 of bsdtar, progress reporting
 within 2 %.
+
+The cost per file is measured apart (--files, --empty): the helper and bsdtar
+extract the same archive of many small files (in 100 folders), then of many
+empty files, in alternating runs; the median of the ratios of wall time and of
+system time is printed (goal: at most bsdtar's wall time). The big stored file
+is also extracted against cp copying the archive (goal: within 1.3 of cp).
+Creating files on ext4 is several times slower for minutes after many were
+deleted (the inode allocator), so no output of these runs is deleted before
+the last one: each is moved aside, and all go at the end. Timings on a shared
+machine are indicative only.
 """
 
 import argparse
 import json
 import os
+import resource
+import statistics
 import shutil
 import signal
 import subprocess
@@ -29,6 +41,8 @@ import time
 
 LIST_GOAL = 1.10
 EXTRACT_GOAL = 1.10
+PER_FILE_GOAL = 1.0
+COPY_GOAL = 1.3
 PROGRESS_GOAL = 1.02
 TOO_SHORT = 0.05  # seconds: process start-up noise dominates below this
 
@@ -46,6 +60,19 @@ class Runner:
         self.scratch = scratch
         self.running = []
 
+    def fresh(self, dest, few_files=False):
+        """An empty `dest`; what it held is moved aside, not deleted: deleting
+        many files makes creating files slower for minutes on ext4. A few big
+        files are deleted (the disk would fill up)."""
+        if few_files:
+            shutil.rmtree(dest, ignore_errors=True)
+        if os.path.exists(dest):
+            aside = os.path.join(self.scratch, "aside")
+            os.makedirs(aside, exist_ok=True)
+            self.moved = getattr(self, "moved", 0) + 1
+            os.rename(dest, os.path.join(aside, str(self.moved)))
+        os.mkdir(dest)
+
     def stop(self):
         """Ends the runs under way, so that nothing writes into the scratch folder."""
         for proc in self.running:
@@ -54,7 +81,8 @@ class Runner:
                 proc.wait()
 
     def timed(self, command, stdin_paths=None, stdout=subprocess.PIPE, cwd=None):
-        """Wall time of one run, its exit status and standard output."""
+        """Wall time of one run, its exit status and standard output (its system time in self.system)."""
+        before = resource.getrusage(resource.RUSAGE_CHILDREN).ru_stime
         feeder = None
         stdin = subprocess.DEVNULL
         if stdin_paths:
@@ -78,6 +106,7 @@ class Runner:
         elapsed = time.perf_counter() - start
         if feeder:
             feeder.wait()
+        self.system = resource.getrusage(resource.RUSAGE_CHILDREN).ru_stime - before
         return elapsed, status, out
 
     def best(self, make_command, **kwargs):
@@ -111,15 +140,14 @@ def report(label, operation, helper, tool, goal):
     sys.stdout.flush()
 
 
-def bench_archive(runner, label, parts):
+def bench_archive(runner, label, parts, few_files=False):
     args = runner.args
     first = parts[0]
     multi = len(parts) > 1
     dest = os.path.join(runner.scratch, "dest")
 
     def fresh_dest():
-        shutil.rmtree(dest, ignore_errors=True)
-        os.mkdir(dest)
+        runner.fresh(dest, few_files)
 
     def bsdtar(mode):
         source = ["-f", "-"] if multi else ["-f", first]
@@ -152,7 +180,48 @@ def bench_archive(runner, label, parts):
                 verdict = "too short to judge"
             print("%-48s %-8s %9.3f %9.3f %7.3f  (pipe / null, goal %.2f: %s)" % (
                 label, "progress", helper_x, quiet, ratio, PROGRESS_GOAL, verdict))
-    shutil.rmtree(dest, ignore_errors=True)
+
+
+def bench_alternating(runner, label, archive, tool_name, tool_command, goal, few_files=False):
+    """The helper's extraction against another program's, alternating, `--rounds` times each.
+    tool_command(dest) gives the other program's command line."""
+    rounds = runner.args.rounds
+    dest = os.path.join(runner.scratch, "dest")
+
+    walls, systems = {"helper": [], tool_name: []}, {"helper": [], tool_name: []}
+    commands = {"helper": lambda: [runner.args.helper, "x", archive, dest, "-o+"],
+                tool_name: lambda: tool_command(dest)}
+    # One untimed run of each warms the cache.
+    for name in ["helper", tool_name] + ["helper", tool_name] * rounds:
+        runner.fresh(dest, few_files)
+        elapsed, status, out = runner.timed(commands[name]())
+        if status != 0:
+            print("%-48s %s failed (exit %d): %s" % (label, name, status, out[-300:].decode("utf-8", "replace")))
+            return
+        walls[name].append(elapsed)
+        systems[name].append(runner.system)
+    ratios = [h / t for h, t in zip(walls["helper"][1:], walls[tool_name][1:]) if t > 0]
+    system_ratios = [h / t for h, t in zip(systems["helper"][1:], systems[tool_name][1:]) if t > 0]
+    wall = statistics.median(ratios)
+    verdict = "ok" if wall <= goal else "OVER"
+    print("%-48s %-8s %9.3f %9.3f %7.3f  (vs %s, median of %d, range %.2f-%.2f, goal %.2f: %s)" % (
+        label, "extract", statistics.median(walls["helper"][1:]), statistics.median(walls[tool_name][1:]),
+        wall, tool_name, len(ratios), min(ratios), max(ratios), goal, verdict))
+    if system_ratios:
+        print("%-48s %-8s %9.3f %9.3f %7.3f  (system time, median)" % (
+            label, "system", statistics.median(systems["helper"][1:]),
+            statistics.median(systems[tool_name][1:]), statistics.median(system_ratios)))
+    sys.stdout.flush()
+
+
+def bench_per_file(runner, label, count, size):
+    """Many files of `size` bytes in 100 folders: the helper against bsdtar."""
+    parts = rarwrite(runner, "files.rar", "--generate", str(count), "--fan-out", str(max(1, count // 100)),
+                     "--file-size", str(size))
+    bench_alternating(runner, label, parts[0], "bsdtar",
+                      lambda dest: [runner.args.bsdtar, "-x", "-f", parts[0], "-C", dest], PER_FILE_GOAL)
+    for p in parts:
+        os.remove(p)
 
 
 def rarwrite(runner, name, *source):
@@ -209,6 +278,13 @@ def main():
                         help="where the generated archives and extractions go")
     parser.add_argument("--entries", type=int, default=100_000,
                         help="entries of the many-entries case (0 skips it)")
+    parser.add_argument("--files", type=int, default=100_000,
+                        help="small files of the per-file case, against bsdtar (0 skips it)")
+    parser.add_argument("--file-size", type=int, default=100, help="bytes per file of the per-file case")
+    parser.add_argument("--empty", type=int, default=1_000_000,
+                        help="empty files of the second per-file case (0 skips it)")
+    parser.add_argument("--rounds", type=int, default=5,
+                        help="alternating runs of each program in the per-file and copy cases")
     parser.add_argument("--big", default="1g", help="size of the big-file case (0 skips it)")
     parser.add_argument("--fixtures-count", type=int, default=3,
                         help="how many of the largest fixtures, plus the largest volume set "
@@ -231,6 +307,11 @@ def main():
     runner = Runner(args, scratch)
     print("%-48s %-8s %9s %9s %7s" % ("archive", "", "helper s", "bsdtar s", "ratio"))
     try:
+        if args.files > 0:
+            bench_per_file(runner, "stored, %d files of %d bytes" % (args.files, args.file_size),
+                           args.files, args.file_size)
+        if args.empty > 0:
+            bench_per_file(runner, "stored, %d empty files" % args.empty, args.empty, 0)
         if args.entries > 0:
             parts = rarwrite(runner, "entries.rar", "--generate", str(args.entries),
                              "--fan-out", "10000")
@@ -245,7 +326,9 @@ def main():
         big = parse_size(args.big)
         if big > 0:
             parts = rarwrite(runner, "big.rar", "--big-file", str(big))
-            bench_archive(runner, "stored, one file of %d MB" % (big >> 20), parts)
+            bench_archive(runner, "stored, one file of %d MB" % (big >> 20), parts, few_files=True)
+            bench_alternating(runner, "stored, one file of %d MB" % (big >> 20), parts[0], "cp",
+                              lambda dest: ["cp", parts[0], dest], COPY_GOAL, few_files=True)
             for p in parts:
                 os.remove(p)
     finally:

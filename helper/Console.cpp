@@ -12,6 +12,8 @@ namespace {
 
 // Whether the last text written, to either stream, ended its line.
 bool lineOpen = false;
+// Standard output text waiting to go out with the next write.
+std::string held;
 
 std::timed_mutex& consoleLock()
 {
@@ -68,32 +70,61 @@ std::size_t utf8Length(std::string_view text)
     return length;
 }
 
+// Standard output's text before `text`: what is held, and a line end when a
+// line is left open and `endLine` asks for one.
+std::string withHeld(std::string_view text, bool endLine)
+{
+    const bool open = held.empty() ? lineOpen : held.back() != '\n';
+    std::string whole = std::move(held);
+    held.clear();
+    if (endLine && open)
+        whole += '\n';
+    whole.append(text);
+    return whole;
+}
+
 } // namespace
 
 void Console::out(std::string_view text)
 {
     std::lock_guard guard(consoleLock());
-    writeAll(STDOUT_FILENO, text);
+    if (held.empty())
+        writeAll(STDOUT_FILENO, text);
+    else
+        writeAll(STDOUT_FILENO, withHeld(text, false));
+}
+
+void Console::hold(std::string_view text)
+{
+    std::lock_guard guard(consoleLock());
+    held.append(text);
+}
+
+void Console::flushHeld()
+{
+    const bool locked = consoleLock().try_lock_for(std::chrono::milliseconds(500));
+    writeAll(STDOUT_FILENO, withHeld({}, false));
+    if (locked)
+        consoleLock().unlock();
 }
 
 void Console::err(std::string_view text)
 {
     std::lock_guard guard(consoleLock());
-    if (lineOpen)
-        writeAll(STDOUT_FILENO, "\n");
+    writeAll(STDOUT_FILENO, withHeld({}, true));
     writeAll(STDERR_FILENO, text);
 }
 
 void Console::endOpenLine()
 {
     std::lock_guard guard(consoleLock());
-    if (lineOpen)
-        writeAll(STDOUT_FILENO, "\n");
+    writeAll(STDOUT_FILENO, withHeld({}, true));
 }
 
 void Console::urgentLine(std::string_view text)
 {
     const bool locked = consoleLock().try_lock_for(std::chrono::milliseconds(500));
+    writeAll(STDOUT_FILENO, withHeld({}, false));
     // The text may hold several lines of the helper's own.
     std::string lines = lineOpen ? "\n" : "";
     while (!text.empty()) {
@@ -109,8 +140,7 @@ void Console::urgentLine(std::string_view text)
 void Console::marker(std::string_view text)
 {
     std::lock_guard guard(consoleLock());
-    std::string whole = lineOpen ? "\n" : "";
-    whole.append(text);
+    std::string whole = withHeld(text, true);
     whole += '\n';
     writeAll(STDOUT_FILENO, whole);
 }

@@ -23,6 +23,15 @@ public:
     static void out(std::string_view text);
     static void err(std::string_view text);
 
+    // Raw output held back to go out with whatever is written next (the
+    // start of an entry's line with its result, when the result comes soon):
+    // the same text in one write() instead of several. Whatever is written
+    // next, to either stream, writes it first.
+    static void hold(std::string_view text);
+    // Writes what is held (for the thread that ends the process; gives up
+    // on the lock after a moment, like urgentLine).
+    static void flushHeld();
+
     // A message line, passed whole through the safe printer: whatever it
     // quotes (a name, libarchive's own error text with a name in it) cannot
     // break the line, print a control character or read as a marker line.

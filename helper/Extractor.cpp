@@ -26,6 +26,9 @@
 
 namespace {
 
+// Data read within a moment, even from a slow disk.
+constexpr la_int64_t kSoonBytes = 1 << 20;
+
 bool mentions(const std::string& text, const char* word)
 {
     std::string low = text;
@@ -124,8 +127,10 @@ int Extractor::run()
         encryptionRefused_ = false;
         passwordRetry_ = false;
         const int status = runOnce(prompt);
-        if (!passwordRetry_)
+        if (!passwordRetry_) {
+            Console::flushHeld();
             return status;
+        }
         // Says "incorrect" and asks again; the next run takes the new answer.
         if (!prompt.retry()) {
             Console::errorLine(prompt.inputEnded() ? "No password given for " + Console::displayName(line_.archive)
@@ -365,19 +370,33 @@ Extractor::Outcome Extractor::extractEntry(ArchiveReader& reader, archive_entry*
     // Set-user-ID, set-group-ID and sticky bits are not the archive's to give.
     archive_entry_set_perm(entry, archive_entry_perm(entry) & 0777);
 
-    Console::out((testOnly_ ? "Testing  " : std::string(HelperProtocol::kExtracting) + "  ") + shown
-                 + progress.currentMark());
-
     const bool regularData = type == AE_IFREG && (!hardlink || linkData);
+    // The line of an entry whose result comes soon goes out whole with it;
+    // a big file's name is shown while its data is read.
+    const bool soon = !regularData
+        || (archive_entry_size_is_set(entry) && archive_entry_size(entry) <= kSoonBytes);
+    const std::string started = (testOnly_ ? "Testing  " : std::string(HelperProtocol::kExtracting) + "  ")
+        + shown + progress.currentMark();
+    if (soon)
+        Console::hold(started);
+    else
+        Console::out(started);
+
     if (!testOnly_ && regularData && archive_entry_size_is_set(entry) && archive_entry_size(entry) > 0
         && !space_.fits(static_cast<std::uint64_t>(archive_entry_size(entry)))) {
         Console::out("\n");
         reportFull(shown);
         return Outcome::Fatal;
     }
-    // A file's data (and a new link) goes under a hidden name until it is
-    // complete and checked.
-    const bool staged = !testOnly_ && (regularData || hardlink);
+    if (regularData) {
+        const Outcome written = writeFile(reader, entry, path, shown, encrypted, hardlink, progress);
+        if (written == Outcome::Done && linkData)
+            relinkGroup(*linkedFile, linkTarget, path);
+        return written;
+    }
+
+    // A new link goes under a hidden name until it is in place.
+    const bool staged = !testOnly_ && hardlink;
     const std::string target = staged ? StagedFile::temporaryNameFor(path) : path;
     std::optional<WritingFile> writing;
     if (staged)
@@ -385,8 +404,11 @@ Extractor::Outcome Extractor::extractEntry(ArchiveReader& reader, archive_entry*
     const auto diskError = [&] { return StagedFile::showFinalName(describe(disk_), target, path); };
 
     if (!testOnly_) {
+        // What libarchive creates or removes may be a folder kept open.
+        if (type != AE_IFDIR)
+            folders_.clear();
         // The name on disk is the cleaned UTF-8 one that was checked above
-        // (in the same folder, for a staged file).
+        // (in the same folder, for a staged link).
         archive_entry_set_pathname_utf8(entry, target.c_str());
         const int written = archive_write_header(disk_, entry);
         if (written < ARCHIVE_WARN) {
@@ -398,16 +420,7 @@ Extractor::Outcome Extractor::extractEntry(ArchiveReader& reader, archive_entry*
             fail(error == ENOSPC || error == EACCES || error == EROFS ? kExitWrite : kExitRefused);
             return Outcome::Failed;
         }
-    }
-
-    if (regularData) {
-        const Outcome copied = copyData(reader, entry, target, shown, encrypted, progress);
-        if (copied != Outcome::Done)
-            return copied;
-    }
-
-    if (!testOnly_) {
-        // Sets the file's time and mode, then closes it.
+        // Sets the time and mode, then closes it.
         const int finished = archive_write_finish_entry(disk_);
         if (finished < ARCHIVE_WARN) {
             const int error = archive_errno(disk_);
@@ -422,21 +435,83 @@ Extractor::Outcome Extractor::extractEntry(ArchiveReader& reader, archive_entry*
     if (staged) {
         const int error = StagedFile::commit(target, path, line_.overwrite == CommandLine::Overwrite::Always);
         // A link to the file the name already holds leaves both names.
-        if (hardlink && error == 0)
+        if (error == 0)
             ::unlink(target.c_str());
         if (error != 0) {
             Console::out("\n");
             Console::errorLine("Cannot create " + shown + ": " + std::strerror(error));
-            // In a folder made read-only meanwhile this fails too: the
-            // complete data stays under its hidden name.
             ::unlink(target.c_str());
             fail(writeStatus(error));
             return Outcome::Failed;
         }
-        remember(path, hardlink || archive_entry_nlink(entry) > 1);
-        if (linkData)
-            relinkGroup(*linkedFile, linkTarget, path);
+        remember(path, true);
     }
+    Console::out("  OK\n");
+    return Outcome::Done;
+}
+
+Extractor::Outcome Extractor::writeFile(ArchiveReader& reader, archive_entry* entry, const std::string& path,
+                                        const std::string& shown, bool encrypted, bool linked,
+                                        ProgressReporter& progress)
+{
+    if (testOnly_) {
+        const Outcome copied = copyData(reader, entry, nullptr, shown, encrypted, progress);
+        if (copied == Outcome::Done)
+            Console::out("  OK\n");
+        return copied;
+    }
+    const bool replace = line_.overwrite == CommandLine::Overwrite::Always;
+    const std::size_t slash = path.rfind('/');
+    const std::string folderPath = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    int error = 0;
+    const int folder = folders_.open(slash == std::string::npos ? std::string() : path.substr(0, slash), error);
+    StagedFile file;
+    if (folder >= 0)
+        error = file.create(folder, folderPath, name, archive_entry_perm(entry) & 0777);
+    if (folder < 0 || error != 0) {
+        Console::out("\n");
+        if (folder < 0 && error == ELOOP) {
+            Console::errorLine("Cannot create " + shown + ": a folder on its path is a symbolic link");
+            fail(kExitRefused);
+        } else {
+            Console::errorLine("Cannot create " + shown + ": " + std::strerror(error));
+            fail(folder < 0 && error == ENOTDIR ? kExitRefused : writeStatus(error));
+        }
+        return Outcome::Failed;
+    }
+    std::optional<WritingFile> writing;
+    if (!file.hiddenPath().empty())
+        writing.emplace(file.hiddenPath());
+
+    const Outcome copied = copyData(reader, entry, &file, shown, encrypted, progress);
+    if (copied != Outcome::Done)
+        return copied;
+
+    timespec accessed {archive_entry_atime(entry), archive_entry_atime_nsec(entry)};
+    timespec modified {archive_entry_mtime(entry), archive_entry_mtime_nsec(entry)};
+    error = file.finish(archive_entry_size_is_set(entry) ? archive_entry_size(entry) : 0,
+                        archive_entry_atime_is_set(entry) ? &accessed : nullptr,
+                        archive_entry_mtime_is_set(entry) ? &modified : nullptr);
+    if (error != 0) {
+        Console::out("\n");
+        Console::errorLine("Cannot write " + shown + ": " + std::strerror(error));
+        fail(writeStatus(error));
+        return Outcome::Failed;
+    }
+    error = file.commit(replace);
+    if (file.removedFolder())
+        folders_.clear();
+    if (error != 0) {
+        Console::out("\n");
+        Console::errorLine("Cannot create " + shown + ": " + std::strerror(error));
+        fail(writeStatus(error));
+        return Outcome::Failed;
+    }
+    struct stat info {};
+    if (::fstat(file.descriptor(), &info) == 0)
+        remember(FileId {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)}, path,
+                 linked || archive_entry_nlink(entry) > 1);
     Console::out("  OK\n");
     return Outcome::Done;
 }
@@ -451,13 +526,16 @@ std::optional<Extractor::FileId> Extractor::fileId(const std::string& path)
 
 void Extractor::remember(const std::string& path, bool linked)
 {
-    const std::optional<FileId> id = fileId(path);
-    if (!id)
-        return;
-    written_.insert(*id);
+    if (const std::optional<FileId> id = fileId(path))
+        remember(*id, path, linked);
+}
+
+void Extractor::remember(FileId id, const std::string& path, bool linked)
+{
+    written_.insert(id);
     // Only names that may share their file are kept, not every file's name.
     if (linked)
-        groups_[*id].push_back(EntryName::normalized(path));
+        groups_[id].push_back(EntryName::normalized(path));
 }
 
 void Extractor::relinkGroup(FileId old, const std::string& oldName, const std::string& path)
@@ -485,7 +563,7 @@ void Extractor::relinkGroup(FileId old, const std::string& oldName, const std::s
     }
 }
 
-Extractor::Outcome Extractor::copyData(ArchiveReader& reader, archive_entry* entry, const std::string& target,
+Extractor::Outcome Extractor::copyData(ArchiveReader& reader, archive_entry* entry, StagedFile* file,
                                        const std::string& shown, bool encrypted, ProgressReporter& progress)
 {
     const RarProbe::Entry* probed = reader.probedEntry(entry);
@@ -517,10 +595,8 @@ Extractor::Outcome Extractor::copyData(ArchiveReader& reader, archive_entry* ent
         if (result != ARCHIVE_OK) {
             const std::string why = reader.libraryError();
             Console::out("\n");
-            if (!testOnly_) {
-                archive_write_finish_entry(disk_);
-                ::unlink(target.c_str());
-            }
+            if (file)
+                file->discard();
             if (const rarcontainer::Entry* held = reader.containerEntry(); held && held->passwordUnverified) {
                 passwordRetry_ = true;
                 fail(kExitBadPassword);
@@ -560,23 +636,28 @@ Extractor::Outcome Extractor::copyData(ArchiveReader& reader, archive_entry* ent
             // Far more data than the archive's size, or a lying header.
             Console::out("\n");
             reportFull(shown);
-            archive_write_finish_entry(disk_);
-            ::unlink(target.c_str());
+            file->discard();
             return Outcome::Fatal;
         }
-        if (!testOnly_ && size > 0) {
-            const la_ssize_t written = archive_write_data_block(disk_, block, size, offset);
-            if (written < ARCHIVE_OK) {
-                const int error = archive_errno(disk_);
+        if (file && size > 0) {
+            if (const int error = file->write(block, size, offset); error != 0) {
                 Console::out("\n");
-                Console::errorLine("Write error in " + shown + ": " + describe(disk_));
-                archive_write_finish_entry(disk_);
-                ::unlink(target.c_str());
+                Console::errorLine("Write error in " + shown + ": " + std::strerror(error));
+                file->discard();
                 fail(writeStatus(error));
                 return Outcome::Fatal;
             }
         }
         progress.update();
+    }
+    if (file) {
+        if (const int error = file->flush(); error != 0) {
+            Console::out("\n");
+            Console::errorLine("Write error in " + shown + ": " + std::strerror(error));
+            file->discard();
+            fail(writeStatus(error));
+            return Outcome::Fatal;
+        }
     }
     // The layer's entry is complete now (a split file's CRC is in its last part).
     const rarcontainer::Entry* held = reader.containerEntry();
@@ -587,10 +668,8 @@ Extractor::Outcome Extractor::copyData(ArchiveReader& reader, archive_entry* ent
         Console::out("\n");
         Console::errorLine("Cannot check " + shown
                            + ": the volume with its last part and checksum is missing or damaged");
-        if (!testOnly_) {
-            archive_write_finish_entry(disk_);
-            ::unlink(target.c_str());
-        }
+        if (file)
+            file->discard();
         fail(kExitFatal);
         return Outcome::Failed;
     }
@@ -600,10 +679,8 @@ Extractor::Outcome Extractor::copyData(ArchiveReader& reader, archive_entry* ent
                                  : verdict == rarcontainer::EntryVerifier::Verdict::Mismatch;
     if (mismatch && held && held->passwordUnverified) {
         Console::out("\n");
-        if (!testOnly_) {
-            archive_write_finish_entry(disk_);
-            ::unlink(target.c_str());
-        }
+        if (file)
+            file->discard();
         passwordRetry_ = true;
         fail(kExitBadPassword);
         return Outcome::Fatal;
@@ -614,10 +691,8 @@ Extractor::Outcome Extractor::copyData(ArchiveReader& reader, archive_entry* ent
         Console::out("\n");
         Console::errorLine("Checksum error in " + shown
                            + (encrypted ? ": corrupt file or wrong password" : ": the file is corrupt"));
-        if (!testOnly_) {
-            archive_write_finish_entry(disk_);
-            ::unlink(target.c_str());
-        }
+        if (file)
+            file->discard();
         fail(kExitChecksum);
         return Outcome::Failed;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CommandLine.h"
+#include "FolderCache.h"
 #include "SpaceGuard.h"
 
 #include <cstdint>
@@ -14,16 +15,18 @@
 class ArchiveReader;
 class PasswordPrompt;
 class ProgressReporter;
+class StagedFile;
 struct archive;
 struct archive_entry;
 
 // The "x" and "t" commands. Extraction writes below the destination folder
 // only: the folder becomes the working directory and libarchive's disk
 // writer gets relative names with its secure flags on, after the helper's
-// own checks of names and link targets (PathSafety). A file's data is written
-// under a hidden name and renamed into place once complete and verified
-// (StagedFile); a file that fails (checksum, password, write error, Stop) is
-// deleted, and nothing half written ever carries an entry's name.
+// own checks of names and link targets (PathSafety). Regular files are
+// written by the helper itself, into folders reached without following links
+// (FolderCache), without a name or under a hidden one until complete and
+// verified (StagedFile); a file that fails (checksum, password, write error,
+// Stop) is deleted, and nothing half written ever carries an entry's name.
 class Extractor {
 public:
     explicit Extractor(const CommandLine& line) : line_(line) {}
@@ -36,9 +39,13 @@ private:
     bool enterDestination();
     Outcome extractEntry(ArchiveReader& reader, archive_entry* entry, PasswordPrompt& prompt,
                          ProgressReporter& progress);
-    // target: where the data goes (the file's hidden name until it is checked).
-    Outcome copyData(ArchiveReader& reader, archive_entry* entry, const std::string& target,
-                     const std::string& shown, bool encrypted, ProgressReporter& progress);
+    // file: where the data goes (nullptr when only testing).
+    Outcome copyData(ArchiveReader& reader, archive_entry* entry, StagedFile* file, const std::string& shown,
+                     bool encrypted, ProgressReporter& progress);
+    // Writes a regular file's data and gives it its name once checked.
+    // linked: a hard link entry's data (the file may have other names).
+    Outcome writeFile(ArchiveReader& reader, archive_entry* entry, const std::string& path,
+                      const std::string& shown, bool encrypted, bool linked, ProgressReporter& progress);
     void fail(int status);
     void reportFull(const std::string& shown);
 
@@ -61,12 +68,14 @@ private:
     // it is not a regular file.
     static std::optional<FileId> fileId(const std::string& path);
     void remember(const std::string& path, bool linked);
+    void remember(FileId id, const std::string& path, bool linked);
     // The names linked to `old` take the data a later link entry carried.
     void relinkGroup(FileId old, const std::string& oldName, const std::string& path);
 
     const CommandLine& line_;
     archive* disk_ = nullptr;
     SpaceGuard space_;
+    FolderCache folders_;
     PasswordPrompt* prompt_ = nullptr;
     bool testOnly_ = false;
     bool encryptionRefused_ = false;

@@ -6,9 +6,11 @@
 namespace {
 
 constexpr std::uint64_t kMaxMargin = 64ull << 20;
-// Between two checks at most this much is written: a few MiB, small next
-// to the margin of any filesystem worth extracting to.
-constexpr std::uint64_t kCheckEvery = 4ull << 20;
+// Between two checks at most this much is written, or this many files
+// created: a filesystem is asked no more than once per many small files,
+// and the space is tracked in between from what the helper writes itself.
+constexpr std::uint64_t kCheckEvery = 16ull << 20;
+constexpr unsigned kFilesPerCheck = 256;
 
 } // namespace
 
@@ -22,6 +24,7 @@ bool SpaceGuard::refresh()
     struct statvfs info {};
     checked_ = true;
     sinceCheck_ = 0;
+    filesSinceCheck_ = 0;
     if (::statvfs(folder_.c_str(), &info) != 0 || info.f_frsize == 0 || info.f_blocks == 0) {
         known_ = false;
         return false;
@@ -49,5 +52,9 @@ bool SpaceGuard::allows(std::uint64_t bytes)
 
 bool SpaceGuard::fits(std::uint64_t bytes)
 {
-    return !refresh() || bytes <= headroom_;
+    // Asked again before refusing: others may have freed space meanwhile.
+    if (!checked_ || ++filesSinceCheck_ >= kFilesPerCheck || sinceCheck_ >= kCheckEvery
+        || (known_ && bytes > headroom_))
+        refresh();
+    return !known_ || bytes <= headroom_;
 }

@@ -18,8 +18,9 @@ public:
     // say is never refused.
     bool allows(std::uint64_t bytes);
 
-    // Whether `bytes` fit above the margin now (asks the filesystem; takes
-    // nothing from the headroom). For sizes announced before the data.
+    // Whether `bytes` fit above the margin (asks the filesystem once per
+    // many files or MiB, and before refusing; takes nothing from the
+    // headroom). For sizes announced before the data.
     bool fits(std::uint64_t bytes);
 
     // Free space above the margin at the last check, in bytes.
@@ -33,6 +34,7 @@ private:
     std::string folder_;
     std::uint64_t headroom_ = 0;
     std::uint64_t sinceCheck_ = 0;
+    unsigned filesSinceCheck_ = 0;
     bool known_ = false;
     bool checked_ = false;
 };

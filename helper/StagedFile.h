@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <string>
+#include <sys/types.h>
+#include <vector>
 
 // A regular file is written under a hidden name in its own folder and takes
 // its real name only once its data is complete and its checksum verified.
@@ -9,8 +11,41 @@
 // made read-only) leaves at most such a hidden file, never a half-written
 // file under a name from the archive, and an older copy being replaced stays
 // whole until the new one is ready.
+//
+// Where the filesystem allows it the file is made without any name at all
+// (O_TMPFILE) and linked to its name once verified: a killed helper then
+// leaves nothing behind. Elsewhere it is written under a hidden name.
 class StagedFile {
 public:
+    StagedFile() = default;
+    ~StagedFile() { discard(); }
+    StagedFile(const StagedFile&) = delete;
+    StagedFile& operator=(const StagedFile&) = delete;
+
+    // Creates the file for `name` in the open folder `folder` (whose path
+    // below the working directory is `folderPath`, "" or ending in "/"),
+    // with permissions `mode` (the umask applies). 0 or the errno.
+    int create(int folder, const std::string& folderPath, const std::string& name, mode_t mode);
+    // `size` bytes at `offset`; 0 or the errno. Small pieces that follow
+    // each other are gathered and written in big ones.
+    int write(const void* data, std::size_t size, std::int64_t offset);
+    // Writes what is gathered; 0 or the errno.
+    int flush();
+    // Gives the file its length (a sparse end) and times; nullptr leaves a time as it is.
+    int finish(std::int64_t size, const struct timespec* accessed, const struct timespec* modified);
+    // Gives the complete file its name (see the static commit). 0 or the errno.
+    int commit(bool replace);
+    // Deletes what was written; nothing is left on disk.
+    void discard();
+
+    int descriptor() const { return fd_; }
+    // The hidden name relative to the working directory; "" while the file has none.
+    const std::string& hiddenPath() const { return hiddenPath_; }
+
+    // After commit: whether an empty folder in the way was removed (a
+    // folder descriptor kept for it is stale).
+    bool removedFolder() const { return removedFolder_; }
+
     // A temporary name beside `path` (relative to the working directory) that
     // nothing on disk holds now: "<folder>/.<name>.<random>.part", the name
     // cut to keep the whole within a file name's length.
@@ -28,4 +63,17 @@ public:
 
     // Only for tests: the name part of `temporaryNameFor`, from a given number.
     static std::string nameFor(const std::string& base, std::uint64_t random);
+
+private:
+    int linkAs(const std::string& name);
+
+    int fd_ = -1;
+    int folder_ = -1;
+    std::string name_;
+    std::string hidden_;
+    std::string hiddenPath_;
+    std::int64_t end_ = 0;
+    std::vector<char> pending_;
+    std::int64_t pendingOffset_ = 0;
+    bool removedFolder_ = false;
 };

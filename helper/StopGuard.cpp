@@ -85,6 +85,8 @@ void StopGuard::abandon(int status, const std::string& message)
         ::unlink(currentFile_.c_str());
     if (!message.empty())
         Console::urgentLine(message);
+    else
+        Console::flushHeld();
     ::_exit(status);
 }
 

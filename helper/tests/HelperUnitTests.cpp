@@ -17,6 +17,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
@@ -268,6 +270,76 @@ void stagedFiles()
     std::system(("rm -rf '" + base + "'").c_str());
 }
 
+std::set<std::string> namesIn(const std::string& folder)
+{
+    std::set<std::string> names;
+    if (DIR* listing = ::opendir(folder.c_str())) {
+        while (const dirent* item = ::readdir(listing))
+            if (std::strcmp(item->d_name, ".") != 0 && std::strcmp(item->d_name, "..") != 0)
+                names.insert(item->d_name);
+        ::closedir(listing);
+    }
+    return names;
+}
+
+// Files written through a StagedFile: whole under their name or not there,
+// nothing else left in the folder whatever happens.
+void writtenFiles()
+{
+    char folder[] = "/tmp/vorlo-written-XXXXXX";
+    if (!::mkdtemp(folder)) {
+        check(false, "temporary folder");
+        return;
+    }
+    const std::string base = folder;
+    const int fd = ::open(folder, O_RDONLY | O_DIRECTORY);
+    const auto put = [](const std::string& path, const char* text) { std::ofstream(path) << text; };
+
+    // Pieces across the gathering size, a hole, and a sparse end.
+    std::string data(3 << 20, '\0');
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<char>(i * 7 + i / 4096);
+    std::string expected = data + std::string(4096, '\0') + "tail" + std::string(100, '\0');
+    {
+        StagedFile file;
+        check(file.create(fd, "", "big.bin", 0644) == 0, "created");
+        for (std::size_t at = 0; at < data.size(); at += 65536 + 3)
+            file.write(data.data() + at, std::min<std::size_t>(65536 + 3, data.size() - at), std::int64_t(at));
+        file.write("tail", 4, std::int64_t(data.size() + 4096));
+        check(namesIn(base).empty() || file.hiddenPath().size() > 0, "no name while written");
+        check(file.flush() == 0 && file.finish(std::int64_t(expected.size()), nullptr, nullptr) == 0, "finished");
+        check(file.commit(false) == 0, "named");
+    }
+    check(contents(base + "/big.bin") == expected, "the data, its hole and its end");
+    check(namesIn(base) == std::set<std::string> {"big.bin"}, "only the file is left");
+
+    put(base + "/old", "old");
+    const auto attempt = [&](const char* name, bool replace) {
+        StagedFile file;
+        file.create(fd, "", name, 0644);
+        file.write("new", 3, 0);
+        file.flush();
+        return file.commit(replace);
+    };
+    check(attempt("old", false) == EEXIST && contents(base + "/old") == "old", "no replacing without -o+");
+    check(attempt("old", true) == 0 && contents(base + "/old") == "new", "replaced");
+    ::mkdir((base + "/full").c_str(), 0755);
+    put(base + "/full/inside", "inside");
+    check(attempt("full", true) != 0 && contents(base + "/full/inside") == "inside",
+          "a folder with contents stays");
+    ::mkdir((base + "/empty").c_str(), 0755);
+    check(attempt("empty", true) == 0 && contents(base + "/empty") == "new", "an empty folder is replaced");
+    {
+        StagedFile file;
+        file.create(fd, "", "dropped", 0644);
+        file.write("x", 1, 0);
+    }
+    check(namesIn(base) == std::set<std::string> {"big.bin", "old", "full", "empty"},
+          "nothing left by failed or dropped files");
+    ::close(fd);
+    std::system(("rm -rf '" + base + "'").c_str());
+}
+
 } // namespace
 
 int main()
@@ -280,6 +352,7 @@ int main()
     checksumsAndMarks();
     commandLines();
     stagedFiles();
+    writtenFiles();
     if (failures)
         std::fprintf(stderr, "%d failure(s)\n", failures);
     return failures ? 1 : 0;

@@ -21,6 +21,16 @@ def run(helper, args, stdin_text="", cwd=None, timeout=60):
     return done.returncode, done.stdout.decode("utf-8", "replace")
 
 
+def unnamed_files_supported(folder):
+    """Whether files without a name (O_TMPFILE) can be made in `folder`: the
+    helper stages files that way there, else under hidden names."""
+    try:
+        os.close(os.open(folder, os.O_TMPFILE | os.O_WRONLY, 0o600))
+        return True
+    except OSError:
+        return False
+
+
 def marks(output):
     """The percentages of the progress marks, in order; fails on malformed marks."""
     found = [int(value) for value in MARK.findall(output)]

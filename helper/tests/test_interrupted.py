@@ -2,7 +2,10 @@
 """Extractions cut short from outside: the helper killed with SIGKILL in the
 middle of a file, the destination folder made read-only halfway, a file that
 fails its checksum where an older copy lies. Nothing half written may carry an
-entry's name, and nothing extracted or already there may be lost.
+entry's name, and nothing extracted or already there may be lost. Where the
+filesystem makes files without a name, a file being written leaves nothing at
+all; elsewhere (or with the test's library that refuses them preloaded, as
+ctest's helper_interrupted_named does) at most one hidden file.
 
     test_interrupted.py HELPER RARWRITE
 
@@ -13,6 +16,7 @@ an unprivileged user when this runs as root (root ignores permissions).
 import fnmatch
 import os
 import signal
+import stat
 import subprocess
 import sys
 import time
@@ -51,13 +55,30 @@ class InterruptedTest(HelperTestCase):
         log.seek(0)
         return log.read().decode("utf-8", "replace")
 
-    def wait_for_big_entry(self, proc, dest):
-        """True once big.bin is being written (under whatever name), the helper still running."""
+    def file_being_written(self, proc, dest):
+        """The size of the helper's open file in `dest` other than a folder (with or without a name), or -1."""
+        folder = os.path.realpath(dest) + "/"
+        fds = "/proc/%d/fd" % proc.pid
+        try:
+            for fd in os.listdir(fds):
+                link = os.readlink(os.path.join(fds, fd))
+                name = link[len(folder):]
+                if link.startswith(folder) and "/" not in name and name != AFTER:
+                    info = os.stat(os.path.join(fds, fd))
+                    if stat.S_ISREG(info.st_mode):
+                        return info.st_size
+        except OSError:
+            pass
+        return -1
+
+    def wait_for_big_entry(self, proc, log, dest):
+        """True once big.bin is being written (some data in it), the helper still running."""
         deadline = time.monotonic() + 60
         while proc.poll() is None and time.monotonic() < deadline:
-            names = os.listdir(dest)
-            if fnmatch.filter(names, ".big.bin.*.part") or (AFTER not in names and "big.bin" in names
-                                                            and os.path.getsize(os.path.join(dest, "big.bin")) > 14):
+            # Read through a handle of its own: the helper writes through the shared one.
+            with open(log.name, "rb") as text:
+                started = b"big.bin" in text.read()
+            if started and self.file_being_written(proc, dest) > 14:
                 return True
             time.sleep(0.002)
         return False
@@ -68,8 +89,9 @@ class InterruptedTest(HelperTestCase):
                 self.assertEqual(handle.read(), data, name)
 
     def assertOnlyHiddenLeftovers(self, dest, expected):
+        """The file being written left nothing, or one hidden file where files cannot be made without a name."""
         extra = set(os.listdir(dest)) - set(expected)
-        self.assertLessEqual(len(extra), 1, extra)
+        self.assertEqual(len(extra), 0 if helperlib.unnamed_files_supported(dest) else 1, extra)
         for name in extra:
             self.assertTrue(fnmatch.fnmatch(name, ".big.bin.*.part"), name)
 
@@ -81,7 +103,7 @@ class InterruptedTest(HelperTestCase):
                 if replacing:
                     self.write(os.path.join(dest, "big.bin"), b"an older copy\n")
                 proc, log = self.start(dest)
-                self.assertTrue(self.wait_for_big_entry(proc, dest),
+                self.assertTrue(self.wait_for_big_entry(proc, log, dest),
                                 "big.bin was not being written: " + self.output(log))
                 proc.kill()
                 proc.wait(timeout=30)
@@ -126,7 +148,7 @@ class InterruptedTest(HelperTestCase):
         else:
             self.addCleanup(os.chmod, dest, 0o755)
         proc, log = self.start(dest, prefix)
-        self.assertTrue(self.wait_for_big_entry(proc, dest), "big.bin was not being written: " + self.output(log))
+        self.assertTrue(self.wait_for_big_entry(proc, log, dest), "big.bin was not being written: " + self.output(log))
         proc.send_signal(signal.SIGSTOP)
         os.chmod(dest, 0o555)
         proc.send_signal(signal.SIGCONT)
@@ -139,7 +161,8 @@ class InterruptedTest(HelperTestCase):
         self.assertEarlierEntriesIntact(dest)
         self.assertFalse(os.path.exists(os.path.join(dest, "big.bin")))
         self.assertFalse(os.path.exists(os.path.join(dest, AFTER)))
-        # The complete data of big.bin cannot even be deleted from a read-only folder.
+        # The complete data of big.bin, if it had a hidden name, cannot even
+        # be deleted from a read-only folder.
         self.assertOnlyHiddenLeftovers(dest, ["a.txt", "sub"])
 
     def test_failed_replacement_keeps_the_older_copy(self):
