@@ -1,5 +1,6 @@
 // The document driving the real unrar helper on real archives.
 #include "MyDocument.h"
+#include "ProcessProbes.h"
 #include "PasswordWindow.h"
 #include "ProgressWindow.h"
 #include "DocumentToolbar.h"
@@ -250,20 +251,20 @@ void TestMyDocument::stopsALargeExtraction()
     QSignalSpy finished(document.get(), &MyDocument::runFinished);
     document->launchExtractionTo(folder.path());
     // Stop as soon as the helper has begun writing (a file without a name,
-    // or under a hidden one, open in the destination).
+    // or under a hidden one, open in the destination). It is held still
+    // meanwhile, and let go once asked to stop.
     const QDir destination(folder.path());
-    const QString prefix = destination.canonicalPath() + QLatin1Char('/');
-    const auto writing = [&] {
-        const QDir fds(QStringLiteral("/proc/%1/fd").arg(document->helperProcessId()));
-        for (const QString &fd : fds.entryList(QDir::Files | QDir::System))
-            if (QFileInfo(fds.filePath(fd)).symLinkTarget().startsWith(prefix))
-                return true;
-        return false;
-    };
-    QTRY_VERIFY_WITH_TIMEOUT(writing() || !finished.isEmpty(), 20000);
-    QVERIFY2(finished.isEmpty(), "the extraction ended before it could be stopped");
+    const qint64 helper = document->helperProcessId();
+    QVERIFY2(ProcessProbes::stepUntil(
+                 helper, [&] { return ProcessProbes::writesInto(helper, folder.path()); },
+                 [&] {
+                     QCoreApplication::processEvents();
+                     return finished.isEmpty();
+                 }),
+             "the extraction ended before it could be stopped");
     QTest::mouseClick(document->progressWindow()->findChild<QPushButton *>(QStringLiteral("stopButton")),
                       Qt::LeftButton);
+    ::kill(pid_t(helper), SIGCONT);
     QVERIFY(document->hasBeenStoped());
     QVERIFY(document->progressWindow()->isVisible()); // until the output ends
     QVERIFY(waitForRun(*document, 10000));

@@ -109,47 +109,17 @@ private:
     QByteArray m_second;
 };
 
-// Whether the helper holds big.bin open in `folder`, some of its data
-// written: a file without a name, or under a hidden one where the
-// filesystem cannot make such files.
-bool writingBigEntry(qint64 pid, const QString &folder)
-{
-    const QString prefix = QDir(folder).canonicalPath() + QLatin1Char('/');
-    const QDir descriptors(QStringLiteral("/proc/%1/fd").arg(pid));
-    for (const QString &fd : descriptors.entryList(QDir::Files | QDir::System)) {
-        const QFileInfo link(descriptors.filePath(fd));
-        const QString target = link.symLinkTarget();
-        // The earlier entries are far smaller than this.
-        if (target.startsWith(prefix) && !target.mid(prefix.size()).contains(QLatin1Char('/')) && link.isFile()
-            && link.size() > (1 << 20))
-            return true;
-    }
-    return false;
-}
-
-// Whether big.bin is being written while the run goes on. The helper is let
-// run in short steps and is left stopped (SIGSTOP) when true is returned: on
-// a busy machine this process may not be scheduled for longer than the whole
-// entry takes to write, so merely watching can miss it.
+// Whether big.bin (far larger than the entries before it) is being written
+// into `folder` while the run goes on; the helper is left stopped then.
 bool bigEntryUnderWay(MyDocument &document, const QString &folder)
 {
-    const auto pid = pid_t(document.helperProcessId());
-    if (pid <= 0)
-        return false;
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < 30000) {
-        ::kill(pid, SIGSTOP);
-        QCoreApplication::processEvents();
-        if (!document.isRunning())
-            return false;
-        if (writingBigEntry(pid, folder))
-            return true;
-        ::kill(pid, SIGCONT);
-        ::usleep(2000);
-    }
-    ::kill(pid, SIGCONT);
-    return false;
+    const qint64 pid = document.helperProcessId();
+    return ProcessProbes::stepUntil(
+        pid, [&] { return ProcessProbes::writesInto(pid, folder, 1 << 20); },
+        [&] {
+            QCoreApplication::processEvents();
+            return document.isRunning();
+        });
 }
 
 bool processGone(qint64 pid)

@@ -3,11 +3,13 @@
 // processes, memory. Header-only, for the tests and the benchmarks.
 #include <QByteArray>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
 #include <QString>
 
+#include <csignal>
 #include <unistd.h>
 
 namespace ProcessProbes {
@@ -68,6 +70,49 @@ inline QList<qint64> processesRunning(const QString &path)
             found << pid;
     }
     return found;
+}
+
+// Whether process `pid` holds a file open directly in `folder` with more
+// than `minimumSize` bytes written: a file being extracted, without a name
+// or under a hidden one.
+inline bool writesInto(qint64 pid, const QString &folder, qint64 minimumSize = 0)
+{
+    const QString prefix = QDir(folder).canonicalPath() + QLatin1Char('/');
+    const QDir descriptors(QStringLiteral("/proc/%1/fd").arg(pid));
+    for (const QString &fd : descriptors.entryList(QDir::Files | QDir::System)) {
+        const QFileInfo link(descriptors.filePath(fd));
+        const QString target = link.symLinkTarget();
+        if (target.startsWith(prefix) && !target.mid(prefix.size()).contains(QLatin1Char('/')) && link.isFile()
+            && link.size() > minimumSize)
+            return true;
+    }
+    return false;
+}
+
+// Lets process `pid` run in short steps until `reached()` holds, and leaves
+// it stopped (SIGSTOP) then; false, with the process running again, when
+// `running()` turns false first or after `timeoutMs`. On a busy machine the
+// test may not be scheduled for longer than the helper needs to finish what
+// the test waits for, so merely watching can miss it. `running()` may
+// process events.
+template<typename Reached, typename Running>
+bool stepUntil(qint64 pid, Reached reached, Running running, int timeoutMs = 30000)
+{
+    if (pid <= 0)
+        return false;
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < timeoutMs) {
+        ::kill(pid_t(pid), SIGSTOP);
+        if (!running())
+            break;
+        if (reached())
+            return true;
+        ::kill(pid_t(pid), SIGCONT);
+        ::usleep(2000);
+    }
+    ::kill(pid_t(pid), SIGCONT);
+    return false;
 }
 
 inline double mib(qint64 kib)
