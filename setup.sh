@@ -7,7 +7,7 @@ cd "$(dirname "$0")"
 packages=(cmake g++ ninja-build pkg-config qt6-base-dev qt6-base-dev-tools
           libarchive-dev libplist-dev libssl-dev libb2-dev xvfb xauth imagemagick
           adwaita-icon-theme fonts-dejavu-core zip 7zip libarchive-tools curl
-          python3 dpkg-dev file zlib1g-dev xz-utils zstd lz4)
+          python3 dpkg-dev file zlib1g-dev xz-utils zstd lz4 appstream)
 
 install_missing_packages() {
     local missing=()

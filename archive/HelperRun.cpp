@@ -150,7 +150,7 @@ void HelperRun::readPiece(const QByteArray &piece)
                 signalHelper(SIGKILL);
         });
     }
-    if (outcome.barChanged)
+    if (outcome.barChanged || outcome.entryChanged)
         emit progressChanged();
     if (outcome.atPromptLine && !m_concluding) {
         // Usually the helper is already waiting when its prompt arrives.

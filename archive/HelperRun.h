@@ -88,7 +88,7 @@ public:
 signals:
     // The helper waits at its password prompt: answer with sendPassword.
     void passwordWanted();
-    // reader().barValue() or barDeterminate() moved.
+    // reader().barValue(), barDeterminate() or currentEntry() moved.
     void progressChanged();
     void finished(HelperRun::Outcome outcome);
 

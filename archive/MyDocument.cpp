@@ -485,7 +485,7 @@ void MyDocument::launchExtractionTo(const QString &destination)
             m_avancementWin = new ProgressWindow(m_main);
             connect(m_avancementWin, &ProgressWindow::stopRequested, this, &MyDocument::cancelExtraction);
         }
-        m_avancementWin->showProgress(false, 0);
+        m_avancementWin->start();
         m_avancementWin->show();
     }
     startRun(Action::Extraction, helper,
@@ -494,8 +494,10 @@ void MyDocument::launchExtractionTo(const QString &destination)
 
 void MyDocument::updateProgress()
 {
-    if (m_avancementWin)
+    if (m_avancementWin) {
         m_avancementWin->showProgress(m_run->reader().barDeterminate(), m_run->reader().barValue());
+        m_avancementWin->showEntry(m_run->reader().currentEntry());
+    }
 }
 
 // --- Password and stop -------------------------------------------------------

@@ -11,6 +11,9 @@ QByteArrayView view(std::string_view text)
 }
 
 const QByteArrayView kProgressMark = view(HelperProtocol::kProgressMarkLead);
+// An entry's line: the word, two spaces, the name, then the progress marks.
+const QByteArray kEntryLineLead = QByteArray(HelperProtocol::kExtracting.data(),
+                                             qsizetype(HelperProtocol::kExtracting.size())) + "  ";
 constexpr qsizetype kProgressDigits = 3;
 // A progress mark whose digits have not all arrived yet.
 const qsizetype kMarkTailBytes = kProgressMark.size() + kProgressDigits - 1;
@@ -95,6 +98,8 @@ OutputReader::Outcome OutputReader::readPiece(QByteArrayView piece)
                 outcome.barChanged = true;
             }
         }
+        if (m_run == Run::Extraction)
+            readEntryName(piece.sliced(at, end - at), m_lineLength, lineFeed >= 0, outcome);
         m_lineLength += end - at;
         if (lineFeed < 0)
             break;
@@ -136,6 +141,41 @@ void OutputReader::lineEnded()
     }
     m_headSize = 0;
     m_lineLength = 0;
+    m_entryName = EntryName::Unknown;
+}
+
+void OutputReader::readEntryName(QByteArrayView segment, qsizetype segmentOffset, bool lineEnds,
+                                 Outcome &outcome)
+{
+    // `segment` is the part of the line under way that this piece holds,
+    // from `segmentOffset` on; the line's head has taken it in already.
+    if (m_entryName == EntryName::Unknown) {
+        if (m_headSize < kEntryLineLead.size()) {
+            if (lineEnds || QByteArrayView(m_lineHead.data(), m_headSize) != kEntryLineLead.first(m_headSize))
+                m_entryName = EntryName::Read; // not an entry's line
+            return;
+        }
+        if (QByteArrayView(m_lineHead.data(), kEntryLineLead.size()) != kEntryLineLead) {
+            m_entryName = EntryName::Read;
+            return;
+        }
+        m_entryName = EntryName::Reading;
+        m_entryNameBytes.clear();
+    }
+    if (m_entryName != EntryName::Reading)
+        return;
+    const qsizetype skip = std::max<qsizetype>(0, kEntryLineLead.size() - segmentOffset);
+    QByteArrayView name = segment.sliced(std::min(skip, segment.size()));
+    // The name holds no control character: the first progress mark ends it.
+    const qsizetype mark = name.indexOf(kProgressMark.first(1));
+    if (mark >= 0)
+        name = name.first(mark);
+    m_entryNameBytes.append(name.first(std::min(name.size(), kMaxEntryNameBytes - m_entryNameBytes.size())));
+    if (mark >= 0 || lineEnds) {
+        m_entryName = EntryName::Read;
+        m_currentEntry = QString::fromUtf8(std::exchange(m_entryNameBytes, QByteArray()));
+        outcome.entryChanged = true;
+    }
 }
 
 void OutputReader::readProgress(QByteArrayView piece, Outcome &outcome)

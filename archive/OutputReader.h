@@ -46,6 +46,7 @@ public:
         // a prompt only if the helper waits for input: see HelperRun.
         bool atPromptLine = false;
         bool barChanged = false;       // barValue() or barDeterminate() moved
+        bool entryChanged = false;     // currentEntry() names the next entry
         bool listingTooLarge = false;  // the listing has just gone past its bounds
     };
 
@@ -89,6 +90,13 @@ public:
     int barValue() const { return m_barValue; }
     bool barDeterminate() const { return m_barDeterminate; }
 
+    // The entry an extraction is at, from its "Extracting" line: the name
+    // as the helper printed it (already made safe for one line), empty
+    // before the first entry.
+    const QString &currentEntry() const { return m_currentEntry; }
+    // Bounds a name read from the output; the helper prints shorter ones.
+    static constexpr qsizetype kMaxEntryNameBytes = 16 * 1024;
+
     // Splits listing text into entry paths: every line feed ends a line,
     // nothing is trimmed, a trailing line feed gives a last empty entry.
     // Surrounding and doubled "/" are tidied so that folder paths compare.
@@ -99,6 +107,7 @@ public:
 private:
     void lineEnded();
     void readProgress(QByteArrayView piece, Outcome &outcome);
+    void readEntryName(QByteArrayView segment, qsizetype segmentOffset, bool lineEnds, Outcome &outcome);
     void appendListing(QByteArrayView text, Outcome &outcome);
     void passDetails(QByteArrayView text);
     static void tidy(QString &entry);
@@ -108,7 +117,7 @@ private:
     static constexpr std::size_t kHeadBytes =
         std::max({HelperProtocol::kAllOk.size(), HelperProtocol::kDamaged.size(),
                   HelperProtocol::kPasswordRefused.size(), HelperProtocol::kPasswordPromptStart.size(),
-                  HelperProtocol::kExtracting.size()}) + 1;
+                  HelperProtocol::kExtracting.size() + 2}) + 1;
 
     Run m_run = Run::None;
     QByteArray m_listing;
@@ -119,6 +128,10 @@ private:
     qsizetype m_headSize = 0;
     qsizetype m_lineLength = 0;  // the whole length of the line under way
     QByteArray m_outputEnd;      // the last bytes of the output
+    enum class EntryName { Unknown, Reading, Read };
+    EntryName m_entryName = EntryName::Unknown; // of the line under way
+    QByteArray m_entryNameBytes;
+    QString m_currentEntry;
     QByteArray m_markTail;       // the last bytes of the previous piece, for a progress mark cut in two
     bool m_inPromptLine = false; // listing text up to the next line feed is the prompt's
     bool m_prompted = false;     // the listing asked for a password

@@ -16,6 +16,7 @@
 #include <QDir>
 #include <QFile>
 #include <QHeaderView>
+#include <QLabel>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -262,6 +263,20 @@ void TestMyDocument::stopsALargeExtraction()
                      return finished.isEmpty();
                  }),
              "the extraction ended before it could be stopped");
+    // The window names the entry under way; a long name is shortened in the
+    // middle (both ends tell most), shown as plain text, and does not widen
+    // the window.
+    ProgressWindow *progress = document->progressWindow();
+    auto *entryLabel = progress->findChild<QLabel *>(QStringLiteral("entryLabel"));
+    QTRY_COMPARE(entryLabel->text(), QStringLiteral("large.bin"));
+    const int width = progress->width();
+    progress->showEntry(QStringLiteral("first/") + QString(400, u'x') + QStringLiteral("/<b>last</b>.bin"));
+    QVERIFY2(entryLabel->text().startsWith(QStringLiteral("first/"))
+                 && entryLabel->text().endsWith(QStringLiteral("/<b>last</b>.bin"))
+                 && entryLabel->text().contains(u'\u2026'),
+             qPrintable(entryLabel->text()));
+    QCOMPARE(entryLabel->textFormat(), Qt::PlainText);
+    QCOMPARE(progress->width(), width);
     QTest::mouseClick(document->progressWindow()->findChild<QPushButton *>(QStringLiteral("stopButton")),
                       Qt::LeftButton);
     ::kill(pid_t(helper), SIGCONT);

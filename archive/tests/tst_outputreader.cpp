@@ -43,6 +43,7 @@ private slots:
     void onlyWholeLinesAreMarkers();
     void markersSplitBetweenPieces();
     void progressMarksMoveTheBar();
+    void entryLinesNameTheEntry();
     void rememberedPasswordIsSentOnce();
     void listingIsBounded();
 };
@@ -228,6 +229,43 @@ void TestOutputReader::progressMarksMoveTheBar()
     reader.startListing();
     reader.readPiece(mark(" 60"));
     QCOMPARE(reader.barValue(), 0);
+}
+
+void TestOutputReader::entryLinesNameTheEntry()
+{
+    // What the helper prints for two entries, cut anywhere by the pipe: the
+    // name is known once its first mark arrives, whole, and only from an
+    // entry's line (the word at a line's start, then two spaces).
+    const QByteArray text = "Extracting from a.rar\n"
+                            "Extracting  dir/caf\xc3\xa9 <b>x</b>.txt" + mark("  0") + mark(" 40") + "  OK\n"
+                            "my Extracting  notes.txt\n"
+                            "Extracting   spaced" + mark(" 90") + "  OK\n"
+                            "Extracting from here\n";
+    const QString first = QStringLiteral("dir/caf\u00e9 <b>x</b>.txt");
+    const qsizetype firstKnown = text.indexOf('\b');
+    const qsizetype secondKnown = text.indexOf('\b', text.indexOf(" spaced"));
+    for (qsizetype cut = 0; cut <= text.size(); ++cut) {
+        OutputReader reader;
+        reader.startExtraction();
+        QCOMPARE(reader.readPiece(text.left(cut)).entryChanged, cut > firstKnown);
+        QCOMPARE(reader.currentEntry(), cut > secondKnown ? QStringLiteral(" spaced")
+                                        : cut > firstKnown ? first : QString());
+        reader.readPiece(text.mid(cut));
+        QCOMPARE(reader.currentEntry(), QStringLiteral(" spaced"));
+    }
+
+    // A name longer than any the helper prints is cut at the bound.
+    OutputReader reader;
+    reader.startExtraction();
+    const QByteArray huge(OutputReader::kMaxEntryNameBytes, 'n');
+    reader.readPiece("Extracting  " + huge);
+    reader.readPiece(huge + mark(" 10"));
+    QCOMPARE(reader.currentEntry(), QString::fromLatin1(huge));
+    QCOMPARE(reader.barValue(), 10);
+
+    // A listing has no entry lines.
+    reader.startListing();
+    QVERIFY(!reader.readPiece("Extracting  x" + mark(" 10") + "\n").entryChanged);
 }
 
 void TestOutputReader::rememberedPasswordIsSentOnce()
