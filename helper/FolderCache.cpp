@@ -52,27 +52,43 @@ int FolderCache::open(const std::string& folder, int& error)
     if (open_.size() >= kMaxOpen)
         clear();
 
-    int parent = AT_FDCWD;
+    // Only the components below the nearest folder already open are walked,
+    // one after the other: an archive's paths may be thousands of levels
+    // deep, too deep for a walk that recurses or keeps every level open.
+    int current = AT_FDCWD;
     std::size_t start = 0;
-    const std::size_t slash = folder.rfind('/');
-    if (slash != std::string::npos) {
-        // Only the components below the nearest folder already open are walked.
-        parent = open(folder.substr(0, slash), error);
-        if (parent < 0)
-            return -1;
-        start = slash + 1;
+    for (std::size_t slash = folder.rfind('/'); slash != std::string::npos && slash > 0;
+         slash = folder.rfind('/', slash - 1)) {
+        if (const auto known = open_.find(folder.substr(0, slash)); known != open_.end()) {
+            current = known->second;
+            start = slash + 1;
+            break;
+        }
     }
-    const std::string name = folder.empty() ? std::string(".") : folder.substr(start);
-    int fd = -1;
-    if (name.empty() || name == ".") {
-        fd = openFolder(parent, ".");
+    bool owned = false; // whether `current` is this walk's to close (not cached)
+    for (;;) {
+        const std::size_t end = folder.find('/', start);
+        const std::string name = folder.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        int fd = -1;
+        if (name.empty() || name == ".") {
+            fd = openFolder(current, ".");
+            if (fd < 0)
+                error = errno;
+        } else {
+            fd = openChild(current, name, error);
+        }
+        if (owned)
+            ::close(current);
         if (fd < 0)
-            error = errno;
-    } else {
-        fd = openChild(parent, name, error);
+            return -1;
+        if (end == std::string::npos) {
+            open_.emplace(folder, fd);
+            return fd;
+        }
+        // The folders on the way are kept while there is room: their other
+        // contents usually come next.
+        owned = open_.size() >= kMaxOpen || !open_.emplace(folder.substr(0, end), fd).second;
+        current = fd;
+        start = end + 1;
     }
-    if (fd < 0)
-        return -1;
-    open_.emplace(folder, fd);
-    return fd;
 }
