@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ByteSource.h"
+#include "DecompressedSource.h"
 #include "LookAhead.h"
 
 #include <string>
@@ -13,19 +13,15 @@ struct archive;
 // check values, zstd's and lz4's content checksums, bzip2's CRCs), but only
 // when the stream is read to its end, and a format reader stops at its own
 // end marker before that: readToEnd() takes the stream the rest of the way.
-class FilteredSource final : public ByteSource {
+class FilteredSource final : public DecompressedSource {
 public:
     explicit FilteredSource(ByteSource& below);
     ~FilteredSource() override;
     FilteredSource(const FilteredSource&) = delete;
     FilteredSource& operator=(const FilteredSource&) = delete;
 
-    long read(void* buffer, std::size_t capacity) override;
-    std::int64_t skip(std::int64_t count) override;
-    bool lends() const override { return true; }
     long lend(const void** data) override;
     std::string errorMessage() const override { return error_; }
-    bool readToEnd() override;
 
 private:
     static long readBelow(archive*, void* self, const void** buffer);
@@ -40,8 +36,6 @@ private:
     bool belowEnded_ = false;
     bool ended_ = false;
     unsigned char buffer_[64 * 1024];
-    const unsigned char* pending_ = nullptr;  // lent but not yet copied by read()
-    std::size_t pendingSize_ = 0;
     std::string error_;
     LookAhead ahead_;
 };

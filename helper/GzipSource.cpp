@@ -111,35 +111,3 @@ long GzipSource::produce(const void** data)
     }
 }
 
-long GzipSource::read(void* buffer, std::size_t capacity)
-{
-    // The reader borrows through lend(); a copy, in pieces, for anyone else.
-    if (pendingSize_ == 0) {
-        const void* data = nullptr;
-        const long got = lend(&data);
-        if (got <= 0)
-            return got;
-        pending_ = static_cast<const unsigned char*>(data);
-        pendingSize_ = static_cast<std::size_t>(got);
-    }
-    const std::size_t count = std::min(capacity, pendingSize_);
-    std::memcpy(buffer, pending_, count);
-    pending_ += count;
-    pendingSize_ -= count;
-    return static_cast<long>(count);
-}
-
-std::int64_t GzipSource::skip(std::int64_t)
-{
-    // Nothing to jump over without decompressing it: libarchive reads instead.
-    return 0;
-}
-
-bool GzipSource::readToEnd()
-{
-    const void* data = nullptr;
-    long got;
-    while ((got = lend(&data)) > 0) {
-    }
-    return got == 0;
-}
