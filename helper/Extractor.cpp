@@ -468,7 +468,8 @@ Extractor::Outcome Extractor::writeFile(ArchiveReader& reader, archive_entry* en
     const int folder = folders_.open(slash == std::string::npos ? std::string() : path.substr(0, slash), error);
     StagedFile file;
     if (folder >= 0)
-        error = file.create(folder, folderPath, name, archive_entry_perm(entry) & 0777);
+        error = file.create(folder, folderPath, name, archive_entry_perm(entry) & 0777,
+                            archive_entry_size_is_set(entry) && archive_entry_size(entry) == 0);
     if (folder < 0 || error != 0) {
         Console::out("\n");
         if (folder < 0 && error == ELOOP) {

@@ -113,15 +113,28 @@ std::string StagedFile::showFinalName(std::string message, const std::string& st
     return message;
 }
 
-int StagedFile::create(int folder, const std::string& folderPath, const std::string& name, mode_t mode)
+int StagedFile::create(int folder, const std::string& folderPath, const std::string& name, mode_t mode,
+                       bool empty)
 {
     discard();
     pending_.clear();
     folder_ = folder;
+    folderPath_ = folderPath;
     name_ = name;
+    mode_ = mode;
     end_ = 0;
     removedFolder_ = false;
-    fd_ = ::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+    timesGiven_ = false;
+    deferred_ = empty;
+    return empty ? 0 : stage();
+}
+
+int StagedFile::stage()
+{
+    deferred_ = false;
+    const int folder = folder_;
+    const std::string& name = name_;
+    fd_ = ::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode_);
     if (fd_ >= 0)
         return 0;
     if (!unnamedRefused(errno))
@@ -130,9 +143,9 @@ int StagedFile::create(int folder, const std::string& folderPath, const std::str
     // but impossible.
     for (int tries = 0; tries < 8; ++tries) {
         hidden_ = nameFor(name, nextRandom());
-        fd_ = ::openat(folder, hidden_.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, mode);
+        fd_ = ::openat(folder, hidden_.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, mode_);
         if (fd_ >= 0) {
-            hiddenPath_ = folderPath + hidden_;
+            hiddenPath_ = folderPath_ + hidden_;
             return 0;
         }
         if (errno != EEXIST)
@@ -145,6 +158,10 @@ int StagedFile::create(int folder, const std::string& folderPath, const std::str
 
 int StagedFile::write(const void* data, std::size_t size, std::int64_t offset)
 {
+    if (deferred_ && size > 0) {
+        if (const int error = stage(); error != 0)
+            return error;
+    }
     if (!pending_.empty() && offset != pendingOffset_ + std::int64_t(pending_.size())) {
         if (const int error = flush(); error != 0)
             return error;
@@ -191,6 +208,16 @@ int StagedFile::flush()
 
 int StagedFile::finish(std::int64_t size, const struct timespec* accessed, const struct timespec* modified)
 {
+    if (deferred_ && size > 0) {
+        if (const int error = stage(); error != 0)
+            return error;
+    }
+    if (deferred_) {
+        timesGiven_ = accessed || modified;
+        times_[0] = accessed ? *accessed : timespec {0, UTIME_OMIT};
+        times_[1] = modified ? *modified : timespec {0, UTIME_OMIT};
+        return 0;
+    }
     if (const int error = flush(); error != 0)
         return error;
     // A sparse file's last hole is not written by any block.
@@ -223,9 +250,35 @@ int StagedFile::linkAs(const std::string& name)
     return 0;
 }
 
+int StagedFile::commitEmpty(bool replace)
+{
+    fd_ = ::openat(folder_, name_.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, mode_);
+    if (fd_ >= 0) {
+        deferred_ = false;
+        if (timesGiven_ && ::futimens(fd_, times_) != 0) {
+            const int error = errno;
+            ::unlinkat(folder_, name_.c_str(), 0);
+            ::close(fd_);
+            fd_ = -1;
+            return error;
+        }
+        return 0;
+    }
+    if (errno != EEXIST || !replace)
+        return errno;
+    // The name is taken: replaced the way any other file replaces it.
+    if (const int error = stage(); error != 0)
+        return error;
+    if (timesGiven_ && ::futimens(fd_, times_) != 0)
+        return errno;
+    return commit(replace);
+}
+
 int StagedFile::commit(bool replace)
 {
     removedFolder_ = false;
+    if (deferred_)
+        return commitEmpty(replace);
     std::string staged = hidden_;
     if (staged.empty()) {
         const int error = linkAs(name_);
@@ -270,6 +323,7 @@ int StagedFile::commit(bool replace)
 
 void StagedFile::discard()
 {
+    deferred_ = false;
     if (fd_ >= 0)
         ::close(fd_);
     fd_ = -1;

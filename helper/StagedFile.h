@@ -25,7 +25,13 @@ public:
     // Creates the file for `name` in the open folder `folder` (whose path
     // below the working directory is `folderPath`, "" or ending in "/"),
     // with permissions `mode` (the umask applies). 0 or the errno.
-    int create(int folder, const std::string& folderPath, const std::string& name, mode_t mode);
+    //
+    // A file announced as `empty` is not made until commit: then it is
+    // created under its name at once (a file without data is complete the
+    // moment it exists), which spares the staging for archives of many empty
+    // files. Should data come after all, it is staged as any other file.
+    int create(int folder, const std::string& folderPath, const std::string& name, mode_t mode,
+               bool empty = false);
     // `size` bytes at `offset`; 0 or the errno. Small pieces that follow
     // each other are gathered and written in big ones.
     int write(const void* data, std::size_t size, std::int64_t offset);
@@ -65,7 +71,9 @@ public:
     static std::string nameFor(const std::string& base, std::uint64_t random);
 
 private:
+    int stage();
     int linkAs(const std::string& name);
+    int commitEmpty(bool replace);
 
     int fd_ = -1;
     int folder_ = -1;
@@ -76,4 +84,10 @@ private:
     std::vector<char> pending_;
     std::int64_t pendingOffset_ = 0;
     bool removedFolder_ = false;
+    // An empty file not made yet, and what it is to be given when it is.
+    bool deferred_ = false;
+    std::string folderPath_;
+    mode_t mode_ = 0;
+    struct timespec times_[2] {};
+    bool timesGiven_ = false;
 };

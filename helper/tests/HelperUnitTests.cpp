@@ -334,7 +334,36 @@ void writtenFiles()
         file.create(fd, "", "dropped", 0644);
         file.write("x", 1, 0);
     }
-    check(namesIn(base) == std::set<std::string> {"big.bin", "old", "full", "empty"},
+    // A file announced as empty is made only when it takes its name, and
+    // follows the same rules; data that comes after all is staged as usual.
+    const auto attemptEmpty = [&](const char* name, bool replace, const char* data = "") {
+        StagedFile file;
+        file.create(fd, "", name, 0644, true);
+        file.write(data, std::strlen(data), 0);
+        const timespec modified {1000000000, 0};
+        if (file.finish(std::int64_t(std::strlen(data)), nullptr, &modified) != 0)
+            return -1;
+        return file.commit(replace);
+    };
+    put(base + "/kept", "kept");
+    check(attemptEmpty("kept", false) == EEXIST && contents(base + "/kept") == "kept", "empty: no replacing");
+    check(attemptEmpty("kept", true) == 0 && contents(base + "/kept").empty(), "empty: replaced");
+    put(base + "/outside", "outside");
+    ::symlink((base + "/outside").c_str(), (base + "/link").c_str());
+    check(attemptEmpty("link", true) == 0 && contents(base + "/outside") == "outside",
+          "empty: a link in the way is replaced, never followed");
+    struct stat made {};
+    check(attemptEmpty("fresh", false) == 0 && ::stat((base + "/fresh").c_str(), &made) == 0
+              && made.st_size == 0 && made.st_mtim.tv_sec == 1000000000,
+          "empty: made with its time");
+    check(attemptEmpty("late", false, "late data") == 0 && contents(base + "/late") == "late data",
+          "empty: data after all");
+    {
+        StagedFile file;
+        file.create(fd, "", "never", 0644, true);
+    }
+    check(namesIn(base) == std::set<std::string> {"big.bin", "old", "full", "empty", "kept", "outside", "link",
+                                                  "fresh", "late"},
           "nothing left by failed or dropped files");
     ::close(fd);
     std::system(("rm -rf '" + base + "'").c_str());
