@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QMessageBox>
 #include <QPointer>
@@ -212,6 +213,9 @@ void TestVorloCtrl::sameArchiveOpenedTwiceKeepsOneWindow()
     // already open keeps its single window.
     QMimeData dropped;
     dropped.setUrls({QUrl::fromLocalFile(first_), QUrl::fromLocalFile(second_)});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(replacement->window(), &enter);
+    QVERIFY(enter.isAccepted());
     QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(replacement->window(), &drop);
     QVERIFY(drop.isAccepted());
