@@ -20,6 +20,7 @@
 #include <QDropEvent>
 #include <QMenu>
 #include <QMimeData>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QTimer>
@@ -690,11 +691,23 @@ void MyDocument::launchExtractionTo(const QString &destination, const QStringLis
     extract(destination, paths, Then::Nothing, {});
 }
 
-void MyDocument::extract(const QString &destination, const QStringList &paths, Then then, const QStringList &files)
+void MyDocument::extract(const QString &destination, const QStringList &chosen, Then then, const QStringList &files)
 {
     if (m_run->isRunning() || m_closed) {
         refuse(); // one run at a time
         return;
+    }
+    // Every item of the folder shown is the folder itself: one name rather
+    // than thousands (Ctrl+A), and at the top no names at all.
+    QStringList paths = chosen;
+    if (!paths.isEmpty() && paths.size() == EntryRows::itemCount(m_model->rows())) {
+        QSet<QString> rows;
+        for (const EntryRow &row : m_model->rows()) {
+            if (row.kind != EntryRow::Kind::Parent)
+                rows.insert(EntryRows::childPath(m_prefixePath, row.name));
+        }
+        if (rows == QSet<QString>(paths.cbegin(), paths.cend()))
+            paths = m_prefixePath.isEmpty() ? QStringList() : QStringList{m_prefixePath};
     }
     m_then = then;
     m_thenFiles = files;

@@ -169,7 +169,7 @@ private:
     QString newTemporaryFolder();
     // What the extraction under way is for, beyond its files.
     enum class Then { Nothing, Open, Drag };
-    void extract(const QString &destination, const QStringList &paths, Then then, const QStringList &files);
+    void extract(const QString &destination, const QStringList &chosen, Then then, const QStringList &files);
     void afterExtraction();
     void showTableMenu(const QPoint &position);
     bool handleDrop(QEvent *event);

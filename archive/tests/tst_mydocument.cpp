@@ -1018,6 +1018,25 @@ void TestMyDocument::extractingTheSelection()
     QCOMPARE(contentsOf(folder.filePath(QStringLiteral("a.txt"))), QByteArray("a"));
     QCOMPARE(alerts.texts, QStringList());
 
+    // Everything selected, at the top and inside a folder, is everything
+    // there, whatever way it is asked for.
+    table->selectAll();
+    const QString all = folder.filePath(QStringLiteral("all"));
+    QVERIFY(QDir().mkpath(all));
+    document->launchExtractionTo(all, document->selectedPaths());
+    QVERIFY(waitForRun(*document));
+    QCOMPARE(filesBelow(all).size(), 5);
+    document->changeLevel(1);
+    table->selectAll();
+    const QString inside = folder.filePath(QStringLiteral("inside"));
+    QVERIFY(QDir().mkpath(inside));
+    document->launchExtractionTo(inside, document->selectedPaths());
+    QVERIFY(waitForRun(*document));
+    QCOMPARE(filesBelow(inside).keys(),
+             (QStringList{QStringLiteral("docs/one.txt"), QStringLiteral("docs/sub/two.txt")}));
+    document->goUp();
+    QCOMPARE(alerts.texts, QStringList());
+
     // An entry the archive does not hold is a failure, not an empty success.
     document->launchExtractionTo(chosen, {QStringLiteral("docs/none.txt")});
     QVERIFY(waitForRun(*document));
