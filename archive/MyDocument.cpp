@@ -507,6 +507,7 @@ void MyDocument::showTableMenu(const QPoint &position)
     open->setEnabled(row >= 0);
     menu.addAction(StringTable::text(QStringLiteral("MyDocument5")), this, &MyDocument::extractNow);
     menu.addAction(StringTable::text(QStringLiteral("MyDocument7")), this, &MyDocument::extractNowTo);
+    menu.addAction(StringTable::text(QStringLiteral("MyDocument12")), this, &MyDocument::placerDansLaCorbeille);
     // The toolbar's own menu, which a keyboard cannot otherwise reach.
     if (m_toolbar) {
         menu.addSeparator();
