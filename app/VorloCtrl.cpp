@@ -244,6 +244,7 @@ MyDocument *VorloCtrl::openArchive(const QString &path)
     const QString absolute = QDir::cleanPath(info.absoluteFilePath());
     auto *document = new MyDocument(this);
     connect(document, &MyDocument::documentClosed, this, &VorloCtrl::forgetDocument);
+    connect(document, &MyDocument::openWanted, this, &VorloCtrl::openArchives);
     if (!document->readFromFile(absolute, QMimeDatabase().mimeTypeForFile(absolute).name())) {
         delete document;
         return nullptr;

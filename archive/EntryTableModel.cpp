@@ -178,3 +178,11 @@ void EntryTableModel::sortRows()
         return descending ? order > 0 : order < 0;
     });
 }
+
+Qt::ItemFlags EntryTableModel::flags(const QModelIndex &index) const
+{
+    Qt::ItemFlags flags = QAbstractTableModel::flags(index);
+    if (index.isValid() && index.row() < m_rows.size() && m_rows.at(index.row()).kind != EntryRow::Kind::Parent)
+        flags |= Qt::ItemIsDragEnabled;
+    return flags;
+}

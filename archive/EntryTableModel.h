@@ -27,6 +27,8 @@ public:
     int columnCount(const QModelIndex &parent = {}) const override;
     QVariant data(const QModelIndex &index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    // Rows can be dragged out, all but the parent row.
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
     // Folders before files, the parent row last; names in natural order.
     void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 

@@ -2,6 +2,7 @@
 
 #include "DocumentToolbar.h"
 #include "EntryRowDelegate.h"
+#include "EntryTableView.h"
 #include "EntryTableModel.h"
 #include "ExtractionFolder.h"
 #include "ListingCommand.h"
@@ -13,6 +14,17 @@
 #include "ui_MyDocument.h"
 
 #include <QApplication>
+#include <QDesktopServices>
+#include <QDrag>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMenu>
+#include <QMimeData>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QTemporaryFile>
+#include <QTimer>
+#include <QUrl>
 #include <QDir>
 #include <QFileDialog>
 #include <QStandardPaths>
@@ -36,6 +48,30 @@ std::function<void(QMainWindow *)> &windowDecorator()
 {
     static std::function<void(QMainWindow *)> decorator;
     return decorator;
+}
+
+std::function<void(QDrag *)> &dragRunner()
+{
+    static std::function<void(QDrag *)> runner;
+    return runner;
+}
+
+// Long enough for a file opened or dragged out to come without a window
+// flashing by; a longer extraction shows its progress.
+constexpr int kQuietExtractionMs = 600;
+
+// The local files among dropped URLs, or nothing when any is not one.
+QStringList droppedFiles(const QMimeData *data)
+{
+    if (!data || !data->hasUrls())
+        return {};
+    QStringList files;
+    for (const QUrl &url : data->urls()) {
+        if (!url.isLocalFile() || !QFileInfo(url.toLocalFile()).isFile())
+            return {};
+        files << url.toLocalFile();
+    }
+    return files;
 }
 
 std::function<QString(QWidget *)> &folderChooser()
@@ -243,8 +279,13 @@ void MyDocument::createWindow()
     table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     table->verticalHeader()->setDefaultSectionSize(22);
     connect(table, &QTableView::doubleClicked, this, [this](const QModelIndex &index) {
-        changeLevel(index.row());
+        activateRow(index.row());
     });
+    connect(m_ui->listView, &EntryTableView::dragWanted, this, &MyDocument::dragSelection);
+    connect(table, &QWidget::customContextMenuRequested, this, &MyDocument::showTableMenu);
+    // Archives dropped anywhere on the window are opened; the table only
+    // gives rows away.
+    m_main->setAcceptDrops(true);
     table->installEventFilter(this);
     m_main->installEventFilter(this);
     for (const QKeySequence &keys : {QKeySequence(Qt::Key_Backspace), QKeySequence(Qt::ALT | Qt::Key_Up)}) {
@@ -300,9 +341,11 @@ void MyDocument::refuse()
 void MyDocument::extractNow()
 {
     const QString beside = ToolbarItems::folderOf(m_fileName);
-    if (!DocumentToolbar::extractsIntoFolder() || m_run->isRunning() || m_closed
-        || EntryRows::itemCount(EntryRows::build(m_listeFichiers, 0, QString())) <= 1) {
-        launchExtractionTo(beside);
+    const QStringList selected = selectedPaths();
+    const int items =
+        selected.isEmpty() ? EntryRows::itemCount(EntryRows::build(m_listeFichiers, 0, QString())) : selected.size();
+    if (!DocumentToolbar::extractsIntoFolder() || m_run->isRunning() || m_closed || items <= 1) {
+        launchExtractionTo(beside, selected);
         return;
     }
     // Several items would mix with what lies beside the archive: they go
@@ -313,14 +356,181 @@ void MyDocument::extractNow()
         showAppAlert(QStringLiteral("MyDocument1"), QStringLiteral("MyDocumentFolderNotMade"));
         return;
     }
-    launchExtractionTo(folder);
+    launchExtractionTo(folder, selected);
 }
 
 void MyDocument::extractNowTo()
 {
+    // The selection as it was when the command was given.
+    const QStringList selected = selectedPaths();
     const QString folder = chooseFolder(m_main);
     if (!folder.isEmpty())
-        launchExtractionTo(QDir::cleanPath(folder));
+        launchExtractionTo(QDir::cleanPath(folder), selected);
+}
+
+QStringList MyDocument::selectedPaths() const
+{
+    if (!m_ui || !m_ui->listView->selectionModel())
+        return {};
+    QList<int> rows;
+    for (const QModelIndex &index : m_ui->listView->selectionModel()->selectedRows())
+        rows << index.row();
+    std::sort(rows.begin(), rows.end());
+    QStringList paths;
+    for (const int row : std::as_const(rows)) {
+        if (row < 0 || row >= m_model->rows().size())
+            continue;
+        const EntryRow &entry = m_model->rows().at(row);
+        if (entry.kind != EntryRow::Kind::Parent)
+            paths << EntryRows::childPath(m_prefixePath, entry.name);
+    }
+    return paths;
+}
+
+QString MyDocument::temporaryFolder() const
+{
+    return m_temporary ? m_temporary->path() : QString();
+}
+
+void MyDocument::setDragRunnerForTesting(std::function<void(QDrag *)> runner)
+{
+    dragRunner() = std::move(runner);
+}
+
+QString MyDocument::newTemporaryFolder()
+{
+    if (!m_temporary) {
+        m_temporary = std::make_unique<QTemporaryDir>(QDir::temp().filePath(QStringLiteral("vorlo-XXXXXX")));
+        if (!m_temporary->isValid()) {
+            m_temporary.reset();
+            return {};
+        }
+    }
+    // A folder per run: a file opened earlier may still be open in its
+    // application, and names from different folders of the archive may
+    // be the same.
+    const QString folder = m_temporary->filePath(QString::number(++m_temporaryFolders));
+    return QDir().mkdir(folder) ? folder : QString();
+}
+
+void MyDocument::activateRow(int row)
+{
+    if (row < 0 || row >= m_model->rows().size())
+        return;
+    if (m_model->rows().at(row).kind == EntryRow::Kind::File)
+        openEntry(row);
+    else
+        changeLevel(row);
+}
+
+void MyDocument::openEntry(int row)
+{
+    if (row < 0 || row >= m_model->rows().size() || m_model->rows().at(row).kind != EntryRow::Kind::File)
+        return;
+    if (m_run->isRunning() || m_closed) {
+        refuse();
+        return;
+    }
+    const QString path = EntryRows::childPath(m_prefixePath, m_model->rows().at(row).name);
+    const QString folder = newTemporaryFolder();
+    if (folder.isEmpty()) {
+        showAppAlert(QStringLiteral("MyDocument1"), QStringLiteral("MyDocumentNoTemporaryFolder"));
+        return;
+    }
+    extract(folder, {path}, Then::Open, {QDir(folder).filePath(path)});
+}
+
+void MyDocument::dragSelection()
+{
+    const QStringList paths = selectedPaths();
+    if (paths.isEmpty())
+        return;
+    if (m_run->isRunning() || m_closed) {
+        refuse();
+        return;
+    }
+    const QString folder = newTemporaryFolder();
+    if (folder.isEmpty()) {
+        showAppAlert(QStringLiteral("MyDocument1"), QStringLiteral("MyDocumentNoTemporaryFolder"));
+        return;
+    }
+    QStringList files;
+    for (const QString &path : paths)
+        files << QDir(folder).filePath(path);
+    extract(folder, paths, Then::Drag, files);
+}
+
+void MyDocument::afterExtraction()
+{
+    const Then then = std::exchange(m_then, Then::Nothing);
+    const QStringList files = std::exchange(m_thenFiles, {});
+    if (then == Then::Open) {
+        if (!QDesktopServices::openUrl(QUrl::fromLocalFile(files.value(0))))
+            showAppAlert(QStringLiteral("MyDocumentNotOpened1"), QStringLiteral("MyDocumentNotOpened2"));
+    } else if (then == Then::Drag && m_ui) {
+        QList<QUrl> urls;
+        for (const QString &file : files)
+            urls << QUrl::fromLocalFile(file);
+        auto *data = new QMimeData;
+        data->setUrls(urls);
+        auto *drag = new QDrag(m_ui->listView);
+        drag->setMimeData(data);
+        const QModelIndex current = m_ui->listView->currentIndex();
+        const QIcon icon = current.isValid()
+                               ? m_model->data(m_model->index(current.row(), EntryTableModel::IconColumn),
+                                               Qt::DecorationRole).value<QIcon>()
+                               : QIcon();
+        if (!icon.isNull())
+            drag->setPixmap(icon.pixmap(32, 32));
+        // Started once the files exist. When the button was let go during a
+        // long extraction, the files follow the pointer until the next click.
+        if (dragRunner())
+            dragRunner()(drag);
+        else
+            drag->exec(Qt::CopyAction, Qt::CopyAction);
+        drag->deleteLater();
+    }
+}
+
+void MyDocument::showTableMenu(const QPoint &position)
+{
+    if (!m_ui)
+        return;
+    QTableView *table = m_ui->listView;
+    QMenu menu(table);
+    menu.setObjectName(QStringLiteral("tableMenu"));
+    const QModelIndex index = table->indexAt(position).isValid() ? table->indexAt(position) : table->currentIndex();
+    const int row = index.row();
+    QAction *open = menu.addAction(StringTable::text(QStringLiteral("MyDocumentOpenEntry")), this,
+                                   [this, row] { activateRow(row); });
+    open->setObjectName(QStringLiteral("openEntry"));
+    open->setEnabled(row >= 0);
+    menu.addAction(StringTable::text(QStringLiteral("MyDocument5")), this, &MyDocument::extractNow);
+    menu.addAction(StringTable::text(QStringLiteral("MyDocument7")), this, &MyDocument::extractNowTo);
+    menu.addAction(StringTable::text(QStringLiteral("MyDocument12")), this, &MyDocument::placerDansLaCorbeille);
+    // The toolbar's own menu, which a keyboard cannot otherwise reach.
+    if (m_toolbar) {
+        menu.addSeparator();
+        m_toolbar->fillContextMenu(menu);
+    }
+    menu.exec(table->viewport()->mapToGlobal(position));
+}
+
+bool MyDocument::handleDrop(QEvent *event)
+{
+    auto *drop = static_cast<QDropEvent *>(event);
+    // Rows dragged out of this very window are no archives to open.
+    const auto *source = qobject_cast<const QWidget *>(drop->source());
+    const QStringList files = source && source->window() == m_main ? QStringList() : droppedFiles(drop->mimeData());
+    if (files.isEmpty()) {
+        drop->ignore();
+        return true;
+    }
+    drop->setDropAction(Qt::CopyAction);
+    drop->accept();
+    if (event->type() == QEvent::Drop)
+        QMetaObject::invokeMethod(this, [this, files] { emit openWanted(files); }, Qt::QueuedConnection);
+    return true;
 }
 
 void MyDocument::placerDansLaCorbeille()
@@ -368,10 +578,18 @@ bool MyDocument::eventFilter(QObject *watched, QEvent *event)
         windowWillClose();
         return false;
     }
+    if (m_main && watched == m_main
+        && (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove || event->type() == QEvent::Drop))
+        return handleDrop(event);
     if (m_ui && watched == m_ui->listView && event->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent *>(event)->key();
-        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-            changeLevel(m_ui->listView->currentIndex().row());
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+            activateRow(m_ui->listView->currentIndex().row());
+            return true;
+        }
+        if (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier) {
+            const QModelIndex current = m_ui->listView->currentIndex();
+            showTableMenu(current.isValid() ? m_ui->listView->visualRect(current).center() : QPoint(0, 0));
             return true;
         }
     }
@@ -449,6 +667,10 @@ void MyDocument::finishExtraction(HelperRun::Outcome outcome)
     using Outcome = HelperRun::Outcome;
     if (m_avancementWin)
         m_avancementWin->hide();
+    m_nameList.reset();
+    m_selectionRun = false;
+    if (outcome != Outcome::Succeeded)
+        m_then = Then::Nothing;
     bool alive = true;
     if (outcome == Outcome::HelperMissing)
         alive = showAppAlert(QStringLiteral("MyDocumentHelper1"), QStringLiteral("MyDocumentHelper2"));
@@ -458,15 +680,42 @@ void MyDocument::finishExtraction(HelperRun::Outcome outcome)
         return;
     if (std::exchange(m_detailsWanted, false) && !m_closed)
         startDetails();
-    emit runFinished(Action::Extraction);
+    // Opening a file may show an alert, during which the document may go.
+    const QPointer<MyDocument> stillHere(this);
+    afterExtraction();
+    if (stillHere)
+        emit runFinished(Action::Extraction);
 }
 
-void MyDocument::launchExtractionTo(const QString &destination)
+void MyDocument::launchExtractionTo(const QString &destination, const QStringList &paths)
+{
+    extract(destination, paths, Then::Nothing, {});
+}
+
+void MyDocument::extract(const QString &destination, const QStringList &chosen, Then then, const QStringList &files)
 {
     if (m_run->isRunning() || m_closed) {
         refuse(); // one run at a time
         return;
     }
+    // Every item of the folder shown is the folder itself: one name rather
+    // than thousands (Ctrl+A), and at the top no names at all.
+    QStringList paths = chosen;
+    if (!paths.isEmpty() && paths.size() == EntryRows::itemCount(m_model->rows())) {
+        QSet<QString> rows;
+        for (const EntryRow &row : m_model->rows()) {
+            if (row.kind != EntryRow::Kind::Parent)
+                rows.insert(EntryRows::childPath(m_prefixePath, row.name));
+        }
+        if (rows == QSet<QString>(paths.cbegin(), paths.cend()))
+            paths = m_prefixePath.isEmpty() ? QStringList() : QStringList{m_prefixePath};
+    }
+    m_then = then;
+    m_thenFiles = files;
+    // Counted before the details may go below.
+    m_selectionRun = !paths.isEmpty();
+    m_selectionProgress = m_selectionRun ? SelectionProgress(m_listeFichiers, &m_details, paths) : SelectionProgress();
+    m_lastEntry.clear();
     if (m_detailsRun->isRunning()) {
         // The extraction comes first: the details run again after it.
         m_detailsRun->abandon(true);
@@ -480,23 +729,58 @@ void MyDocument::launchExtractionTo(const QString &destination)
         finishExtraction(HelperRun::Outcome::HelperMissing);
         return;
     }
+    QStringList arguments = {QStringLiteral("x"), m_fileName, destination, QStringLiteral("-o+")};
+    if (!paths.isEmpty()) {
+        // In a file of their own: a selection of thousands of names would
+        // not fit on a command line. The file is private and goes with the run.
+        m_nameList = std::make_unique<QTemporaryFile>(QDir::temp().filePath(QStringLiteral("vorlo-names-XXXXXX")));
+        if (!m_nameList->open() || m_nameList->write(paths.join(QLatin1Char('\n')).toUtf8() + '\n') < 0
+            || !m_nameList->flush()) {
+            m_nameList.reset();
+            finishExtraction(HelperRun::Outcome::Failed);
+            return;
+        }
+        arguments << QStringLiteral("-n@") + m_nameList->fileName();
+    }
+    ++m_extractions;
     if (m_main) {
         if (!m_avancementWin) {
             m_avancementWin = new ProgressWindow(m_main);
             connect(m_avancementWin, &ProgressWindow::stopRequested, this, &MyDocument::cancelExtraction);
         }
         m_avancementWin->start();
-        m_avancementWin->show();
+        if (then == Then::Nothing) {
+            m_avancementWin->show();
+        } else {
+            const int run = m_extractions;
+            QTimer::singleShot(kQuietExtractionMs, this, [this, run] {
+                // Never over a password window already up: the sheet would block it.
+                if (run == m_extractions && m_run->isRunning() && m_action == Action::Extraction && !m_closed
+                    && !m_passwordWin->isVisible())
+                    m_avancementWin->show();
+            });
+        }
     }
-    startRun(Action::Extraction, helper,
-             {QStringLiteral("x"), m_fileName, destination, QStringLiteral("-o+")}, QString());
+    startRun(Action::Extraction, helper, arguments, QString());
 }
 
 void MyDocument::updateProgress()
 {
+    const OutputReader &reader = m_run->reader();
+    if (m_selectionRun) {
+        if (reader.currentEntry() != m_lastEntry) {
+            m_lastEntry = reader.currentEntry();
+            m_selectionProgress.entryStarted(m_lastEntry, reader.barValue());
+        } else {
+            m_selectionProgress.archiveMoved(reader.barValue());
+        }
+    }
     if (m_avancementWin) {
-        m_avancementWin->showProgress(m_run->reader().barDeterminate(), m_run->reader().barValue());
-        m_avancementWin->showEntry(m_run->reader().currentEntry());
+        if (m_selectionRun)
+            m_avancementWin->showProgress(true, m_selectionProgress.percent());
+        else
+            m_avancementWin->showProgress(reader.barDeterminate(), reader.barValue());
+        m_avancementWin->showEntry(reader.currentEntry());
     }
 }
 
@@ -588,7 +872,9 @@ void MyDocument::goUp()
         const QList<EntryRow> &rows = m_model->rows();
         for (int row = 0; row < rows.size(); ++row) {
             if (rows.at(row).isFolderLike() && rows.at(row).name == left) {
-                m_ui->listView->setCurrentIndex(m_model->index(row, EntryTableModel::NameColumn));
+                // Not selected: "Extract" still means the whole archive.
+                m_ui->listView->selectionModel()->setCurrentIndex(
+                    m_model->index(row, EntryTableModel::NameColumn), QItemSelectionModel::NoUpdate);
                 break;
             }
         }
@@ -683,6 +969,10 @@ void MyDocument::windowWillClose()
     m_prefixePath.clear();
     m_level = 0;
     m_model->setRows({});
+    // Files opened or dragged out of the archive go with it.
+    m_then = Then::Nothing;
+    m_nameList.reset();
+    m_temporary.reset();
     emit documentClosed(this);
 }
 

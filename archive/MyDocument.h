@@ -3,18 +3,24 @@
 #include "EntryDetails.h"
 #include "EntryRows.h"
 #include "HelperRun.h"
+#include "SelectionProgress.h"
 
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 
 class DocumentToolbar;
 class EntryTableModel;
 class PasswordWindow;
 class ProgressWindow;
+class QDrag;
 class QMainWindow;
+class QMimeData;
+class QTemporaryDir;
+class QTemporaryFile;
 namespace Ui { class MyDocumentWindow; }
 
 // One open archive: its window, the entry table one folder level at a time,
@@ -46,9 +52,32 @@ public:
     // Called for every document window right after it is created.
     static void setWindowDecorator(std::function<void(QMainWindow *)> decorator);
 
-    // Extracts the whole archive into the existing folder `destination`.
-    // Refused with a beep while another run is under way.
-    void launchExtractionTo(const QString &destination);
+    // Extracts the whole archive into the existing folder `destination`, or
+    // only the entries at `paths` (paths inside the archive; a folder takes
+    // everything under it). Refused with a beep while another run is under
+    // way.
+    void launchExtractionTo(const QString &destination, const QStringList &paths = {});
+
+    // The paths inside the archive of the selected rows, in row order; the
+    // parent row is none.
+    QStringList selectedPaths() const;
+    // What a double-click or Return does to row `row`: a folder is entered
+    // (the parent row goes up), a file is opened.
+    void activateRow(int row);
+    // Extracts the file of row `row` alone into the document's temporary
+    // folder and opens it with the desktop's application for its type.
+    void openEntry(int row);
+    // Extracts the selected rows into the temporary folder, then lets the
+    // user drag them away as files (text/uri-list): most receivers take
+    // only files that exist when they are dropped.
+    void dragSelection();
+    // The document's temporary folder, "" until something was extracted
+    // into it; it goes with the document's window.
+    QString temporaryFolder() const;
+
+    // Replaces QDrag::exec for the drag of dragSelection: it gets the drag
+    // ready to start.
+    static void setDragRunnerForTesting(std::function<void(QDrag *)> runner);
 
     // Moves into the folder of row `row`, or up for the parent row; a file
     // row or no row changes nothing.
@@ -103,6 +132,8 @@ signals:
     void alertShown(const QString &messageKey);
     // A command was refused with a beep.
     void commandRefused();
+    // Archive files were dropped on the window, to be opened.
+    void openWanted(const QStringList &paths);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -134,6 +165,14 @@ private:
     // Returns false when the document was deleted while the alert was up.
     bool showAppAlert(const QString &messageKey, const QString &informativeKey);
     static QString helperPath();
+    // A new, empty folder inside the temporary folder; "" when it cannot be made.
+    QString newTemporaryFolder();
+    // What the extraction under way is for, beyond its files.
+    enum class Then { Nothing, Open, Drag };
+    void extract(const QString &destination, const QStringList &chosen, Then then, const QStringList &files);
+    void afterExtraction();
+    void showTableMenu(const QPoint &position);
+    bool handleDrop(QEvent *event);
 
     QString m_fileName;
     QByteArray m_fileStamp; // identity and state of the file when it was listed
@@ -156,6 +195,16 @@ private:
     bool m_detailsWanted = false;  // to run again once the extraction is over
     int m_detailsPrompts = 0;
     QString m_listingPassword; // the answer that opened hidden names, for the details run
+
+    Then m_then = Then::Nothing;
+    int m_extractions = 0; // runs started, to tell them apart
+    QStringList m_thenFiles; // the files extracted, for Open and Drag
+    std::unique_ptr<QTemporaryDir> m_temporary;
+    int m_temporaryFolders = 0;
+    std::unique_ptr<QTemporaryFile> m_nameList; // the selection handed to the helper
+    bool m_selectionRun = false;
+    SelectionProgress m_selectionProgress;
+    QString m_lastEntry;
 
     QStringList m_listeFichiers;
     int m_level = 0;

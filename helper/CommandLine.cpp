@@ -1,5 +1,7 @@
 #include "CommandLine.h"
 
+#include <cstddef>
+
 CommandLine CommandLine::parse(const std::vector<std::string>& arguments, std::string& error)
 {
     CommandLine line;
@@ -23,6 +25,13 @@ CommandLine CommandLine::parse(const std::vector<std::string>& arguments, std::s
             line.assumeYes = true;
         } else if (argument == "-v") {
             // Lists every volume of a set: always the case here.
+        } else if (argument.rfind("-n@", 0) == 0 && argument.size() > 3) {
+            // Standard input is the password's: a list is read from a file only.
+            if (argument == "-n@-") {
+                error = "Names cannot be read from standard input: use -n@FILE";
+                return CommandLine{};
+            }
+            line.nameFiles.push_back(argument.substr(3));
         } else if (argument.rfind("-p", 0) == 0 && argument.size() > 2) {
             line.password = argument.substr(2);
         } else {
@@ -37,6 +46,7 @@ CommandLine CommandLine::parse(const std::vector<std::string>& arguments, std::s
     }
     const std::string& command = words[0];
     std::size_t maxWords = 2;
+    bool takesNames = false;
     if (command == "vb") {
         line.command = Command::BareList;
     } else if (command == "vt") {
@@ -45,9 +55,11 @@ CommandLine CommandLine::parse(const std::vector<std::string>& arguments, std::s
         line.command = Command::List;
     } else if (command == "t") {
         line.command = Command::Test;
+        takesNames = true;
     } else if (command == "x") {
         line.command = Command::Extract;
         maxWords = 3;
+        takesNames = true;
     } else {
         error = "Unknown command: " + command;
         return CommandLine{};
@@ -55,6 +67,14 @@ CommandLine CommandLine::parse(const std::vector<std::string>& arguments, std::s
     if (words.size() < 2) {
         error = "No archive given";
         return CommandLine{};
+    }
+    if (!takesNames && !line.nameFiles.empty()) {
+        error = "Names are taken by \"x\" and \"t\" only";
+        return CommandLine{};
+    }
+    if (takesNames && words.size() > maxWords) {
+        line.names.assign(words.begin() + static_cast<std::ptrdiff_t>(maxWords), words.end());
+        words.resize(maxWords);
     }
     if (words.size() > maxWords) {
         error = "Unexpected argument: " + words[maxWords];
@@ -68,7 +88,7 @@ CommandLine CommandLine::parse(const std::vector<std::string>& arguments, std::s
 
 std::string CommandLine::usage()
 {
-    return "Usage: unrar COMMAND [SWITCHES] ARCHIVE [DESTINATION]\n"
+    return "Usage: unrar COMMAND [SWITCHES] ARCHIVE [DESTINATION] [--] [NAME...]\n"
            "\n"
            "Commands:\n"
            "  vb    bare listing: one entry path per line\n"
@@ -83,7 +103,16 @@ std::string CommandLine::usage()
            "  t     test every entry's checksum without writing\n"
            "  x     extract with full paths into DESTINATION (default: here)\n"
            "\n"
+           "  \"x\" and \"t\" take everything, or only the entries NAME... (for \"x\",\n"
+           "  after DESTINATION): each NAME is an entry exactly as \"vb\" prints it,\n"
+           "  and a folder's name takes everything under it. A NAME that matches no\n"
+           "  entry is reported and the run fails (status 10 when nothing matched,\n"
+           "  else 1). Put \"--\" before names that start with \"-\". The progress\n"
+           "  marks still count the whole archive's bytes, skipped entries included.\n"
+           "\n"
            "Switches:\n"
+           "  -n@FILE  also take the names listed in FILE, one per line (for long\n"
+           "        selections; standard input stays free for the password)\n"
            "  -o+   overwrite existing files (the default)\n"
            "  -o-   skip existing files\n"
            "  -p<password>  use this password instead of asking\n"

@@ -121,9 +121,23 @@ bool Extractor::enterDestination()
 
 int Extractor::run()
 {
+    for (const std::string& name : line_.names)
+        selection_.add(name);
+    for (const std::string& list : line_.nameFiles) {
+        if (!selection_.addFromFile(list)) {
+            Console::errorLine("Cannot read the names in " + Console::displayName(list) + ": " + std::strerror(errno));
+            return kExitUsage;
+        }
+    }
+    if (selection_.empty() && (!line_.names.empty() || !line_.nameFiles.empty())) {
+        // An empty list is a selection of nothing, not of everything.
+        Console::errorLine("No files to extract");
+        return kExitNoFiles;
+    }
     PasswordPrompt prompt(line_.archive, line_.password);
     for (;;) {
         status_ = kExitSuccess;
+        selection_.resetUse();
         encryptionRefused_ = false;
         passwordRetry_ = false;
         const int status = runOnce(prompt);
@@ -212,6 +226,11 @@ int Extractor::runOnce(PasswordPrompt& prompt)
         const RarProbe::Entry* probed = reader.probedEntry(entry);
         if (probed && probed->oldVersion)
             continue;
+        // Entries left out are stepped over: nothing of theirs is written,
+        // checked or counted.
+        if (!selection_.empty()
+            && !selection_.takes(Console::displayName(EntryName::path(entry, EntryName::legacyFor(reader.handle())))))
+            continue;
         ++entries;
         if (extractEntry(reader, entry, prompt, progress) == Outcome::Fatal)
             ended = true;
@@ -256,6 +275,15 @@ int Extractor::runOnce(PasswordPrompt& prompt)
     if (status_ != kExitFatal && reader.incomplete()) {
         reader.reportIncomplete(line_.archive);
         fail(kExitFatal);
+    }
+    if (!ended && !selection_.empty()) {
+        // A name that took nothing is a request not carried out.
+        const std::vector<std::string> unused = selection_.unused();
+        for (const std::string& name : unused)
+            Console::errorLine("No entry named " + Console::displayName(name) + " in "
+                               + Console::displayName(line_.archive));
+        if (!unused.empty())
+            fail(entries == 0 ? kExitNoFiles : kExitWarning);
     }
     if (status_ == kExitSuccess && entries == 0) {
         Console::errorLine("No files to extract");

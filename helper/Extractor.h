@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CommandLine.h"
+#include "EntrySelection.h"
 #include "FolderCache.h"
 #include "SpaceGuard.h"
 
@@ -73,6 +74,7 @@ private:
     void relinkGroup(FileId old, const std::string& oldName, const std::string& path);
 
     const CommandLine& line_;
+    EntrySelection selection_;
     archive* disk_ = nullptr;
     SpaceGuard space_;
     FolderCache folders_;

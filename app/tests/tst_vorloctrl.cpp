@@ -8,6 +8,9 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QMessageBox>
 #include <QPointer>
 #include <QProcess>
@@ -205,6 +208,20 @@ void TestVorloCtrl::sameArchiveOpenedTwiceKeepsOneWindow()
     QCOMPARE(replacement->rows().size(), 1);
     QTRY_VERIFY(trashed.isNull());
     QCOMPARE(controller.documents().size(), 2);
+
+    // Archives dropped on a window open as if chosen with Open: the one
+    // already open keeps its single window.
+    QMimeData dropped;
+    dropped.setUrls({QUrl::fromLocalFile(first_), QUrl::fromLocalFile(second_)});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(replacement->window(), &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(replacement->window(), &drop);
+    QVERIFY(drop.isAccepted());
+    QTRY_COMPARE(controller.documents().size(), 3);
+    QVERIFY(controller.documentForFile(second_)->window()->isVisible());
+    QCOMPARE(controller.documentForFile(first_), document);
 }
 
 void TestVorloCtrl::quitsWhenTheLastVisibleWindowGoes()

@@ -12,8 +12,14 @@
 #include "ExtractionFolder.h"
 
 #include <QApplication>
+#include <QDesktopServices>
+#include <QDrag>
+#include <QDragEnterEvent>
+#include <QMimeData>
+#include <QMouseEvent>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QHeaderView>
 #include <QLabel>
@@ -91,6 +97,35 @@ bool writeFakeHelper(const QString &folder, const QByteArray &body)
     script.close();
     return script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
 }
+// Stands for the desktop's applications: QDesktopServices hands it every
+// file URL to open, and it reads the file at that moment.
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+
+public:
+    QList<QUrl> urls;
+    QList<QByteArray> contents;
+
+public slots:
+    void openFile(const QUrl &url)
+    {
+        urls << url;
+        contents << contentsOf(url.toLocalFile());
+    }
+};
+
+// The files below `folder` with their contents, by relative path.
+QMap<QString, QByteArray> filesBelow(const QString &folder)
+{
+    QMap<QString, QByteArray> files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        files.insert(QDir(folder).relativeFilePath(path), contentsOf(path));
+    }
+    return files;
+}
 } // namespace
 
 class TestMyDocument : public QObject
@@ -99,6 +134,7 @@ class TestMyDocument : public QObject
 
 private slots:
     void initTestCase();
+    void cleanupTestCase();
     void init();
     void opensListsAndNavigates();
     void extractsNextToTheArchiveWithProgress();
@@ -120,6 +156,9 @@ private slots:
     void whereYouAreAndGoingUp();
     void detailsGiveWayToAnExtraction();
     void extractingSeveralItemsIntoAFolder();
+    void extractingTheSelection();
+    void openingAFileWithTheDesktop();
+    void draggingOutAndDroppingIn();
 
 private:
     // Opens `path`, shows the window and waits for the listing to end.
@@ -128,6 +167,7 @@ private:
 
     QString m_helper;
     QTemporaryDir m_settingsDir;
+    UrlCatcher m_opened;
 };
 
 void TestMyDocument::initTestCase()
@@ -136,6 +176,8 @@ void TestMyDocument::initTestCase()
     QVERIFY(m_settingsDir.isValid());
     QSettings::setDefaultFormat(QSettings::IniFormat);
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settingsDir.path());
+    // Nothing is ever opened in a real application here.
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &m_opened, "openFile");
     m_helper = ResourceLocator::find(QStringLiteral("unrar"));
     if (m_helper.isEmpty())
         QSKIP("the unrar helper is not built");
@@ -143,8 +185,15 @@ void TestMyDocument::initTestCase()
         QSKIP("the third-party fixture archives are not beside the project");
 }
 
+void TestMyDocument::cleanupTestCase()
+{
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+}
+
 void TestMyDocument::init()
 {
+    m_opened.urls.clear();
+    m_opened.contents.clear();
     ResourceLocator::setSearchPathsForTesting({});
 }
 
@@ -193,10 +242,13 @@ void TestMyDocument::opensListsAndNavigates()
     QCOMPARE(table->model()->data(table->model()->index(1, 1)).toString(), QStringLiteral(".."));
     QVERIFY(!table->model()->data(table->model()->index(0, 0), Qt::DecorationRole).value<QIcon>().isNull());
 
-    // A file row does nothing.
+    // Return on a file row opens the file; the folder stays.
     table->setCurrentIndex(table->model()->index(0, 1));
     QTest::keyClick(table, Qt::Key_Return);
+    QVERIFY(waitForRun(*document));
     QCOMPARE(document->level(), 1);
+    QCOMPARE(m_opened.urls.size(), 1);
+    QCOMPARE(m_opened.urls.at(0).fileName(), QStringLiteral("test.jpg"));
 
     table->setCurrentIndex(table->model()->index(1, 1));
     QTest::keyClick(table, Qt::Key_Return);
@@ -908,6 +960,252 @@ void TestMyDocument::extractingSeveralItemsIntoAFolder()
     QVERIFY(waitForRun(*lone, 30000));
     QCOMPARE(listing().size(), 5);
     QCOMPARE(contentsOf(folder.filePath(QStringLiteral("only/b.txt"))), QByteArray("b"));
+}
+
+void TestMyDocument::extractingTheSelection()
+{
+    QTemporaryDir folder;
+    const QString archive = folder.filePath(QStringLiteral("picked.rar"));
+    QVERIFY(writeRar(archive, {{QStringLiteral("a.txt"), "a"},
+                               {QStringLiteral("docs/one.txt"), "1"},
+                               {QStringLiteral("docs/sub/two.txt"), "2"},
+                               {QStringLiteral("docs-old/x.txt"), "x"},
+                               {QStringLiteral("z.txt"), "z"}}));
+    auto document = open(archive);
+    QVERIFY(document);
+    AlertAnswerer alerts;
+    auto *table = document->window()->findChild<QTableView *>(QStringLiteral("listView"));
+    QCOMPARE(rowNames(*document), (QStringList{QStringLiteral("a.txt"), QStringLiteral("docs*"),
+                                               QStringLiteral("docs-old*"), QStringLiteral("z.txt")}));
+    const auto centreOf = [table](int row) { return table->visualRect(table->model()->index(row, 1)).center(); };
+
+    // A folder and a file, picked with the mouse: Extract To… takes them
+    // alone, the folder with everything inside it.
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, centreOf(1));
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::ControlModifier, centreOf(3));
+    QCOMPARE(document->selectedPaths(), (QStringList{QStringLiteral("docs"), QStringLiteral("z.txt")}));
+    const QString chosen = folder.filePath(QStringLiteral("chosen"));
+    QVERIFY(QDir().mkpath(chosen));
+    MyDocument::setFolderChooserForTesting([&](QWidget *) { return chosen; });
+    const auto forget = qScopeGuard([] { MyDocument::setFolderChooserForTesting(nullptr); });
+    document->toolbar()->itemAction(QStringLiteral("ExtractItemTo"))->trigger();
+    QVERIFY(document->isRunning());
+    QVERIFY(waitForRun(*document));
+    QCOMPARE(alerts.texts, QStringList());
+    QCOMPARE(filesBelow(chosen), (QMap<QString, QByteArray>{{QStringLiteral("docs/one.txt"), "1"},
+                                                            {QStringLiteral("docs/sub/two.txt"), "2"},
+                                                            {QStringLiteral("z.txt"), "z"}}));
+
+    // Inside a folder, a row is named by its whole path.
+    document->changeLevel(1);
+    table->selectRow(int(rowNames(*document).indexOf(QStringLiteral("sub*"))));
+    QCOMPARE(document->selectedPaths(), QStringList{QStringLiteral("docs/sub")});
+    document->extractNow();
+    QVERIFY(waitForRun(*document));
+    QCOMPARE(filesBelow(folder.path()).keys(),
+             (QStringList{QStringLiteral("chosen/docs/one.txt"), QStringLiteral("chosen/docs/sub/two.txt"),
+                          QStringLiteral("chosen/z.txt"), QStringLiteral("docs/sub/two.txt"),
+                          QStringLiteral("picked.rar")}));
+
+    // Back up, the folder left is the current row but not selected:
+    // Extract is the whole archive again, as it always was.
+    document->goUp();
+    QCOMPARE(document->rows().at(table->currentIndex().row()).name, QStringLiteral("docs"));
+    QCOMPARE(document->selectedPaths(), QStringList());
+    document->extractNow();
+    QVERIFY(waitForRun(*document));
+    QCOMPARE(contentsOf(folder.filePath(QStringLiteral("docs-old/x.txt"))), QByteArray("x"));
+    QCOMPARE(contentsOf(folder.filePath(QStringLiteral("a.txt"))), QByteArray("a"));
+    QCOMPARE(alerts.texts, QStringList());
+
+    // Everything selected, at the top and inside a folder, is everything
+    // there, whatever way it is asked for.
+    table->selectAll();
+    const QString all = folder.filePath(QStringLiteral("all"));
+    QVERIFY(QDir().mkpath(all));
+    document->launchExtractionTo(all, document->selectedPaths());
+    QVERIFY(waitForRun(*document));
+    QCOMPARE(filesBelow(all).size(), 5);
+    document->changeLevel(1);
+    table->selectAll();
+    const QString inside = folder.filePath(QStringLiteral("inside"));
+    QVERIFY(QDir().mkpath(inside));
+    document->launchExtractionTo(inside, document->selectedPaths());
+    QVERIFY(waitForRun(*document));
+    QCOMPARE(filesBelow(inside).keys(),
+             (QStringList{QStringLiteral("docs/one.txt"), QStringLiteral("docs/sub/two.txt")}));
+    document->goUp();
+    QCOMPARE(alerts.texts, QStringList());
+
+    // An entry the archive does not hold is a failure, not an empty success.
+    document->launchExtractionTo(chosen, {QStringLiteral("docs/none.txt")});
+    QVERIFY(waitForRun(*document));
+    QCOMPARE(alerts.texts, QStringList{StringTable::text(QStringLiteral("MyDocument1"))});
+
+    // Shift+F10 opens the table's menu, which holds the commands and the
+    // toolbar's own settings, so that a keyboard reaches them all.
+    QStringList items;
+    QTimer closer;
+    connect(&closer, &QTimer::timeout, this, [&] {
+        if (auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())) {
+            for (QAction *action : menu->actions())
+                items << (action->objectName().isEmpty() ? action->text() : action->objectName());
+            menu->close();
+        }
+    });
+    closer.start(20);
+    table->setCurrentIndex(table->model()->index(0, 1));
+    QTest::keyClick(table, Qt::Key_F10, Qt::ShiftModifier);
+    QVERIFY2(items.contains(QStringLiteral("openEntry")) && items.contains(QStringLiteral("extractIntoFolder"))
+                 && items.contains(StringTable::text(QStringLiteral("MyDocument7")))
+                 && items.contains(StringTable::text(QStringLiteral("MyDocument12"))),
+             qPrintable(items.join(QLatin1Char('|'))));
+}
+
+void TestMyDocument::openingAFileWithTheDesktop()
+{
+    QTemporaryDir folder;
+    const QString archive = folder.filePath(QStringLiteral("open.rar"));
+    QVERIFY(writeRar(archive, {{QStringLiteral("notes.txt"), "first notes"},
+                               {QStringLiteral("dir/notes.txt"), "inner notes"},
+                               {QStringLiteral("other.txt"), "not this one"}}));
+    auto document = open(archive);
+    QVERIFY(document);
+    AlertAnswerer alerts;
+    auto *table = document->window()->findChild<QTableView *>(QStringLiteral("listView"));
+    const auto centreOf = [table](int row) { return table->visualRect(table->model()->index(row, 1)).center(); };
+
+    // A double-click on a file extracts it alone, out of sight, and hands
+    // it to the desktop; no progress window flashes by.
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, centreOf(0));
+    QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, centreOf(0));
+    QVERIFY(document->isRunning());
+    QVERIFY(waitForRun(*document));
+    QVERIFY(!document->progressWindow()->isVisible());
+    QCOMPARE(alerts.texts, QStringList());
+    const QString temporary = document->temporaryFolder();
+    QVERIFY(!temporary.isEmpty());
+    QCOMPARE(m_opened.urls.size(), 1);
+    QVERIFY(m_opened.urls.at(0).toLocalFile().startsWith(temporary + QLatin1Char('/')));
+    QCOMPARE(m_opened.contents, QList<QByteArray>{"first notes"});
+    QCOMPARE(filesBelow(temporary).size(), 1);
+
+    // A folder still opens in the window; Return opens the file of the
+    // same name in there, beside the first one, not over it.
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, centreOf(1));
+    QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, centreOf(1));
+    QCOMPARE(document->prefixePath(), QStringLiteral("dir"));
+    QVERIFY(!document->isRunning());
+    table->setFocus();
+    table->setCurrentIndex(table->model()->index(0, 1));
+    QTest::keyClick(table, Qt::Key_Return);
+    QVERIFY(waitForRun(*document));
+    QCOMPARE(m_opened.urls.size(), 2);
+    QCOMPARE(m_opened.contents.at(1), QByteArray("inner notes"));
+    QVERIFY(m_opened.urls.at(1) != m_opened.urls.at(0));
+    QCOMPARE(contentsOf(m_opened.urls.at(0).toLocalFile()), QByteArray("first notes"));
+
+    // The extracted files go with the window.
+    document->window()->close();
+    QVERIFY(!QFileInfo::exists(temporary));
+
+    // A protected file asks for the password as an extraction does.
+    QFile secret(folder.filePath(QStringLiteral("secret.txt")));
+    QVERIFY(secret.open(QIODevice::WriteOnly));
+    secret.write("behind the clock\n");
+    secret.close();
+    QProcess zip;
+    zip.setWorkingDirectory(folder.path());
+    zip.start(QStringLiteral("zip"), {QStringLiteral("-q"), QStringLiteral("-P"), QStringLiteral("right"),
+                                      QStringLiteral("locked.zip"), QStringLiteral("secret.txt")});
+    QVERIFY(zip.waitForFinished() && zip.exitCode() == 0);
+    auto locked = open(folder.filePath(QStringLiteral("locked.zip")));
+    QVERIFY(locked);
+    locked->activateRow(0);
+    QTRY_VERIFY_WITH_TIMEOUT(locked->passwordWindow()->isVisible(), 10000);
+    locked->passwordWindow()->passwordField()->setText(QStringLiteral("right"));
+    locked->validatePassword();
+    QVERIFY(waitForRun(*locked));
+    QCOMPARE(alerts.texts, QStringList());
+    QCOMPARE(m_opened.contents.size(), 3);
+    QCOMPARE(m_opened.contents.at(2), QByteArray("behind the clock\n"));
+}
+
+void TestMyDocument::draggingOutAndDroppingIn()
+{
+    QTemporaryDir folder;
+    const QString archive = folder.filePath(QStringLiteral("drag.rar"));
+    QVERIFY(writeRar(archive, {{QStringLiteral("a.txt"), "a"},
+                               {QStringLiteral("docs/one.txt"), "1"},
+                               {QStringLiteral("b.txt"), "b"}}));
+    auto document = open(archive);
+    QVERIFY(document);
+    AlertAnswerer alerts;
+    auto *table = document->window()->findChild<QTableView *>(QStringLiteral("listView"));
+    QMimeData dragged;
+    int drags = 0;
+    MyDocument::setDragRunnerForTesting([&](QDrag *drag) {
+        ++drags;
+        dragged.setUrls(drag->mimeData()->urls());
+    });
+    const auto forget = qScopeGuard([] { MyDocument::setDragRunnerForTesting(nullptr); });
+
+    // Two rows picked, then dragged from one of them with the button held.
+    table->selectRow(0);
+    table->selectionModel()->select(table->model()->index(1, 1),
+                                    QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    const QPoint from = table->visualRect(table->model()->index(0, 1)).center();
+    const QPoint to = from + QPoint(QApplication::startDragDistance() * 3, 30);
+    QMouseEvent press(QEvent::MouseButtonPress, from, table->viewport()->mapToGlobal(from), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(table->viewport(), &press);
+    // The view takes a first move for the start of a drag, a further one
+    // past the drag distance for the drag itself.
+    for (const QPoint &at : {from + QPoint(1, 1), to}) {
+        QMouseEvent move(QEvent::MouseMove, at, table->viewport()->mapToGlobal(at), Qt::NoButton, Qt::LeftButton,
+                         Qt::NoModifier);
+        QApplication::sendEvent(table->viewport(), &move);
+    }
+    QVERIFY(document->isRunning());
+    QVERIFY(waitForRun(*document));
+    QCOMPARE(alerts.texts, QStringList());
+    QCOMPARE(drags, 1);
+    // The receiver gets the files themselves, already whole on disk.
+    QVERIFY(dragged.hasFormat(QStringLiteral("text/uri-list")));
+    const QList<QUrl> urls = dragged.urls();
+    QCOMPARE(urls.size(), 2);
+    QCOMPARE(urls.at(0).fileName(), QStringLiteral("a.txt"));
+    QCOMPARE(urls.at(1).fileName(), QStringLiteral("docs"));
+    QCOMPARE(contentsOf(urls.at(0).toLocalFile()), QByteArray("a"));
+    QCOMPARE(filesBelow(urls.at(1).toLocalFile()), (QMap<QString, QByteArray>{{QStringLiteral("one.txt"), "1"}}));
+    QVERIFY(urls.at(0).toLocalFile().startsWith(document->temporaryFolder() + QLatin1Char('/')));
+    QVERIFY(!filesBelow(document->temporaryFolder()).contains(QStringLiteral("b.txt")));
+    QMouseEvent release(QEvent::MouseButtonRelease, to, table->viewport()->mapToGlobal(to), Qt::LeftButton,
+                        Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(table->viewport(), &release);
+
+    // Archive files dropped on the window are handed on to be opened;
+    // links and folders are refused.
+    QSignalSpy wanted(document.get(), &MyDocument::openWanted);
+    QMainWindow *window = document->window();
+    const auto offer = [window](const QList<QUrl> &offered) {
+        QMimeData data;
+        data.setUrls(offered);
+        QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window, &enter);
+        if (!enter.isAccepted())
+            return false;
+        QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window, &drop);
+        return drop.isAccepted();
+    };
+    const QString other = folder.filePath(QStringLiteral("other.rar"));
+    QVERIFY(QFile::copy(archive, other));
+    QVERIFY(!offer({QUrl(QStringLiteral("https://example.invalid/x.rar"))}));
+    QVERIFY(!offer({QUrl::fromLocalFile(folder.path())}));
+    QVERIFY(offer({QUrl::fromLocalFile(other)}));
+    QTRY_COMPARE(wanted.size(), 1);
+    QCOMPARE(wanted.at(0).at(0).toStringList(), QStringList{other});
 }
 
 QTEST_MAIN(TestMyDocument)
