@@ -209,8 +209,8 @@ int Extractor::runOnce(PasswordPrompt& prompt)
             fail(kExitFatal);
             break;
         }
-        const RarProbe::Entry* probed = reader.probedEntry(entry);
-        if (probed && probed->oldVersion)
+        // Older versions of a file are kept out of sight, like deleted files.
+        if (const rarcontainer::Entry* held = reader.containerEntry(); held && held->oldVersion)
             continue;
         ++entries;
         if (extractEntry(reader, entry, prompt, progress) == Outcome::Fatal)
@@ -455,7 +455,7 @@ Extractor::Outcome Extractor::writeFile(ArchiveReader& reader, archive_entry* en
                                         ProgressReporter& progress)
 {
     if (testOnly_) {
-        const Outcome copied = copyData(reader, entry, nullptr, shown, encrypted, progress);
+        const Outcome copied = copyData(reader, nullptr, shown, encrypted, progress);
         if (copied == Outcome::Done)
             Console::out("  OK\n");
         return copied;
@@ -484,7 +484,7 @@ Extractor::Outcome Extractor::writeFile(ArchiveReader& reader, archive_entry* en
     if (!file.hiddenPath().empty())
         writing.emplace(file.hiddenPath());
 
-    const Outcome copied = copyData(reader, entry, &file, shown, encrypted, progress);
+    const Outcome copied = copyData(reader, &file, shown, encrypted, progress);
     if (copied != Outcome::Done)
         return copied;
 
@@ -563,10 +563,9 @@ void Extractor::relinkGroup(FileId old, const std::string& oldName, const std::s
     }
 }
 
-Extractor::Outcome Extractor::copyData(ArchiveReader& reader, archive_entry* entry, StagedFile* file,
+Extractor::Outcome Extractor::copyData(ArchiveReader& reader, StagedFile* file,
                                        const std::string& shown, bool encrypted, ProgressReporter& progress)
 {
-    const RarProbe::Entry* probed = reader.probedEntry(entry);
     // Plain CRC-32s are checked here (the fast CRC); the container layer's
     // verifier takes the forms only it knows: keyed checksums of encrypted
     // entries and BLAKE2sp.
@@ -575,7 +574,7 @@ Extractor::Outcome Extractor::copyData(ArchiveReader& reader, archive_entry* ent
     if (known && (known->checksumsConverted || (!known->hasCrc && known->hasBlake2)))
         checker.emplace(*known);
     // A split file may carry its CRC only in its last part: compute it anyway.
-    const bool verify = !checker && (known || (probed && probed->hasCrc));
+    const bool verify = !checker && known;
     Crc32 crc;
     archive* source = reader.handle();
     for (;;) {
@@ -674,8 +673,8 @@ Extractor::Outcome Extractor::copyData(ArchiveReader& reader, archive_entry* ent
         return Outcome::Failed;
     }
     const auto verdict = checker ? checker->finish(*held) : rarcontainer::EntryVerifier::Verdict::Unchecked;
-    const bool compared = verify ? !held || held->hasCrc : verdict != rarcontainer::EntryVerifier::Verdict::Unchecked;
-    const bool mismatch = verify ? compared && crc.value() != (held ? held->crc : probed->crc)
+    const bool compared = verify ? held->hasCrc : verdict != rarcontainer::EntryVerifier::Verdict::Unchecked;
+    const bool mismatch = verify ? compared && crc.value() != held->crc
                                  : verdict == rarcontainer::EntryVerifier::Verdict::Mismatch;
     if (mismatch && held && held->passwordUnverified) {
         Console::out("\n");

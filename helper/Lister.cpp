@@ -126,8 +126,6 @@ int Lister::run()
 
     if (!reader.start()) {
         Console::errorLine(reader.error());
-        if (reader.isRar())
-            Console::errorLine(HelperProtocol::kDamaged);
         return reader.errorStatus();
     }
 
@@ -152,7 +150,7 @@ int Lister::run()
         if (result == ARCHIVE_EOF)
             break;
         if (result == ARCHIVE_FATAL || !entry) {
-            if (reader.entryIndex() == 0 && !reader.isRar() && result == ARCHIVE_FATAL) {
+            if (reader.entryIndex() == 0 && result == ARCHIVE_FATAL) {
                 Console::errorLine(Console::displayName(line_.archive) + ": " + reader.libraryError());
                 return kExitFatal;
             }
@@ -165,10 +163,6 @@ int Lister::run()
             Console::errorLine(HelperProtocol::kDamaged);
             return kExitFatal;
         }
-        // Older versions of a file are kept out of sight, like deleted files.
-        const RarProbe::Entry* probed = reader.probedEntry(entry);
-        if (probed && probed->oldVersion)
-            continue;
         const std::string name = Console::displayName(EntryName::path(entry, EntryName::legacyFor(reader.handle())));
         if (bare) {
             lines.add(name);

@@ -136,6 +136,14 @@ Status RarStream::open()
     return m_status;
 }
 
+void RarStream::walkRest()
+{
+    if (!m_opened) open();
+    Block block;
+    while (m_walker.next(block)) {
+    }
+}
+
 long RarStream::fail(Status status, std::string message)
 {
     if (m_status == Status::Ok) {

@@ -48,6 +48,11 @@ public:
     Status status() const { return m_status; }
     const std::string &message() const { return m_message; }
     const ArchiveInfo &info() const { return m_walker.info(); }
+    // Walks the headers left after the last block served, data unread, so
+    // that shortfall() speaks for the whole set even when the reading
+    // stopped early.
+    void walkRest();
+    BlockWalker::Shortfall shortfall() const { return m_walker.shortfall(); }
     // The entries whose headers have been served so far, in the order libarchive
     // returns them. An entry's failure field says when it must not be written.
     const std::vector<Entry> &entries() const { return m_entries; }

@@ -1,4 +1,4 @@
-// The helper's archive reading: header probe, volume set and libarchive,
+// The helper's archive reading: signature search, volume set and libarchive,
 // every entry's header and data read as an extraction would, nothing
 // written. The input goes through a file, as the helper reads only files.
 #include "ArchiveReader.h"
@@ -44,7 +44,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         if (status == ARCHIVE_EOF || status <= ARCHIVE_FAILED || !entry)
             break;
         (void)reader.entryEncrypted(entry);
-        (void)reader.probedEntry(entry);
         const void *block = nullptr;
         std::size_t length = 0;
         la_int64_t offset = 0;
