@@ -60,7 +60,7 @@ bool ArchiveReader::prepare()
     }
 
     // Absolute paths: extraction changes the working directory later.
-    set_ = VolumeSet::discover(absolutePath(path_));
+    set_ = rarcontainer::VolumeSet::discover(absolutePath(path_));
     signature_ = rarcontainer::BlockWalker::findSignature(set_.paths().front());
 
     std::vector<VolumeSource::Piece> pieces;

@@ -42,7 +42,7 @@ public:
     int errorStatus() const { return errorStatus_; }
 
     bool isRar() const { return signature_.version != 0; }
-    const VolumeSet& volumeSet() const { return set_; }
+    const rarcontainer::VolumeSet& volumeSet() const { return set_; }
     VolumeSource& volumes() { return *volumes_; }
     const std::shared_ptr<ConsumptionMeter>& meter() const { return volumes_->meter(); }
 
@@ -97,7 +97,7 @@ private:
 
     std::string path_;
     PasswordPrompt& prompt_;
-    VolumeSet set_;
+    rarcontainer::VolumeSet set_;
     rarcontainer::Signature signature_;
     std::unique_ptr<VolumeSource> volumes_;
     std::unique_ptr<ByteSource> layer_;
