@@ -111,15 +111,12 @@ std::string ArchiveReader::streamError() const
     return layer_ ? layer_->errorMessage() : std::string();
 }
 
-void ArchiveReader::stack(std::unique_ptr<ByteSource> layer)
+rarcontainer::Status ArchiveReader::stackContainer()
 {
-    layer_ = std::move(layer);
-}
-
-void ArchiveReader::stackContainer(std::unique_ptr<rarcontainer::ContainerSource> layer)
-{
+    auto layer = std::make_unique<ContainerSource>(set_.paths(), prompt_, meter());
     container_ = layer.get();
     layer_ = std::move(layer);
+    return container_->open();
 }
 
 const rarcontainer::Entry* ArchiveReader::containerEntry() const

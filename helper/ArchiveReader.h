@@ -12,8 +12,8 @@
 
 struct archive;
 struct archive_entry;
-namespace rarcontainer {
 class ContainerSource;
+namespace rarcontainer {
 struct Entry;
 }
 
@@ -22,8 +22,8 @@ struct Entry;
 //
 // Opening happens in two steps so that a layer can be stacked on the files
 // in between: prepare() finds and checks the files and builds the bottom
-// VolumeSource; stack() may then put another ByteSource on top (it reads
-// from volumes()); start() hands the top of the stack to libarchive.
+// VolumeSource; stackContainer() may then put the RAR layer on top (it
+// reads the files itself); start() hands the top of the stack to libarchive.
 class ArchiveReader {
 public:
     ArchiveReader(std::string path, PasswordPrompt& prompt);
@@ -32,9 +32,10 @@ public:
     ArchiveReader& operator=(const ArchiveReader&) = delete;
 
     bool prepare();
-    void stack(std::unique_ptr<ByteSource> layer);
-    // Stacks the RAR container layer (decryption, checksums of its own).
-    void stackContainer(std::unique_ptr<rarcontainer::ContainerSource> layer);
+    // Stacks the RAR layer (decryption, decoding, checksums of its own) and
+    // opens it, which asks for the password when names are hidden. On a
+    // failure container()->stream().message() says why.
+    rarcontainer::Status stackContainer();
     bool start();
 
     // After a failed step: the message and the exit status it calls for.
@@ -78,7 +79,7 @@ public:
     bool entryEncrypted(archive_entry* entry) const;
     // What the container layer knows of the current entry; null without the layer.
     const rarcontainer::Entry* containerEntry() const;
-    rarcontainer::ContainerSource* container() const { return container_; }
+    ContainerSource* container() const { return container_; }
 
     PasswordPrompt& prompt() { return prompt_; }
     archive* handle() { return archive_; }
@@ -101,7 +102,7 @@ private:
     rarcontainer::Signature signature_;
     std::unique_ptr<VolumeSource> volumes_;
     std::unique_ptr<ByteSource> layer_;
-    rarcontainer::ContainerSource* container_ = nullptr;
+    ContainerSource* container_ = nullptr;
     archive* archive_ = nullptr;
     std::vector<unsigned char> buffer_;
     std::string passphrase_;

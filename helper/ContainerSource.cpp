@@ -6,8 +6,6 @@
 #include <cstring>
 #include <utility>
 
-namespace rarcontainer {
-
 std::optional<std::string> HelperPasswordPrompt::ask()
 {
     // Waiting for the user is not a stall of the archive reader.
@@ -83,5 +81,3 @@ std::int64_t ContainerSource::skip(std::int64_t count)
     meterUp();
     return moved;
 }
-
-}  // namespace rarcontainer

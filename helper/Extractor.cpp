@@ -2,7 +2,6 @@
 
 #include "ArchiveReader.h"
 #include "Console.h"
-#include "ContainerGlue.h"
 #include "ContainerSource.h"
 #include "EntryVerifier.h"
 #include "Crc32.h"
@@ -13,6 +12,7 @@
 #include "PasswordPrompt.h"
 #include "PathSafety.h"
 #include "ProgressReporter.h"
+#include "RarFailure.h"
 #include "StagedFile.h"
 #include "StopGuard.h"
 
@@ -153,10 +153,9 @@ int Extractor::runOnce(PasswordPrompt& prompt)
     StopGuard::instance().setArchiveName(line_.archive);
 
     if (reader.isRar()) {
-        // The container layer decrypts RAR data and headers for libarchive.
-        const int refused = rarcontainer::stackOrReport(reader, line_.archive);
-        if (refused != kExitSuccess)
-            return refused;
+        // The RAR layer decrypts and decodes RAR data and headers for libarchive.
+        if (const rarcontainer::Status opened = reader.stackContainer(); opened != rarcontainer::Status::Ok)
+            return RarFailure::report(opened, reader.container()->stream().message(), line_.archive, prompt);
     }
     if (!reader.start()) {
         Console::errorLine(reader.error());
@@ -238,9 +237,9 @@ int Extractor::runOnce(PasswordPrompt& prompt)
     }
     if (!ended) {
         // libarchive takes a stream that the layer had to cut short for its end.
-        const int cut = rarcontainer::reportStreamEnd(reader, line_.archive);
-        if (cut != kExitSuccess)
-            fail(cut);
+        const ContainerSource* layer = reader.container();
+        if (layer && layer->stream().status() != rarcontainer::Status::Ok)
+            fail(RarFailure::report(layer->stream().status(), layer->stream().message(), line_.archive, prompt));
     }
 
     if (disk_) {
@@ -308,8 +307,8 @@ Extractor::Outcome Extractor::extractEntry(ArchiveReader& reader, archive_entry*
         held && held->failure != rarcontainer::Status::Ok) {
         // Served empty by the layer (wrong password, unsupported cipher): never written.
         Console::line((testOnly_ ? "Testing  " : "Extracting  ") + shown);
-        Console::errorLine(rarcontainer::refusalLine(*held, shown));
-        fail(rarcontainer::refusalStatus(*held));
+        Console::errorLine(RarFailure::entryLine(*held, shown));
+        fail(RarFailure::entryStatus(*held));
         return Outcome::Failed;
     }
     if (encrypted && reader.isRar() && !reader.containerEntry()) {
