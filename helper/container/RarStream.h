@@ -17,8 +17,6 @@
 #include <string>
 #include <vector>
 
-struct archive;
-
 namespace rarcontainer {
 
 class RarStream {
@@ -32,9 +30,6 @@ public:
     // Opens the volumes and reads ahead to the first entry, so that hidden
     // names ask for their password here: NeedPassword / WrongPassword then.
     Status open();
-    // archive_read_open() on a with this stream as its source (read and skip
-    // callbacks). The stream must outlive the archive handle.
-    int attach(struct archive *a);
 
     // The callbacks' work: the next bytes (0 at the end, -1 on error).
     long read(const void **buffer);
