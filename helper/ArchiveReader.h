@@ -44,7 +44,6 @@ public:
 
     bool isRar() const { return signature_.version != 0; }
     const rarcontainer::VolumeSet& volumeSet() const { return set_; }
-    VolumeSource& volumes() { return *volumes_; }
     const std::shared_ptr<ConsumptionMeter>& meter() const { return volumes_->meter(); }
 
     // Reads what the format reader left of a compressed stream, so that its

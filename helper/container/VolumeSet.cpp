@@ -224,7 +224,8 @@ bool VolumeSet::open(const std::vector<std::string> &paths, std::string *error)
     m_paths = paths;
     m_missing.clear();
     // The same names make the same set as discover() finds.
-    m_kind = paths.size() > 1 ? namingKind(paths.front()) : Kind::Single;
+    if (paths.size() <= 1) m_kind = Kind::Single;
+    else m_kind = namingKind(paths.front()) == Kind::Pieces ? Kind::Pieces : Kind::Volumes;
     const bool joined = m_kind == Kind::Pieces;
     for (const auto &p : paths) {
         Piece piece;
@@ -243,13 +244,6 @@ bool VolumeSet::open(const std::vector<std::string> &paths, std::string *error)
         f.pieces.push_back(piece);
     }
     return !m_files.empty();
-}
-
-uint64_t VolumeSet::totalSize() const
-{
-    uint64_t total = 0;
-    for (const auto &f : m_files) total += f.size;
-    return total;
 }
 
 bool VolumeSet::readAt(size_t volume, uint64_t offset, void *buffer, size_t n) const

@@ -48,7 +48,6 @@ public:
 
     size_t count() const { return m_files.size(); }
     uint64_t size(size_t volume) const { return m_files[volume].size; }
-    uint64_t totalSize() const;
     const std::string &path(size_t volume) const { return m_files[volume].path; }
 
     // Reads exactly n bytes at offset of the volume; false when they are not all there.
