@@ -6,6 +6,7 @@
 
 #include "ByteSource.h"
 #include "ConsumptionMeter.h"
+#include "HelperPasswordPrompt.h"
 #include "RarStream.h"
 
 #include <memory>
@@ -13,18 +14,6 @@
 #include <vector>
 
 class PasswordPrompt;
-
-// Adapts the helper's dialogue (first answer, then "incorrect" and retry).
-class HelperPasswordPrompt : public rarcontainer::PasswordPrompt {
-public:
-    explicit HelperPasswordPrompt(::PasswordPrompt &prompt) : m_prompt(prompt) {}
-    std::optional<std::string> ask() override;
-    void rejected() override;
-
-private:
-    ::PasswordPrompt &m_prompt;
-    bool m_rejected = false;
-};
 
 class ContainerSource final : public ByteSource {
 public:

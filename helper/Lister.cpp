@@ -2,10 +2,10 @@
 
 #include "ArchiveReader.h"
 #include "Console.h"
-#include "ContainerSource.h"
 #include "EncryptionNotice.h"
 #include "EntryName.h"
 #include "ExitCode.h"
+#include "HelperPasswordPrompt.h"
 #include "HelperProtocol.h"
 #include "LineBatcher.h"
 #include "PasswordPrompt.h"
