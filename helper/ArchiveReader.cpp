@@ -60,14 +60,12 @@ bool ArchiveReader::prepare()
     }
 
     // Absolute paths: extraction changes the working directory later.
-    set_ = VolumeSet::discover(absolutePath(path_));
-    signature_ = RarProbe::findSignature(set_.paths().front());
-    if (signature_.version != 0)
-        layout_ = RarProbe::inspect(set_.paths(), signature_, set_.kind() == VolumeSet::Kind::Pieces);
+    set_ = rarcontainer::VolumeSet::discover(absolutePath(path_));
+    signature_ = rarcontainer::BlockWalker::findSignature(set_.paths().front());
 
     std::vector<VolumeSource::Piece> pieces;
     for (const std::string& file : set_.paths())
-        pieces.push_back(VolumeSource::Piece{file, pieces.empty() ? signature_.offset : 0});
+        pieces.push_back(VolumeSource::Piece{file, pieces.empty() ? static_cast<std::int64_t>(signature_.offset) : 0});
     volumes_ = std::make_unique<VolumeSource>(std::move(pieces));
     if (!volumes_->open()) {
         error_ = volumes_->errorMessage();
@@ -113,15 +111,12 @@ std::string ArchiveReader::streamError() const
     return layer_ ? layer_->errorMessage() : std::string();
 }
 
-void ArchiveReader::stack(std::unique_ptr<ByteSource> layer)
+rarcontainer::Status ArchiveReader::stackContainer()
 {
-    layer_ = std::move(layer);
-}
-
-void ArchiveReader::stackContainer(std::unique_ptr<rarcontainer::ContainerSource> layer)
-{
+    auto layer = std::make_unique<ContainerSource>(set_.paths(), prompt_, meter());
     container_ = layer.get();
     layer_ = std::move(layer);
+    return container_->open();
 }
 
 const rarcontainer::Entry* ArchiveReader::containerEntry() const
@@ -180,17 +175,21 @@ bool ArchiveReader::start()
     return true;
 }
 
-bool ArchiveReader::incomplete() const
+bool ArchiveReader::incomplete()
 {
-    return !set_.missing().empty() || (isRar() && layout_.volume && layout_.continues)
-        || (isRar() && layout_.truncated);
+    if (!set_.missing().empty())
+        return true;
+    if (!container_)
+        return false;
+    container_->stream().walkRest();
+    return container_->stream().shortfall() != rarcontainer::BlockWalker::Shortfall::None;
 }
 
 void ArchiveReader::reportIncomplete(const std::string& archiveName) const
 {
     if (!missingVolume().empty())
         Console::errorLine("Cannot find volume " + Console::displayName(missingVolume()));
-    else if (layout_.truncated)
+    else if (container_ && container_->stream().shortfall() == rarcontainer::BlockWalker::Shortfall::CutShort)
         Console::errorLine(Console::displayName(archiveName) + ": the archive is cut short");
     else
         Console::errorLine(Console::displayName(archiveName) + ": the next volume is missing");
@@ -243,24 +242,7 @@ bool ArchiveReader::entryEncrypted(archive_entry* entry) const
 {
     if (const rarcontainer::Entry* held = containerEntry())
         return held->encrypted;
-    if (archive_entry_is_encrypted(entry))
-        return true;
-    const RarProbe::Entry* probed = probedEntry(entry);
-    return probed && probed->encrypted;
-}
-
-const RarProbe::Entry* ArchiveReader::probedEntry(archive_entry* entry) const
-{
-    if (!isRar() || entries_ == 0)
-        return nullptr;
-    const std::size_t index = entryIndex();
-    if (index >= layout_.entries.size())
-        return nullptr;
-    const RarProbe::Entry& probed = layout_.entries[index];
-    if (probed.size >= 0 && archive_entry_size_is_set(entry) && archive_entry_filetype(entry) == AE_IFREG
-        && !archive_entry_hardlink(entry) && archive_entry_size(entry) != probed.size)
-        return nullptr;
-    return &probed;
+    return archive_entry_is_encrypted(entry);
 }
 
 std::string ArchiveReader::libraryError() const

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "ByteSource.h"
+#include "BlockWalker.h"
 #include "PasswordPrompt.h"
-#include "RarProbe.h"
 #include "VolumeSet.h"
 #include "VolumeSource.h"
 
@@ -12,18 +12,18 @@
 
 struct archive;
 struct archive_entry;
-namespace rarcontainer {
 class ContainerSource;
+namespace rarcontainer {
 struct Entry;
 }
 
-// One archive opened for reading: finds its volume set, probes a RAR
-// archive's headers, and runs libarchive over the set through a ByteSource.
+// One archive opened for reading: finds its volume set and where a RAR
+// archive starts, and runs libarchive over the set through a ByteSource.
 //
 // Opening happens in two steps so that a layer can be stacked on the files
 // in between: prepare() finds and checks the files and builds the bottom
-// VolumeSource; stack() may then put another ByteSource on top (it reads
-// from volumes()); start() hands the top of the stack to libarchive.
+// VolumeSource; stackContainer() may then put the RAR layer on top (it
+// reads the files itself); start() hands the top of the stack to libarchive.
 class ArchiveReader {
 public:
     ArchiveReader(std::string path, PasswordPrompt& prompt);
@@ -32,9 +32,10 @@ public:
     ArchiveReader& operator=(const ArchiveReader&) = delete;
 
     bool prepare();
-    void stack(std::unique_ptr<ByteSource> layer);
-    // Stacks the RAR container layer (decryption, checksums of its own).
-    void stackContainer(std::unique_ptr<rarcontainer::ContainerSource> layer);
+    // Stacks the RAR layer (decryption, decoding, checksums of its own) and
+    // opens it, which asks for the password when names are hidden. On a
+    // failure container()->stream().message() says why.
+    rarcontainer::Status stackContainer();
     bool start();
 
     // After a failed step: the message and the exit status it calls for.
@@ -42,9 +43,7 @@ public:
     int errorStatus() const { return errorStatus_; }
 
     bool isRar() const { return signature_.version != 0; }
-    const RarProbe::Layout& layout() const { return layout_; }
-    const VolumeSet& volumeSet() const { return set_; }
-    VolumeSource& volumes() { return *volumes_; }
+    const rarcontainer::VolumeSet& volumeSet() const { return set_; }
     const std::shared_ptr<ConsumptionMeter>& meter() const { return volumes_->meter(); }
 
     // Reads what the format reader left of a compressed stream, so that its
@@ -53,9 +52,11 @@ public:
     bool readToEnd();
     std::string streamError() const;
 
-    // The set found on disk lacks volumes: a hole in the names, or the last
-    // volume says that more follow. missingVolume() names the hole, if any.
-    bool incomplete() const;
+    // The set found on disk lacks volumes: a hole in the names, or (as the
+    // RAR layer's header walk finds to the end of the set) the last volume
+    // says that more follow or a volume is cut short. missingVolume() names
+    // the hole, if any.
+    bool incomplete();
     std::string missingVolume() const { return set_.missing(); }
     // Says why the set is incomplete, then "Unexpected end of archive".
     void reportIncomplete(const std::string& archiveName) const;
@@ -75,13 +76,9 @@ public:
     std::size_t entryIndex() const { return entries_ == 0 ? 0 : entries_ - 1; }
     // Whether the current entry's data is encrypted (as far as anyone can tell).
     bool entryEncrypted(archive_entry* entry) const;
-    // What the RAR header walk found about the current entry; null when it
-    // has nothing that matches (not RAR, or counts or sizes disagree).
-    const RarProbe::Entry* probedEntry(archive_entry* entry) const;
-
     // What the container layer knows of the current entry; null without the layer.
     const rarcontainer::Entry* containerEntry() const;
-    rarcontainer::ContainerSource* container() const { return container_; }
+    ContainerSource* container() const { return container_; }
 
     PasswordPrompt& prompt() { return prompt_; }
     archive* handle() { return archive_; }
@@ -100,12 +97,11 @@ private:
 
     std::string path_;
     PasswordPrompt& prompt_;
-    VolumeSet set_;
-    RarProbe::Signature signature_;
-    RarProbe::Layout layout_;
+    rarcontainer::VolumeSet set_;
+    rarcontainer::Signature signature_;
     std::unique_ptr<VolumeSource> volumes_;
     std::unique_ptr<ByteSource> layer_;
-    rarcontainer::ContainerSource* container_ = nullptr;
+    ContainerSource* container_ = nullptr;
     archive* archive_ = nullptr;
     std::vector<unsigned char> buffer_;
     std::string passphrase_;

@@ -2,7 +2,6 @@
 
 #include "ArchiveReader.h"
 #include "Console.h"
-#include "ContainerGlue.h"
 #include "ContainerSource.h"
 #include "EntryVerifier.h"
 #include "Crc32.h"
@@ -13,6 +12,7 @@
 #include "PasswordPrompt.h"
 #include "PathSafety.h"
 #include "ProgressReporter.h"
+#include "RarFailure.h"
 #include "StagedFile.h"
 #include "StopGuard.h"
 
@@ -167,10 +167,9 @@ int Extractor::runOnce(PasswordPrompt& prompt)
     StopGuard::instance().setArchiveName(line_.archive);
 
     if (reader.isRar()) {
-        // The container layer decrypts RAR data and headers for libarchive.
-        const int refused = rarcontainer::stackOrReport(reader, line_.archive);
-        if (refused != kExitSuccess)
-            return refused;
+        // The RAR layer decrypts and decodes RAR data and headers for libarchive.
+        if (const rarcontainer::Status opened = reader.stackContainer(); opened != rarcontainer::Status::Ok)
+            return RarFailure::report(opened, reader.container()->stream().message(), line_.archive, prompt);
     }
     if (!reader.start()) {
         Console::errorLine(reader.error());
@@ -223,8 +222,8 @@ int Extractor::runOnce(PasswordPrompt& prompt)
             fail(kExitFatal);
             break;
         }
-        const RarProbe::Entry* probed = reader.probedEntry(entry);
-        if (probed && probed->oldVersion)
+        // Older versions of a file are kept out of sight, like deleted files.
+        if (const rarcontainer::Entry* held = reader.containerEntry(); held && held->oldVersion)
             continue;
         // Entries left out are stepped over: nothing of theirs is written,
         // checked or counted.
@@ -257,9 +256,9 @@ int Extractor::runOnce(PasswordPrompt& prompt)
     }
     if (!ended) {
         // libarchive takes a stream that the layer had to cut short for its end.
-        const int cut = rarcontainer::reportStreamEnd(reader, line_.archive);
-        if (cut != kExitSuccess)
-            fail(cut);
+        const ContainerSource* layer = reader.container();
+        if (layer && layer->stream().status() != rarcontainer::Status::Ok)
+            fail(RarFailure::report(layer->stream().status(), layer->stream().message(), line_.archive, prompt));
     }
 
     if (disk_) {
@@ -336,8 +335,8 @@ Extractor::Outcome Extractor::extractEntry(ArchiveReader& reader, archive_entry*
         held && held->failure != rarcontainer::Status::Ok) {
         // Served empty by the layer (wrong password, unsupported cipher): never written.
         Console::line((testOnly_ ? "Testing  " : "Extracting  ") + shown);
-        Console::errorLine(rarcontainer::refusalLine(*held, shown));
-        fail(rarcontainer::refusalStatus(*held));
+        Console::errorLine(RarFailure::entryLine(*held, shown));
+        fail(RarFailure::entryStatus(*held));
         return Outcome::Failed;
     }
     if (encrypted && reader.isRar() && !reader.containerEntry()) {
@@ -483,7 +482,7 @@ Extractor::Outcome Extractor::writeFile(ArchiveReader& reader, archive_entry* en
                                         ProgressReporter& progress)
 {
     if (testOnly_) {
-        const Outcome copied = copyData(reader, entry, nullptr, shown, encrypted, progress);
+        const Outcome copied = copyData(reader, nullptr, shown, encrypted, progress);
         if (copied == Outcome::Done)
             Console::out("  OK\n");
         return copied;
@@ -513,7 +512,7 @@ Extractor::Outcome Extractor::writeFile(ArchiveReader& reader, archive_entry* en
     if (!file.hiddenPath().empty())
         writing.emplace(file.hiddenPath());
 
-    const Outcome copied = copyData(reader, entry, &file, shown, encrypted, progress);
+    const Outcome copied = copyData(reader, &file, shown, encrypted, progress);
     if (copied != Outcome::Done)
         return copied;
 
@@ -592,10 +591,9 @@ void Extractor::relinkGroup(FileId old, const std::string& oldName, const std::s
     }
 }
 
-Extractor::Outcome Extractor::copyData(ArchiveReader& reader, archive_entry* entry, StagedFile* file,
+Extractor::Outcome Extractor::copyData(ArchiveReader& reader, StagedFile* file,
                                        const std::string& shown, bool encrypted, ProgressReporter& progress)
 {
-    const RarProbe::Entry* probed = reader.probedEntry(entry);
     // Plain CRC-32s are checked here (the fast CRC); the container layer's
     // verifier takes the forms only it knows: keyed checksums of encrypted
     // entries and BLAKE2sp.
@@ -604,7 +602,7 @@ Extractor::Outcome Extractor::copyData(ArchiveReader& reader, archive_entry* ent
     if (known && (known->checksumsConverted || (!known->hasCrc && known->hasBlake2)))
         checker.emplace(*known);
     // A split file may carry its CRC only in its last part: compute it anyway.
-    const bool verify = !checker && (known || (probed && probed->hasCrc));
+    const bool verify = !checker && known;
     Crc32 crc;
     archive* source = reader.handle();
     for (;;) {
@@ -703,8 +701,8 @@ Extractor::Outcome Extractor::copyData(ArchiveReader& reader, archive_entry* ent
         return Outcome::Failed;
     }
     const auto verdict = checker ? checker->finish(*held) : rarcontainer::EntryVerifier::Verdict::Unchecked;
-    const bool compared = verify ? !held || held->hasCrc : verdict != rarcontainer::EntryVerifier::Verdict::Unchecked;
-    const bool mismatch = verify ? compared && crc.value() != (held ? held->crc : probed->crc)
+    const bool compared = verify ? held->hasCrc : verdict != rarcontainer::EntryVerifier::Verdict::Unchecked;
+    const bool mismatch = verify ? compared && crc.value() != held->crc
                                  : verdict == rarcontainer::EntryVerifier::Verdict::Mismatch;
     if (mismatch && held && held->passwordUnverified) {
         Console::out("\n");

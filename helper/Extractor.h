@@ -41,7 +41,7 @@ private:
     Outcome extractEntry(ArchiveReader& reader, archive_entry* entry, PasswordPrompt& prompt,
                          ProgressReporter& progress);
     // file: where the data goes (nullptr when only testing).
-    Outcome copyData(ArchiveReader& reader, archive_entry* entry, StagedFile* file, const std::string& shown,
+    Outcome copyData(ArchiveReader& reader, StagedFile* file, const std::string& shown,
                      bool encrypted, ProgressReporter& progress);
     // Writes a regular file's data and gives it its name once checked.
     // linked: a hard link entry's data (the file may have other names).

@@ -2,14 +2,14 @@
 
 #include "ArchiveReader.h"
 #include "Console.h"
-#include "ContainerGlue.h"
-#include "ContainerSource.h"
 #include "EncryptionNotice.h"
 #include "EntryName.h"
 #include "ExitCode.h"
+#include "HelperPasswordPrompt.h"
 #include "HelperProtocol.h"
 #include "LineBatcher.h"
 #include "PasswordPrompt.h"
+#include "RarFailure.h"
 #include "RarListing.h"
 #include "StopGuard.h"
 
@@ -59,48 +59,76 @@ std::string technicalLine(bool directory, bool encrypted, std::uint64_t size, st
     return fields + name;
 }
 
-// "vt" of a RAR archive, from its headers as "vb" reads them: the walk gives
-// the packed sizes that libarchive does not.
-int listRarTechnical(ArchiveReader& reader, PasswordPrompt& prompt, const std::string& archive)
+// The same line for an entry the RAR header walk found.
+std::string detailLine(const rarcontainer::Entry& entry, const std::string& name)
 {
-    rarcontainer::HelperPasswordPrompt answers(prompt);
+    char size[32];
+    if (entry.isDirectory)
+        std::snprintf(size, sizeof size, "%12s", "<dir>");
+    else
+        std::snprintf(size, sizeof size, "%12" PRIu64, entry.unpackedSize);
+    char date[32] = "                ";
+    if (entry.mtime != 0) {
+        const std::time_t when = std::time_t(entry.mtime);
+        std::tm local {};
+        if (localtime_r(&when, &local))
+            std::strftime(date, sizeof date, "%Y-%m-%d %H:%M", &local);
+    }
+    return std::string(entry.encrypted ? "*" : " ") + size + "  " + date + "  " + name;
+}
+
+// A RAR archive is listed from its headers alone: nothing is decompressed,
+// and hidden names are decrypted with the password. Each entry is written
+// as the walk completes it, so the lines flow while the headers are read
+// and no entry list is kept; the walk gives the packed sizes for "vt".
+int listRar(ArchiveReader& reader, PasswordPrompt& prompt, const CommandLine& line)
+{
+    HelperPasswordPrompt answers(prompt);
+    const bool bare = line.command == CommandLine::Command::BareList;
+    const bool technical = line.command == CommandLine::Command::TechnicalList;
+    const bool detailed = !bare && !technical;
+    const auto heading = [&] {
+        Console::line("Archive: " + Console::displayName(line.archive));
+        Console::line("");
+    };
+    std::int64_t entries = 0, files = 0, bytes = 0;
     rarcontainer::Listing listing;
     {
         LineBatcher lines;
         listing = rarcontainer::walkArchive(reader.volumeSet().paths(), &answers, std::nullopt,
                                             [&](const rarcontainer::Entry& entry) {
+            if (entries++ == 0 && detailed)
+                heading();
+            // Older versions of a file are kept out of sight, like deleted files.
             if (entry.oldVersion)
                 return;
-            lines.add(technicalLine(entry.isDirectory, entry.encrypted, entry.isDirectory ? 0 : entry.unpackedSize,
-                                    entry.packedSize, entry.mtime != 0 ? std::optional(entry.mtime) : std::nullopt,
-                                    Console::displayName(entry.name)));
+            const std::string name = Console::displayName(entry.name);
+            if (bare) {
+                lines.add(name);
+            } else if (technical) {
+                lines.add(technicalLine(entry.isDirectory, entry.encrypted, entry.isDirectory ? 0 : entry.unpackedSize,
+                                        entry.packedSize, entry.mtime != 0 ? std::optional(entry.mtime) : std::nullopt,
+                                        name));
+            } else {
+                lines.add(detailLine(entry, name));
+                if (!entry.isDirectory) {
+                    ++files;
+                    bytes += std::int64_t(entry.unpackedSize);
+                }
+            }
         });
     }
-    using rarcontainer::Status;
-    const std::string shown = Console::displayName(archive);
-    switch (listing.status) {
-    case Status::Ok:
-        return kExitSuccess;
-    case Status::NeedPassword:
-        Console::errorLine("No password given for " + shown);
-        return kExitBadPassword;
-    case Status::WrongPassword:
-        Console::errorLine(prompt.inputEnded() ? "No password given for " + shown : "Wrong password for " + shown);
-        return kExitBadPassword;
-    case Status::PasswordTooLong:
-        Console::errorLine(shown + ": " + rarcontainer::describe(listing.status));
-        return kExitBadPassword;
-    case Status::UnsupportedCipher:
-        Console::errorLine(shown + " " + rarcontainer::describe(listing.status));
-        return kExitUnsupported;
-    default:
-        // The marker counts only as a line of its own.
-        Console::errorLine(shown + ": " + (listing.message == HelperProtocol::kDamaged ? "the archive is cut short"
-                                           : listing.message.empty() ? rarcontainer::describe(listing.status)
-                                                                     : listing.message));
-        Console::errorLine(HelperProtocol::kDamaged);
-        return kExitFatal;
+    if (listing.status != rarcontainer::Status::Ok)
+        return RarFailure::report(listing.status, listing.message, line.archive, prompt);
+    if (detailed) {
+        if (entries == 0)
+            heading();
+        char summary[96];
+        std::snprintf(summary, sizeof summary, "%" PRId64 " files, %" PRId64 " bytes", files, bytes);
+        Console::line("");
+        Console::line(summary);
     }
+    return kExitSuccess;
 }
 
 } // namespace
@@ -116,22 +144,16 @@ int Lister::run()
     StopGuard::instance().watch(reader.meter());
     StopGuard::instance().setArchiveName(line_.archive);
 
-    // RAR archives are listed from their headers: nothing is decompressed,
-    // and hidden names are decrypted with the password.
-    const bool technical = line_.command == CommandLine::Command::TechnicalList;
-    if (reader.isRar()) {
-        return technical ? listRarTechnical(reader, prompt, line_.archive)
-                         : rarcontainer::listFromHeaders(reader, prompt, line_);
-    }
+    if (reader.isRar())
+        return listRar(reader, prompt, line_);
 
     if (!reader.start()) {
         Console::errorLine(reader.error());
-        if (reader.isRar())
-            Console::errorLine(HelperProtocol::kDamaged);
         return reader.errorStatus();
     }
 
     const bool bare = line_.command == CommandLine::Command::BareList;
+    const bool technical = line_.command == CommandLine::Command::TechnicalList;
     if (!bare && !technical) {
         Console::line("Archive: " + Console::displayName(line_.archive));
         Console::line("");
@@ -152,7 +174,7 @@ int Lister::run()
         if (result == ARCHIVE_EOF)
             break;
         if (result == ARCHIVE_FATAL || !entry) {
-            if (reader.entryIndex() == 0 && !reader.isRar() && result == ARCHIVE_FATAL) {
+            if (reader.entryIndex() == 0 && result == ARCHIVE_FATAL) {
                 Console::errorLine(Console::displayName(line_.archive) + ": " + reader.libraryError());
                 return kExitFatal;
             }
@@ -165,10 +187,6 @@ int Lister::run()
             Console::errorLine(HelperProtocol::kDamaged);
             return kExitFatal;
         }
-        // Older versions of a file are kept out of sight, like deleted files.
-        const RarProbe::Entry* probed = reader.probedEntry(entry);
-        if (probed && probed->oldVersion)
-            continue;
         const std::string name = Console::displayName(EntryName::path(entry, EntryName::legacyFor(reader.handle())));
         if (bare) {
             lines.add(name);

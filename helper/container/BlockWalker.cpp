@@ -20,6 +20,42 @@ constexpr uint64_t kMaxRar5Header = 2u << 20;
 
 uint64_t roundUp16(uint64_t n) { return (n + 15) & ~uint64_t(15); }
 
+// Formats that the helper's other readers recognise by their first bytes: a
+// file that starts like one of them is that format, whatever it stores.
+bool startsAsOtherFormat(const uint8_t *data, size_t size)
+{
+    static const char *const kMagics[] = {
+        "PK\x03\x04", "PK\x05\x06", "PK\x07\x08", "7z\xBC\xAF\x27\x1C", "\x1F\x8B", "BZh",
+        "\xFD" "7zXZ", "\x28\xB5\x2F\xFD", "\x04\x22\x4D\x18", "\x5D\x00\x00", "070707",
+        "07070", "!<arch>", "xar!", "MSCF",
+    };
+    for (const char *magic : kMagics) {
+        const size_t length = strlen(magic);
+        if (size >= length && memcmp(data, magic, length) == 0) return true;
+    }
+    return size >= 262 && memcmp(data + 257, "ustar", 5) == 0;
+}
+
+// A RAR 4 main header after the signature at `at`.
+bool plausibleRar4(const VolumeSet &volumes, uint64_t at)
+{
+    uint8_t header[7];
+    if (!volumes.readAt(0, at + 7, header, sizeof header)) return false;
+    return header[2] == 0x73 && (header[5] | (header[6] << 8)) >= 7;
+}
+
+// A RAR 5 main (or archive encryption) header of a sane size after the signature.
+bool plausibleRar5(const VolumeSet &volumes, uint64_t at)
+{
+    uint8_t header[16];
+    if (!volumes.readAt(0, at + 8, header, sizeof header)) return false;
+    ByteReader r(header, sizeof header);
+    r.skip(4);
+    const uint64_t size = r.vint();
+    const uint64_t type = r.vint();
+    return r.ok() && size > 0 && size <= kMaxRar5Header && (type == 1 || type == 4);
+}
+
 void appendUtf8(std::string &out, uint32_t c)
 {
     if (c < 0x80) {
@@ -159,6 +195,12 @@ bool BlockWalker::fail(Status status, std::string message)
     m_status = status;
     m_message = std::move(message);
     m_finished = true;
+    // A RAR 5 volume lacks its end block. A RAR 4 volume may end without
+    // one: only a file split after it says that another volume must follow.
+    if (status == Status::Truncated && m_shortfall == Shortfall::None) {
+        if (m_info.formatVersion == 5) m_shortfall = Shortfall::CutShort;
+        else if (m_lastSplitAfter && m_info.multiVolume) m_shortfall = Shortfall::NextVolume;
+    }
     return false;
 }
 
@@ -197,43 +239,63 @@ bool BlockWalker::startVolume(Block &block)
     m_expectMoreVolumes = false;
     m_sawMain = false;
     m_headersEncrypted = false;
-    if (m_volume >= m_volumes.count()) return fail(Status::Truncated, "Unexpected end of archive");
-    const uint64_t size = m_volumes.size(m_volume);
-    uint64_t found = UINT64_MAX;
-    int version = 0;
-    const uint64_t window = m_volume == 0 ? std::min(size, kSfxSearchLimit) : std::min<uint64_t>(size, 8);
-    // Most archives start with their signature: look at the first 64 KiB
-    // before reading the whole stub window of a self-extracting one.
-    std::vector<uint8_t> buf;
-    for (const uint64_t limit : {std::min<uint64_t>(window, 1u << 16), window}) {
-        buf.resize(size_t(std::min<uint64_t>(limit + 8, size)));
-        if (!buf.empty() && !m_volumes.readAt(m_volume, 0, buf.data(), buf.size()))
-            return fail(Status::IoError, "read error");
-        for (uint64_t i = 0; i + 7 <= buf.size() && i < limit; ++i) {
-            if (buf[i] != 0x52 || memcmp(&buf[i], kSignature4, 6) != 0) continue;
-            if (buf[i + 6] == 0x00) { found = i; version = 4; break; }
-            if (i + 8 <= buf.size() && buf[i + 6] == 0x01 && buf[i + 7] == 0x00) { found = i; version = 5; break; }
-        }
-        if (found != UINT64_MAX || limit == window) break;
+    if (m_volume >= m_volumes.count()) {
+        m_shortfall = Shortfall::NextVolume;
+        return fail(Status::Truncated, "Unexpected end of archive");
     }
-    if (found == UINT64_MAX) {
+    const Signature found = findSignature(m_volumes, m_volume);
+    if (found.version == 0) {
         if (m_volume == 0) return fail(Status::NotRar, "not a RAR archive");
         return fail(Status::Damaged, "volume " + m_volumes.path(m_volume) + " is not a RAR volume");
     }
+    const int version = found.version;
     if (m_volume == 0) {
         m_info.formatVersion = version;
-        m_info.signatureOffset = found;
+        m_info.signatureOffset = found.offset;
     } else if (version != m_info.formatVersion) {
         return fail(Status::Damaged, "volume " + m_volumes.path(m_volume) + " belongs to another archive");
     }
     block.kind = Block::Kind::Signature;
     block.volume = m_volume;
-    block.offset = found;
+    block.offset = found.offset;
     const uint8_t *sig = version == 5 ? kSignature5 : kSignature4;
     block.header.assign(sig, sig + (version == 5 ? 8 : 7));
-    m_pos = found + block.header.size();
+    m_pos = found.offset + block.header.size();
     block.dataOffset = m_pos;
     return true;
+}
+
+Signature BlockWalker::findSignature(const std::string &path)
+{
+    VolumeSet file;
+    if (!file.open({path})) return {};
+    return findSignature(file, 0);
+}
+
+Signature BlockWalker::findSignature(const VolumeSet &volumes, size_t volume)
+{
+    Signature result;
+    if (volume >= volumes.count()) return result;
+    const uint64_t size = volumes.size(volume);
+    const uint64_t window = volume == 0 ? std::min(size, kSfxSearchLimit) : std::min<uint64_t>(size, 8);
+    constexpr uint64_t kChunk = 1u << 16;
+    std::vector<uint8_t> buf;
+    for (uint64_t offset = 0; offset < window; offset += kChunk) {
+        buf.resize(size_t(std::min<uint64_t>(kChunk + 8, size - offset)));
+        if (!volumes.readAt(volume, offset, buf.data(), buf.size())) return result;
+        if (offset == 0 && volume == 0 && startsAsOtherFormat(buf.data(), buf.size())) return result;
+        for (uint64_t i = 0; i + 7 <= buf.size() && i < kChunk && offset + i < window; ++i) {
+            if (buf[i] != 0x52 || memcmp(&buf[i], kSignature4, 6) != 0) continue;
+            const uint64_t at = offset + i;
+            // Only a self-extracting stub's search needs the header behind it.
+            const bool checked = at == 0 || volume != 0;
+            if (buf[i + 6] == 0x00 && (checked || plausibleRar4(volumes, at))) return {4, at};
+            if (i + 8 <= buf.size() && buf[i + 6] == 0x01 && buf[i + 7] == 0x00
+                && (checked || plausibleRar5(volumes, at)))
+                return {5, at};
+        }
+    }
+    return result;
 }
 
 bool BlockWalker::finishBlock(Block &block)

@@ -41,15 +41,36 @@ struct Block {
     DataCipher cipher;
 };
 
+// Where a RAR archive starts in a file: 0 for a plain archive, later for a
+// self-extracting one or an archive glued after another file.
+struct Signature {
+    int version = 0;      // 0 = no RAR signature, else 4 or 5
+    uint64_t offset = 0;
+};
+
 class BlockWalker {
 public:
+    // Why a walk found the set incomplete: more volumes were announced (by an
+    // end block or a file split after the last volume) than exist, or a
+    // RAR 5 volume lacks the end block every volume closes with.
+    enum class Shortfall { None, NextVolume, CutShort };
+
     BlockWalker(const VolumeSet &volumes, PasswordGate &gate) : m_volumes(volumes), m_gate(gate) {}
+
+    // Looks for the signature at the start of the first volume or, for a
+    // self-extracting archive, within its first megabytes, where a signature
+    // counts only when a main header follows it. A file that starts as
+    // another known format is not searched, so a ZIP that stores a RAR stays
+    // a ZIP. Later volumes start with their signature.
+    static Signature findSignature(const VolumeSet &volumes, size_t volume);
+    static Signature findSignature(const std::string &path);
 
     // The next block; false at the end of the set or on error (see status()).
     bool next(Block &block);
     Status status() const { return m_status; }
     const std::string &message() const { return m_message; }
     const ArchiveInfo &info() const { return m_info; }
+    Shortfall shortfall() const { return m_shortfall; }
 
 private:
     bool fail(Status status, std::string message);
@@ -67,6 +88,7 @@ private:
     ArchiveInfo m_info;
     Status m_status = Status::Ok;
     std::string m_message;
+    Shortfall m_shortfall = Shortfall::None;
 
     size_t m_volume = 0;
     uint64_t m_pos = 0;

@@ -3,10 +3,7 @@
 #include "AesCbc.h"
 #include "Bytes.h"
 
-#include <archive.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 namespace rarcontainer {
@@ -134,6 +131,14 @@ Status RarStream::open()
         break;  // later damage shows when the stream reaches it
     }
     return m_status;
+}
+
+void RarStream::walkRest()
+{
+    if (!m_opened) open();
+    Block block;
+    while (m_walker.next(block)) {
+    }
 }
 
 long RarStream::fail(Status status, std::string message)
@@ -852,29 +857,6 @@ std::vector<uint8_t> RarStream::rewriteRar5File(const Block &block, uint64_t emi
     uint32_t headerCrc = crc32Of(out.data() + 4, out.size() - 4);
     for (int i = 0; i < 4; ++i) out[i] = uint8_t(headerCrc >> (8 * i));
     return out;
-}
-
-// ---- libarchive glue ---------------------------------------------------------
-
-namespace {
-la_ssize_t readCallback(struct archive *a, void *client, const void **buffer)
-{
-    auto *stream = static_cast<RarStream *>(client);
-    long n = stream->read(buffer);
-    if (n < 0) archive_set_error(a, EIO, "%s", stream->message().c_str());
-    return n;
-}
-
-la_int64_t skipCallback(struct archive *, void *client, la_int64_t request)
-{
-    return static_cast<RarStream *>(client)->skip(request);
-}
-}  // namespace
-
-int RarStream::attach(struct archive *a)
-{
-    if (!m_opened) open();
-    return archive_read_open2(a, this, nullptr, readCallback, skipCallback, nullptr);
 }
 
 }  // namespace rarcontainer

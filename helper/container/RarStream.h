@@ -17,8 +17,6 @@
 #include <string>
 #include <vector>
 
-struct archive;
-
 namespace rarcontainer {
 
 class RarStream {
@@ -32,9 +30,6 @@ public:
     // Opens the volumes and reads ahead to the first entry, so that hidden
     // names ask for their password here: NeedPassword / WrongPassword then.
     Status open();
-    // archive_read_open() on a with this stream as its source (read and skip
-    // callbacks). The stream must outlive the archive handle.
-    int attach(struct archive *a);
 
     // The callbacks' work: the next bytes (0 at the end, -1 on error).
     long read(const void **buffer);
@@ -48,6 +43,11 @@ public:
     Status status() const { return m_status; }
     const std::string &message() const { return m_message; }
     const ArchiveInfo &info() const { return m_walker.info(); }
+    // Walks the headers left after the last block served, data unread, so
+    // that shortfall() speaks for the whole set even when the reading
+    // stopped early.
+    void walkRest();
+    BlockWalker::Shortfall shortfall() const { return m_walker.shortfall(); }
     // The entries whose headers have been served so far, in the order libarchive
     // returns them. An entry's failure field says when it must not be written.
     const std::vector<Entry> &entries() const { return m_entries; }

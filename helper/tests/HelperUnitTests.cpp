@@ -29,6 +29,8 @@
 
 namespace {
 
+using rarcontainer::VolumeSet;
+
 int failures = 0;
 
 void check(bool condition, const std::string& what)

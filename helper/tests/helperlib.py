@@ -21,6 +21,16 @@ def run(helper, args, stdin_text="", cwd=None, timeout=60):
     return done.returncode, done.stdout.decode("utf-8", "replace")
 
 
+def tree(folder):
+    """Every file below `folder`, by its path there, with its contents."""
+    found = {}
+    for root, _, files in os.walk(folder):
+        for name in files:
+            with open(os.path.join(root, name), "rb") as handle:
+                found[os.path.relpath(os.path.join(root, name), folder)] = handle.read()
+    return found
+
+
 def unnamed_files_supported(folder):
     """Whether files without a name (O_TMPFILE) can be made in `folder`: the
     helper stages files that way there, else under hidden names."""

@@ -141,6 +141,46 @@ class ExtractionTest(HelperTestCase):
             self.assertFailedRun(status, output)
             self.assertIn(UNEXPECTED_END, output)
 
+    def test_self_extracting_stub_with_a_stray_signature(self):
+        # A stub may contain the signature bytes without an archive behind
+        # them: the archive is the one whose main header follows.
+        for fixture in ("sharpcompress/Rar.rar", "sharpcompress/Rar5.rar"):
+            with self.subTest(fixture=fixture):
+                with open(self.fixture(fixture), "rb") as handle:
+                    data = handle.read()
+                stray = b"Rar!\x1a\x07\x00\x00" if fixture.endswith("Rar.rar") else b"Rar!\x1a\x07\x01\x00\x00"
+                self.write("setup.exe", b"MZ" + stray + bytes(300) + data)
+                self.write("plain.rar", data)
+                expected = run(self.helper, ["vb", "-v", "plain.rar"], cwd=self.work)
+                self.assertEqual(expected[0], 0, expected[1])
+                self.assertEqual(run(self.helper, ["vb", "-v", "setup.exe"], cwd=self.work), expected)
+                for name in ("plain.rar", "setup.exe"):
+                    status, output = run(self.helper, ["x", self.path(name), self.path("out", name), "-o+"])
+                    self.assertEqual(status, 0, output)
+                    self.assertIn(ALL_OK, output)
+                self.assertEqual(helperlib.tree(self.path("out", "setup.exe")),
+                                 helperlib.tree(self.path("out", "plain.rar")))
+
+    def test_raw_pieces_of_every_naming_are_one_archive(self):
+        # Pieces cut by split(1) or by hand, whatever their names: the
+        # listing and the extraction read them as the one archive they are.
+        for fixture in ("sharpcompress/Rar.rar", "sharpcompress/Rar5.rar"):
+            with open(self.fixture(fixture), "rb") as handle:
+                data = handle.read()
+            self.write("plain.rar", data)
+            expected = run(self.helper, ["vb", "-v", "plain.rar"], cwd=self.work)
+            self.assertEqual(expected[0], 0, expected[1])
+            run(self.helper, ["x", self.path("plain.rar"), self.path("plain"), "-o+"])
+            size = len(data) // 3 + 1
+            for names in (("c.001", "c.002", "c.003"), ("c_aa", "c_ab", "c_ac"), ("c.rar.aa", "c.rar.ab", "c.rar.ac")):
+                with self.subTest(fixture=fixture, names=names):
+                    for index, name in enumerate(names):
+                        self.write(name, data[index * size:(index + 1) * size])
+                    self.assertEqual(run(self.helper, ["vb", "-v", names[0]], cwd=self.work), expected)
+                    status, output = run(self.helper, ["x", self.path(names[0]), self.path(names[0] + "-out"), "-o+"])
+                    self.assertEqual(status, 0, output)
+                    self.assertEqual(helperlib.tree(self.path(names[0] + "-out")), helperlib.tree(self.path("plain")))
+
     def copy_set(self, first, keep):
         """Copies the named parts of a fixture volume set into the work folder."""
         folder = os.path.dirname(self.fixture(first))

@@ -6,6 +6,7 @@
 
 #include <archive.h>
 #include <archive_entry.h>
+#include <cerrno>
 
 #include <QJsonArray>
 #include <QFile>
@@ -15,6 +16,19 @@
 using namespace rarcontainer;
 
 namespace {
+
+la_ssize_t readStream(struct archive *a, void *client, const void **buffer)
+{
+    auto *stream = static_cast<RarStream *>(client);
+    const long n = stream->read(buffer);
+    if (n < 0) archive_set_error(a, EIO, "%s", stream->message().c_str());
+    return n;
+}
+
+la_int64_t skipStream(struct archive *, void *client, la_int64_t request)
+{
+    return static_cast<RarStream *>(client)->skip(request);
+}
 
 struct Extracted {
     QString name;
@@ -37,7 +51,9 @@ QList<Extracted> extractThrough(RarStream *stream, QString *error, const std::ve
     std::vector<const char *> names;
     for (const auto &p : direct) names.push_back(p.c_str());
     names.push_back(nullptr);
-    int opened = stream ? stream->attach(a) : archive_read_open_filenames(a, names.data(), 1 << 16);
+    if (stream) stream->open();
+    int opened = stream ? archive_read_open2(a, stream, nullptr, readStream, skipStream, nullptr)
+                        : archive_read_open_filenames(a, names.data(), 1 << 16);
     if (opened != ARCHIVE_OK) {
         *error = archive_error_string(a);
         archive_read_free(a);

@@ -1,7 +1,8 @@
-// The helper's archive reading: header probe, volume set and libarchive,
-// every entry's header and data read as an extraction would, nothing
-// written. The input goes through a file, as the helper reads only files.
+// The helper's archive reading: signature search, volume set, the RAR layer
+// for RAR archives and libarchive, every entry's header and data read as an
+// extraction would, nothing written. The input goes through a file, as the helper reads only files.
 #include "ArchiveReader.h"
+#include "ContainerSource.h"
 #include "PasswordPrompt.h"
 
 #include <archive.h>
@@ -36,7 +37,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     PasswordPrompt prompt("input.rar", std::string("password"));
     ArchiveReader reader(path, prompt);
-    if (!reader.prepare() || !reader.start())
+    if (!reader.prepare())
+        return 0;
+    if (reader.isRar() && reader.stackContainer() != rarcontainer::Status::Ok)
+        return 0;
+    if (!reader.start())
         return 0;
     for (int entries = 0; entries < 1000; ++entries) {
         archive_entry *entry = nullptr;
@@ -44,7 +49,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         if (status == ARCHIVE_EOF || status <= ARCHIVE_FAILED || !entry)
             break;
         (void)reader.entryEncrypted(entry);
-        (void)reader.probedEntry(entry);
         const void *block = nullptr;
         std::size_t length = 0;
         la_int64_t offset = 0;

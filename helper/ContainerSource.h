@@ -6,6 +6,7 @@
 
 #include "ByteSource.h"
 #include "ConsumptionMeter.h"
+#include "HelperPasswordPrompt.h"
 #include "RarStream.h"
 
 #include <memory>
@@ -14,26 +15,12 @@
 
 class PasswordPrompt;
 
-namespace rarcontainer {
-
-// Adapts the helper's dialogue (first answer, then "incorrect" and retry).
-class HelperPasswordPrompt : public rarcontainer::PasswordPrompt {
-public:
-    explicit HelperPasswordPrompt(::PasswordPrompt &prompt) : m_prompt(prompt) {}
-    std::optional<std::string> ask() override;
-    void rejected() override;
-
-private:
-    ::PasswordPrompt &m_prompt;
-    bool m_rejected = false;
-};
-
 class ContainerSource final : public ByteSource {
 public:
     ContainerSource(std::vector<std::string> volumes, ::PasswordPrompt &prompt,
                     std::shared_ptr<ConsumptionMeter> meter);
 
-    Status open() { return m_stream.open(); }
+    rarcontainer::Status open() { return m_stream.open(); }
     long read(void *buffer, std::size_t capacity) override;
     // The stream's own buffer goes to libarchive as it is.
     bool lends() const override { return true; }
@@ -41,18 +28,16 @@ public:
     std::int64_t skip(std::int64_t count) override;
     std::string errorMessage() const override { return m_stream.message(); }
 
-    const RarStream &stream() const { return m_stream; }
-    RarStream &stream() { return m_stream; }
+    const rarcontainer::RarStream &stream() const { return m_stream; }
+    rarcontainer::RarStream &stream() { return m_stream; }
 
 private:
     void meterUp();
 
     HelperPasswordPrompt m_prompt;
-    RarStream m_stream;
+    rarcontainer::RarStream m_stream;
     std::shared_ptr<ConsumptionMeter> m_meter;
     const uint8_t *m_pending = nullptr;
     std::size_t m_pendingSize = 0;
     uint64_t m_metered = 0;
 };
-
-}  // namespace rarcontainer
