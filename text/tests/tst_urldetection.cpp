@@ -162,20 +162,6 @@ private slots:
         QCOMPARE(formatAt(doc, 3).foreground().color(), QColor(Qt::darkGreen));
         QVERIFY(!formatAt(doc, 0).hasProperty(QTextFormat::ForegroundBrush));
     }
-
-    // Words end exactly at the white-space-and-newline set: the ASCII
-    // controls 9-13, U+0085 and every Unicode separator (Zs, Zl, Zp).
-    void separatorsAreExactlyWhiteSpaceAndNewlines()
-    {
-        for (char32_t u = 0; u <= 0x10FFFF; ++u) {
-            const QChar::Category category = QChar::category(u);
-            const bool expected = (u >= 9 && u <= 13) || u == 0x85
-                || category == QChar::Separator_Space || category == QChar::Separator_Line
-                || category == QChar::Separator_Paragraph;
-            if (QChar::isSpace(u) != expected)
-                QFAIL(qPrintable(QStringLiteral("U+%1").arg(uint(u), 4, 16, QLatin1Char('0'))));
-        }
-    }
 };
 
 QTEST_MAIN(TestUrlDetection)
