@@ -71,7 +71,7 @@ void Rar3Decoder::resetState()
     m_lastLength = 0;
     m_lowDistance0 = 0;
     m_lowRepeats = 0;
-    m_ppmd = PpmdModel();
+    m_ppmd.forget();
     m_escape = 2;
     m_programs.clear();
     m_lastProgram = 0;

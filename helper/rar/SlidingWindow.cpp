@@ -24,7 +24,7 @@ bool SlidingWindow::resize(uint64_t size)
     return true;
 }
 
-void SlidingWindow::copyMatch(uint64_t distance, uint64_t length)
+void SlidingWindow::copyLongMatch(uint64_t distance, uint64_t length)
 {
     uint64_t from = m_index >= distance ? m_index - distance : m_index + m_size - distance;
     m_position += length;
@@ -37,9 +37,7 @@ void SlidingWindow::copyMatch(uint64_t distance, uint64_t length)
         if (distance >= length && length >= 64) {
             std::memcpy(out, in, size_t(length));
         } else if (distance >= 8) {
-            // Eight bytes a step, never past the match's end: every byte a
-            // step reads lies at least eight behind the one it writes, so
-            // overlapping matches repeat as they must. Most matches are short.
+            // As in copyMatch().
             uint64_t i = 0;
             for (; i + 8 <= length; i += 8) {
                 uint64_t word;
