@@ -54,4 +54,16 @@ int HuffmanTable::decodeSlow(BitReader &in, uint32_t v) const
     return -1;
 }
 
+int HuffmanTable::lookupSlow(uint32_t v, unsigned &length) const
+{
+    for (unsigned l = kQuickBits + 1; l <= kMaxLength; ++l) {
+        if (v < m_limit[l]) {
+            length = l;
+            return m_symbols[m_index[l] + ((v - m_start[l]) >> (16 - l))];
+        }
+    }
+    length = 0;
+    return -1;
+}
+
 }  // namespace rar

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -25,6 +26,15 @@ public:
         m_data[m_index] = byte;
         if (++m_index == m_size) m_index = 0;
         ++m_position;
+    }
+    // Appends n bytes (n <= size()).
+    void write(const uint8_t *bytes, size_t n)
+    {
+        const size_t first = size_t(std::min<uint64_t>(n, m_size - m_index));
+        std::memcpy(m_data.get() + m_index, bytes, first);
+        std::memcpy(m_data.get(), bytes + first, n - first);
+        m_index = (m_index + n) % m_size;
+        m_position += n;
     }
     // Copies length bytes from distance back (1 <= distance <= size()),
     // overlapping forwards as LZ matches do.
