@@ -310,25 +310,25 @@ class Bench:
 
     def report(self, label, result, goal, other="bsdtar"):
         if isinstance(result, str):
-            print("%-46s failed: %s" % (label, result))
+            print("%-52s failed: %s" % (label, result))
             return
         (w1, c1), (w2, c2), peak = result
         wr, cr = w1 / w2 if w2 else float("inf"), c1 / c2 if c2 else float("inf")
         verdict = "met" if wr <= goal else ("cpu met, wall over" if cr <= goal else "MISSED")
-        print("%-46s %7.3f %7.3f %6.2f | %7.3f %7.3f %6.2f | %7.1f  goal %.2f vs %s: %s" % (
+        print("%-52s %7.3f %7.3f %6.2f | %7.3f %7.3f %6.2f | %7.1f  goal %.2f vs %s: %s" % (
             label, w1, w2, wr, c1, c2, cr, peak / 1024, goal, other, verdict))
         sys.stdout.flush()
 
-    def decoding(self, kind, path, goal, copies):
+    def decoding(self, kind, path, unpacked, goal, copies):
         args = self.args
-        label = "%s %s" % (kind, os.path.basename(path))
+        label = "%s %s" % (kind, os.path.basename(path).replace("test_read_format_", ""))
         if copies > 1:
             built = os.path.join(self.scratch, "copies.rar")
             if not write_copies(path, built, copies):
                 return
             path = built
             label += " x%d" % copies
-        label += " (%.1f MB)" % (os.path.getsize(path) / 1e6)
+        label += " (%.1f>%.0f MB)" % (os.path.getsize(path) / 1e6, unpacked * copies / 1e6)
         result = self.alternate([args.helper, "x", path, self.dest + "/", "-o+"],
                                 [args.bsdtar, "-xf", path, "-C", self.dest])
         self.report(label, result, goal)
@@ -371,16 +371,16 @@ def main():
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
     scratch = tempfile.mkdtemp(prefix="vorlo-decoder-bench-", dir=args.scratch)
     bench = Bench(args, scratch)
-    print("%-46s %7s %7s %6s | %7s %7s %6s | %7s" % ("median of %d runs" % args.rounds, "wall", "bsdtar",
+    print("%-52s %7s %7s %6s | %7s %7s %6s | %7s" % ("median of %d runs" % args.rounds, "wall", "bsdtar",
                                                      "ratio", "cpu", "bsdtar", "ratio", "MiB"))
     try:
         for kind, path, unpacked, goal in candidates(args):
-            bench.decoding(kind, path, goal, 1)
+            bench.decoding(kind, path, unpacked, goal, 1)
             copies = min(args.max_copies, -(-args.copies_mb * 2**20 // max(unpacked, 1)))
             if copies > 1:
-                bench.decoding(kind, path, goal, copies)
+                bench.decoding(kind, path, unpacked, goal, copies)
         if args.crypt_mb > 0 and args.rarwrite and args.make_encrypted:
-            print("%-46s %7s %7s %6s | %7s %7s %6s | %7s" % ("", "crypt", "plain", "ratio", "crypt", "plain",
+            print("%-52s %7s %7s %6s | %7s %7s %6s | %7s" % ("", "crypt", "plain", "ratio", "crypt", "plain",
                                                              "ratio", "MiB"))
             bench.decryption()
     finally:

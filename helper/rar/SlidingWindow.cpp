@@ -35,7 +35,9 @@ void SlidingWindow::copyLongMatch(uint64_t distance, uint64_t length)
         m_index += length;
         if (m_index == m_size) m_index = 0;
         if (distance >= length && length >= 64) {
-            std::memcpy(out, in, size_t(length));
+            // A source wrapped round to the window's end may still overlap
+            // the output from above.
+            std::memmove(out, in, size_t(length));
         } else if (distance >= 8) {
             // As in copyMatch().
             uint64_t i = 0;
