@@ -439,6 +439,7 @@ def main():
     parser.add_argument("--copies-mb", type=int, default=128,
                         help="unpacked size of the larger inputs made of repeated entries (0 skips them)")
     parser.add_argument("--max-copies", type=int, default=500, help="repetitions at most")
+    parser.add_argument("--decryption-only", action="store_true", help="only the decryption cases")
     parser.add_argument("--crypt-mb", type=int, default=256,
                         help="megabytes of the decryption case (0 skips it)")
     args = parser.parse_args()
@@ -450,7 +451,7 @@ def main():
                                                      "ratio", "cpu", "bsdtar", "ratio", "MiB"))
     try:
         chosen = candidates(args)
-        for kind, path, unpacked, goal in chosen:
+        for kind, path, unpacked, goal in chosen if not args.decryption_only else []:
             bench.decoding(kind, path, unpacked, goal, 1)
             copies = min(args.max_copies, -(-args.copies_mb * 2**20 // max(unpacked, 1)))
             if copies > 1:
