@@ -2,6 +2,8 @@
 // Bounds-checked little-endian reading and writing of header fields. Every
 // read reports failure instead of running past the end of its buffer.
 
+#include "Crc32.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -85,7 +87,12 @@ inline size_t vintSize(uint64_t v)
     return n;
 }
 
-uint32_t crc32Update(uint32_t crc, const uint8_t *data, size_t size);
-inline uint32_t crc32Of(const uint8_t *data, size_t size) { return crc32Update(0, data, size); }
+inline uint32_t crc32Update(uint32_t crc, const uint8_t *data, size_t size)
+{
+    Crc32 running(crc);
+    running.update(data, size);
+    return running.value();
+}
+inline uint32_t crc32Of(const uint8_t *data, size_t size) { return Crc32::of(data, size); }
 
 }  // namespace rarcontainer

@@ -183,7 +183,7 @@ long RarStream::read(const void **buffer)
             if (m_status != Status::Ok) return -1;
             continue;
         }
-        if (s && s->srcLeft > 0) {
+        if (s && (s->srcLeft > 0 || (s->decrypt && m_aheadFilled))) {
             if (s->discard) {
                 s->srcOffset += s->srcLeft;
                 s->srcLeft = 0;
@@ -201,17 +201,19 @@ long RarStream::read(const void **buffer)
                 return long(n);
             }
             FileState &f = *m_file;
-            size_t n = size_t(std::min<uint64_t>(s->srcLeft, kChunk));
-            memcpy(m_buffer.data(), f.pending, f.pendingLen);
-            if (!m_volumes.readAt(s->volume, s->srcOffset, m_buffer.data() + f.pendingLen, n)) return fail(Status::IoError, "read error");
-            s->srcOffset += n;
-            s->srcLeft -= n;
-            noteConsumed(s->volume, s->srcOffset);
-            size_t total = f.pendingLen + n;
-            size_t whole = total & ~size_t(15);
-            f.pendingLen = total - whole;
-            memcpy(f.pending, m_buffer.data() + whole, f.pendingLen);
-            if (!f.decryptor.decrypt(m_buffer.data(), m_buffer.data(), whole)) return fail(Status::IoError, "cipher failure");
+            size_t whole = 0;
+            if (m_aheadFilled) {
+                if (!m_decryptAhead.wait()) return fail(Status::IoError, "cipher failure");
+                m_aheadFilled = false;
+                std::swap(m_buffer, m_aheadBuffer);
+                whole = m_aheadSize;
+            } else {
+                if (!readStoredPiece(*s, f, m_buffer.data(), whole)) return -1;
+                if (!f.decryptor.decrypt(m_buffer.data(), m_buffer.data(), whole)) return fail(Status::IoError, "cipher failure");
+            }
+            // The next piece is decrypted while the caller writes this one.
+            decryptNextStored(*s, f);
+            if (m_status != Status::Ok) return -1;
             size_t out = size_t(std::min<uint64_t>(whole, s->emitLeft));
             s->emitLeft -= out;
             f.emitted += out;
@@ -240,6 +242,7 @@ int64_t RarStream::skip(int64_t request)
 
 bool RarStream::nextSegment()
 {
+    dropAhead();
     for (;;) {
         Block block;
         if (!m_ahead.empty()) {
@@ -477,6 +480,32 @@ void RarStream::collectParts(FileState &f, const Block &first)
 // False when no packed byte is left (or reading failed: see m_status).
 bool RarStream::feedDecoder(FileState &f)
 {
+    if (m_aheadFilled) {
+        m_aheadFilled = false;
+        if (!m_decryptAhead.wait()) {
+            fail(Status::IoError, "cipher failure");
+            return false;
+        }
+        std::swap(m_packed, m_aheadBuffer);
+        m_decoder.feed(m_packed.data(), m_aheadSize);
+        decryptNextPacked(f);
+        return m_status == Status::Ok;
+    }
+    if (m_packed.size() < kChunk + 32) m_packed.resize(kChunk + 32);
+    size_t total = 0;
+    if (!readPackedPiece(f, m_packed.data(), total)) return false;
+    if (f.encrypted && !f.decryptor.decrypt(m_packed.data(), m_packed.data(), total)) {
+        fail(Status::IoError, "cipher failure");
+        return false;
+    }
+    m_decoder.feed(m_packed.data(), total);
+    // The next piece is decrypted while the decoder works on this one.
+    if (f.encrypted) decryptNextPacked(f);
+    return m_status == Status::Ok;
+}
+
+bool RarStream::readPackedPiece(FileState &f, uint8_t *out, size_t &size)
+{
     while (f.readPart < f.parts.size() && f.readPos >= f.parts[f.readPart].size) {
         ++f.readPart;
         f.readPos = 0;
@@ -484,30 +513,76 @@ bool RarStream::feedDecoder(FileState &f)
     if (f.readPart >= f.parts.size()) return false;
     const FileState::Part &p = f.parts[f.readPart];
     const size_t n = size_t(std::min<uint64_t>(p.size - f.readPos, kChunk));
-    if (m_packed.size() < kChunk + 32) m_packed.resize(kChunk + 32);
     const size_t lead = f.encrypted ? f.pendingLen : 0;
-    memcpy(m_packed.data(), f.pending, lead);
-    if (!m_volumes.readAt(p.volume, p.offset + f.readPos, m_packed.data() + lead, n)) {
+    memcpy(out, f.pending, lead);
+    if (!m_volumes.readAt(p.volume, p.offset + f.readPos, out + lead, n)) {
         fail(Status::IoError, "read error");
         return false;
     }
     f.readPos += n;
     noteConsumed(p.volume, p.offset + f.readPos);
-    size_t total = lead + n;
+    size = lead + n;
     if (f.encrypted) {
         // One CBC stream runs across all parts; the cipher padding after the
         // data goes to the decoder too, which stops at the file's size.
-        const size_t whole = total & ~size_t(15);
-        f.pendingLen = total - whole;
-        memcpy(f.pending, m_packed.data() + whole, f.pendingLen);
-        if (!f.decryptor.decrypt(m_packed.data(), m_packed.data(), whole)) {
-            fail(Status::IoError, "cipher failure");
-            return false;
-        }
-        total = whole;
+        const size_t whole = size & ~size_t(15);
+        f.pendingLen = size - whole;
+        memcpy(f.pending, out + whole, f.pendingLen);
+        size = whole;
     }
-    m_decoder.feed(m_packed.data(), total);
     return true;
+}
+
+bool RarStream::readStoredPiece(Segment &s, FileState &f, uint8_t *out, size_t &whole)
+{
+    const size_t n = size_t(std::min<uint64_t>(s.srcLeft, kChunk));
+    memcpy(out, f.pending, f.pendingLen);
+    if (!m_volumes.readAt(s.volume, s.srcOffset, out + f.pendingLen, n)) {
+        fail(Status::IoError, "read error");
+        return false;
+    }
+    s.srcOffset += n;
+    s.srcLeft -= n;
+    noteConsumed(s.volume, s.srcOffset);
+    const size_t total = f.pendingLen + n;
+    whole = total & ~size_t(15);
+    f.pendingLen = total - whole;
+    memcpy(f.pending, out + whole, f.pendingLen);
+    return true;
+}
+
+void RarStream::decryptNextStored(Segment &s, FileState &f)
+{
+    if (s.srcLeft == 0) return;
+    if (m_aheadBuffer.size() < kChunk + 32) m_aheadBuffer.resize(kChunk + 32);
+    size_t whole = 0;
+    if (readStoredPiece(s, f, m_aheadBuffer.data(), whole)) startAhead(f, whole);
+}
+
+void RarStream::decryptNextPacked(FileState &f)
+{
+    if (m_aheadBuffer.size() < kChunk + 32) m_aheadBuffer.resize(kChunk + 32);
+    size_t size = 0;
+    if (readPackedPiece(f, m_aheadBuffer.data(), size)) startAhead(f, size);
+}
+
+bool RarStream::startAhead(FileState &f, size_t size)
+{
+    m_aheadSize = size;
+    m_aheadFilled = true;
+    if (m_decryptAhead.start(f.decryptor, m_aheadBuffer.data(), size)) return true;
+    // No second thread: decrypt it now.
+    if (f.decryptor.decrypt(m_aheadBuffer.data(), m_aheadBuffer.data(), size)) return true;
+    m_aheadFilled = false;
+    fail(Status::IoError, "cipher failure");
+    return false;
+}
+
+// Before another file's state replaces this one's: nothing may still work on it.
+void RarStream::dropAhead()
+{
+    m_decryptAhead.wait();
+    m_aheadFilled = false;
 }
 
 // Up to capacity unpacked bytes, or 0 with the stream failed.

@@ -9,6 +9,7 @@
 
 #include "BlockWalker.h"
 #include "DataDecoder.h"
+#include "DecryptAhead.h"
 #include "RarTypes.h"
 #include "VolumeSet.h"
 
@@ -71,6 +72,16 @@ private:
     bool startDecoded(FileState &file, const Block &block);
     void collectParts(FileState &file, const Block &block);
     bool feedDecoder(FileState &file);
+    // The next piece of ciphertext of a stored file's part, or of a decoded
+    // file's packed data, into out: its whole cipher blocks (the rest is
+    // carried over). False at the end (or on a read error: see m_status).
+    bool readStoredPiece(Segment &segment, FileState &file, uint8_t *out, size_t &whole);
+    bool readPackedPiece(FileState &file, uint8_t *out, size_t &size);
+    // Reads the piece after this one and has it decrypted in the background.
+    void decryptNextStored(Segment &segment, FileState &file);
+    void decryptNextPacked(FileState &file);
+    bool startAhead(FileState &file, size_t size);
+    void dropAhead();
     size_t pullDecoded(uint8_t *out, size_t capacity);
     void finishDecoded();
     // dropCrc: leave the CRC-32 out; dropHash: the hash record too.
@@ -91,6 +102,11 @@ private:
     std::vector<Entry> m_entries;
     std::vector<uint8_t> m_buffer;
     std::vector<uint8_t> m_packed;  // packed bytes on their way to the decoder
+    // The piece after the one being served, decrypted (or being decrypted)
+    // by m_decryptAhead; the two buffers swap when it is served.
+    std::vector<uint8_t> m_aheadBuffer;
+    size_t m_aheadSize = 0;
+    bool m_aheadFilled = false;
     DataDecoder m_decoder;
     // The last file the decoders should have read was decoded to its end, so
     // a solid file after it can continue from it.
@@ -102,6 +118,8 @@ private:
     uint64_t m_totalSize = 0;
     bool m_opened = false;
     bool m_trailerServed = false;
+    // Last, so that its thread ends before the buffers and keys it works on go.
+    DecryptAhead m_decryptAhead;
 };
 
 }  // namespace rarcontainer

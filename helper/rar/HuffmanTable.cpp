@@ -1,5 +1,7 @@
 #include "HuffmanTable.h"
 
+#include <algorithm>
+
 namespace rar {
 
 bool HuffmanTable::build(const uint8_t *lengths, size_t count)
@@ -27,15 +29,15 @@ bool HuffmanTable::build(const uint8_t *lengths, size_t count)
         if (l != 0) m_symbols[next[l]++] = uint16_t(i);
     }
 
-    for (uint32_t q = 0; q < (1u << kQuickBits); ++q) {
-        const uint32_t v = q << (16 - kQuickBits);
-        m_quickLength[q] = 0;
-        for (unsigned l = 1; l <= kQuickBits; ++l) {
-            if (v < m_limit[l]) {
-                m_quickSymbol[q] = m_symbols[m_index[l] + ((v - m_start[l]) >> (16 - l))];
-                m_quickLength[q] = uint8_t(l);
-                break;
-            }
+    // Each code of up to kQuickBits bits fills the run of quick entries that
+    // start with it; longer codes leave their entries to decodeSlow.
+    std::fill(std::begin(m_quickLength), std::end(m_quickLength), uint8_t(0));
+    for (unsigned l = 1; l <= kQuickBits; ++l) {
+        const uint32_t run = 1u << (kQuickBits - l);
+        uint32_t q = m_start[l] >> (16 - kQuickBits);
+        for (uint32_t i = m_index[l]; i < m_index[l] + perLength[l]; ++i, q += run) {
+            std::fill_n(m_quickSymbol + q, run, m_symbols[i]);
+            std::fill_n(m_quickLength + q, run, uint8_t(l));
         }
     }
     return true;
@@ -49,6 +51,18 @@ int HuffmanTable::decodeSlow(BitReader &in, uint32_t v) const
             return m_symbols[m_index[l] + ((v - m_start[l]) >> (16 - l))];
         }
     }
+    return -1;
+}
+
+int HuffmanTable::lookupSlow(uint32_t v, unsigned &length) const
+{
+    for (unsigned l = kQuickBits + 1; l <= kMaxLength; ++l) {
+        if (v < m_limit[l]) {
+            length = l;
+            return m_symbols[m_index[l] + ((v - m_start[l]) >> (16 - l))];
+        }
+    }
+    length = 0;
     return -1;
 }
 

@@ -29,9 +29,20 @@ public:
         return decodeSlow(in, v);
     }
 
+    // The symbol whose code begins the 16 bits v (left-aligned) and the code's
+    // length, for loops that keep their own bit buffer; -1 as for decode().
+    int lookup(uint32_t v, unsigned &length) const
+    {
+        const uint32_t q = v >> (16 - kQuickBits);
+        length = m_quickLength[q];
+        if (length != 0) return m_quickSymbol[q];
+        return lookupSlow(v, length);
+    }
+
 private:
     static constexpr unsigned kQuickBits = 10;
     int decodeSlow(BitReader &in, uint32_t v) const;
+    int lookupSlow(uint32_t v, unsigned &length) const;
 
     // Left-aligned to 16 bits: the first code of each length, and the code
     // after the last code of that length or shorter.

@@ -209,6 +209,7 @@ uint32_t PpmdModel::allocUnits(unsigned index)
 
 bool PpmdModel::restart(unsigned maxOrder, uint32_t memorySize)
 {
+    m_started = false;
     if (!m_heap || m_size != memorySize) {
         m_heap.reset();
         m_size = 0;
@@ -226,6 +227,7 @@ bool PpmdModel::restart(unsigned maxOrder, uint32_t memorySize)
     }
     m_maxOrder = std::min(maxOrder, kMaxOrder);
     restartModel();
+    m_started = true;
     return true;
 }
 
@@ -657,7 +659,7 @@ int PpmdModel::decodeMasked(BitReader &in, unsigned masked)
 
 int PpmdModel::decodeSymbol(BitReader &in)
 {
-    if (!m_heap) return -1;
+    if (!m_started) return -1;
     int symbol = context(m_minContext)->numStats == 1 ? decodeBinary(in) : decodeFirst(in);
     while (symbol == kEscape) {
         const unsigned masked = context(m_minContext)->numStats;

@@ -22,7 +22,12 @@ public:
     // Starts a fresh model of the given order (2..255) in memorySize bytes.
     // False when the memory cannot be had.
     bool restart(unsigned maxOrder, uint32_t memorySize);
-    bool started() const { return m_heap != nullptr; }
+    bool started() const { return m_started; }
+    // Forgets the model, as a new stream that is not solid must, but keeps its
+    // memory for the next restart of the same size: zeroing tens of
+    // megabytes again for each small file would cost more than decoding it.
+    // The format never reads memory its model has not written.
+    void forget() { m_started = false; }
     // Starts the range coder on the bytes that follow (byte-aligned).
     void beginBlock(BitReader &in);
     // The next byte, or -1 when the data is damaged.
@@ -97,6 +102,7 @@ private:
     };
     std::unique_ptr<uint8_t[], Free> m_heap;
     uint32_t m_size = 0;
+    bool m_started = false;
     unsigned m_maxOrder = 0;
     uint32_t m_text = 0, m_unitsStart = 0, m_loUnit = 0, m_hiUnit = 0;
     uint32_t m_freeList[kIndexes] = {};

@@ -46,6 +46,8 @@ struct DistanceSlots {
 };
 constexpr DistanceSlots kDistances;
 
+constexpr int kNoSymbol = -2;
+
 const char *const kTruncated = "the compressed data ends early";
 const char *const kDamaged = "the compressed data is damaged";
 const char *const kTooLong = "the compressed data is longer than the file";
@@ -71,7 +73,7 @@ void Rar3Decoder::resetState()
     m_lastLength = 0;
     m_lowDistance0 = 0;
     m_lowRepeats = 0;
-    m_ppmd = PpmdModel();
+    m_ppmd.forget();
     m_escape = 2;
     m_programs.clear();
     m_lastProgram = 0;
@@ -362,9 +364,13 @@ bool Rar3Decoder::decodeLz()
             return true;
         }
         if (room() == 0 || !haveInput()) return false;
-        const uint64_t at = m_bits.position();
-        int symbol = m_main.decode(m_bits);
-        if (m_window.position() == m_entryEnd) {
+        int symbol;
+        if (m_window.position() < m_entryEnd) {
+            symbol = decodeLiterals(std::min(room(), m_entryEnd - m_window.position()));
+            if (symbol == kNoSymbol) continue;
+        } else {
+            const uint64_t at = m_bits.position();
+            symbol = m_main.decode(m_bits);
             // The file is complete: only an end marker may follow. A stream
             // may also just stop, so anything else is left unread.
             if (symbol == 256) return endOfLzBlock();
@@ -435,6 +441,60 @@ bool Rar3Decoder::decodeLz()
         m_lastLength = length;
         if (!copyMatch(distance, length)) return false;
     }
+}
+
+// Literals, most of the symbols of many streams, are decoded in a loop of its
+// own: the next bits wait in a 64-bit buffer, so that a symbol costs a table
+// look-up and shifts, not a load from the input, and the run is written to
+// the window in one go. At most budget of them, each only with the input
+// haveInput() asks for. Returns the first other symbol (or -1 for a damaged
+// code), or kNoSymbol when the run stopped before one.
+int Rar3Decoder::decodeLiterals(uint64_t budget)
+{
+    uint64_t limit;  // bit positions from here on fail haveInput()
+    if (m_inputEnded) limit = uint64_t(m_in.size()) * 8;
+    else limit = m_in.size() >= kInputMargin ? (uint64_t(m_in.size() - kInputMargin) + 1) * 8 : 0;
+    const uint8_t *data = m_in.data();
+    const size_t size = m_in.size();
+    const auto load = [data, size](uint64_t byte) {
+        uint64_t word = 0;
+        if (byte + 8 <= size) {
+            std::memcpy(&word, data + byte, 8);
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+            word = __builtin_bswap64(word);
+#endif
+        } else {
+            for (uint64_t i = 0; i < 8; ++i) word = (word << 8) | (byte + i < size ? data[byte + i] : 0);
+        }
+        return word;
+    };
+    uint64_t byte = m_bits.position() >> 3;  // the buffer's first byte
+    unsigned used = unsigned(m_bits.position() & 7);
+    uint64_t buffer = load(byte);
+
+    constexpr size_t kRun = 512;
+    uint8_t run[kRun];
+    const size_t most = size_t(std::min<uint64_t>(budget, kRun));
+    size_t n = 0;
+    int symbol = kNoSymbol;
+    while (n < most && byte * 8 + used < limit) {
+        if (used > 48) {
+            byte += used >> 3;
+            used &= 7;
+            buffer = load(byte);
+        }
+        unsigned length;
+        const int s = m_main.lookup(uint32_t((buffer << used) >> 48), length);
+        used += length;
+        if (s < 0 || s >= 256) {
+            symbol = s;
+            break;
+        }
+        run[n++] = uint8_t(s);
+    }
+    m_window.write(run, n);
+    m_bits.setPosition(byte * 8 + used);
+    return symbol;
 }
 
 bool Rar3Decoder::decodePpmd()

@@ -73,6 +73,7 @@ private:
     bool readBlockHeader();
     bool readTables();
     bool decodeLz();
+    int decodeLiterals(uint64_t budget);
     bool decodePpmd();
     bool endAfterCompleteFile();
     bool endOfLzBlock();

@@ -1,22 +1,12 @@
 #include "Rar3Filter.h"
 
+#include "Crc32.h"
+
 #include <cstdlib>
 
 namespace rar {
 
 namespace {
-
-// Filter programs are short and recognised once each, so a table-free CRC-32
-// serves.
-uint32_t crc32(const uint8_t *data, size_t size)
-{
-    uint32_t crc = 0xffffffff;
-    for (size_t i = 0; i < size; ++i) {
-        crc ^= data[i];
-        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xedb88320 & (0u - (crc & 1)));
-    }
-    return ~crc;
-}
 
 struct Signature {
     uint32_t length;
@@ -86,7 +76,7 @@ void undoItaniumBranches(std::vector<uint8_t> &data, uint64_t entryOffset)
 
 std::optional<Rar3Filter::Type> Rar3Filter::recognise(const uint8_t *code, size_t size)
 {
-    const uint32_t crc = crc32(code, size);
+    const uint32_t crc = Crc32::of(code, size);
     for (const Signature &s : kStandardPrograms)
         if (s.length == size && s.crc == crc) return s.type;
     return std::nullopt;

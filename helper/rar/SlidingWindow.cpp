@@ -24,7 +24,7 @@ bool SlidingWindow::resize(uint64_t size)
     return true;
 }
 
-void SlidingWindow::copyMatch(uint64_t distance, uint64_t length)
+void SlidingWindow::copyLongMatch(uint64_t distance, uint64_t length)
 {
     uint64_t from = m_index >= distance ? m_index - distance : m_index + m_size - distance;
     m_position += length;
@@ -32,13 +32,26 @@ void SlidingWindow::copyMatch(uint64_t distance, uint64_t length)
     if (from + length <= m_size && m_index + length <= m_size) {
         uint8_t *out = d + m_index;
         const uint8_t *in = d + from;
-        if (distance >= length) {
+        m_index += length;
+        if (m_index == m_size) m_index = 0;
+        if (distance >= length && length >= 64) {
+            // A source wrapped round to the window's end may still overlap
+            // the output from above.
             std::memmove(out, in, size_t(length));
+        } else if (distance >= 8) {
+            // As in copyMatch().
+            uint64_t i = 0;
+            for (; i + 8 <= length; i += 8) {
+                uint64_t word;
+                std::memcpy(&word, in + i, 8);
+                std::memcpy(out + i, &word, 8);
+            }
+            for (; i < length; ++i) out[i] = in[i];
+        } else if (distance == 1) {
+            std::memset(out, *in, size_t(length));
         } else {
             for (uint64_t i = 0; i < length; ++i) out[i] = in[i];
         }
-        m_index += length;
-        if (m_index == m_size) m_index = 0;
         return;
     }
     while (length-- > 0) {

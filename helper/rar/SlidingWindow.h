@@ -6,7 +6,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 namespace rar {
@@ -25,13 +27,44 @@ public:
         if (++m_index == m_size) m_index = 0;
         ++m_position;
     }
+    // Appends n bytes (n <= size()).
+    void write(const uint8_t *bytes, size_t n)
+    {
+        const size_t first = size_t(std::min<uint64_t>(n, m_size - m_index));
+        std::memcpy(m_data.get() + m_index, bytes, first);
+        std::memcpy(m_data.get(), bytes + first, n - first);
+        m_index = (m_index + n) % m_size;
+        m_position += n;
+    }
     // Copies length bytes from distance back (1 <= distance <= size()),
     // overlapping forwards as LZ matches do.
-    void copyMatch(uint64_t distance, uint64_t length);
+    void copyMatch(uint64_t distance, uint64_t length)
+    {
+        // Most matches are short, and neither end wraps: eight bytes a step,
+        // never past the match's end (each step reads bytes at least eight
+        // behind those it writes, so an overlapping match repeats as it must).
+        if (distance >= 8 && distance <= m_index && length <= 64 && m_index + length < m_size) {
+            uint8_t *out = m_data.get() + m_index;
+            const uint8_t *in = out - distance;
+            uint64_t i = 0;
+            for (; i + 8 <= length; i += 8) {
+                uint64_t word;
+                std::memcpy(&word, in + i, 8);
+                std::memcpy(out + i, &word, 8);
+            }
+            for (; i < length; ++i) out[i] = in[i];
+            m_index += length;
+            m_position += length;
+            return;
+        }
+        copyLongMatch(distance, length);
+    }
     // Bytes at absolute positions [from, from + n), all within the latest size().
     void read(uint64_t from, uint8_t *out, size_t n) const;
 
 private:
+    void copyLongMatch(uint64_t distance, uint64_t length);
+
     struct Free {
         void operator()(uint8_t *p) const { std::free(p); }
     };

@@ -326,27 +326,36 @@ private slots:
     }
 
     // Stored encrypted data cut across volumes at sizes that are not multiples
-    // of the cipher block, under passwords that stress the conversion.
+    // of the cipher block, under passwords that stress the conversion; files
+    // of several megabytes are decrypted piece after piece ahead of the reader,
+    // and a second one must not see the first one's pieces.
     void ownEncryptedVolumeSetsExtract_data()
     {
         QTest::addColumn<QByteArray>("password");
         QTest::addColumn<bool>("hiddenNames");
         QTest::addColumn<int>("dataPerVolume");
-        QTest::newRow("non-ascii, one volume") << QByteArray("p\xC3\xA4ss w\xC3\xB6rd \xE2\x82\xAC") << false << 0;
-        QTest::newRow("non-ascii, volumes") << QByteArray("\xD0\xBF\xD0\xB0\xD1\x80\xD0\xBE\xD0\xBB\xD1\x8C") << false << 1000;
-        QTest::newRow("empty, hidden names, volumes") << QByteArray() << true << 777;
-        QTest::newRow("small volumes") << QByteArray("x") << true << 40;
-        QTest::newRow("many plain-header volumes") << QByteArray("x") << false << 600;
+        QTest::addColumn<int>("bigSize");
+        QTest::newRow("non-ascii, one volume") << QByteArray("p\xC3\xA4ss w\xC3\xB6rd \xE2\x82\xAC") << false << 0 << 2500;
+        QTest::newRow("non-ascii, volumes") << QByteArray("\xD0\xBF\xD0\xB0\xD1\x80\xD0\xBE\xD0\xBB\xD1\x8C") << false << 1000 << 2500;
+        QTest::newRow("empty, hidden names, volumes") << QByteArray() << true << 777 << 2500;
+        QTest::newRow("small volumes") << QByteArray("x") << true << 40 << 2500;
+        QTest::newRow("many plain-header volumes") << QByteArray("x") << false << 600 << 2500;
+        QTest::newRow("megabytes, one volume") << QByteArray("x") << false << 0 << (3 << 20) + 12345;
+        QTest::newRow("megabytes, odd volumes") << QByteArray("x") << true << 1300001 << (3 << 20) + 12345;
     }
     void ownEncryptedVolumeSetsExtract()
     {
         QFETCH(QByteArray, password);
         QFETCH(bool, hiddenNames);
         QFETCH(int, dataPerVolume);
+        QFETCH(int, bigSize);
         QTemporaryDir dir;
-        QByteArray big(2500, Qt::Uninitialized);
+        QByteArray big(bigSize, Qt::Uninitialized);
         for (int i = 0; i < big.size(); ++i) big[i] = char(i * 7 + i / 13);
-        std::vector<TestFile> files = {{"big.bin", big}, {"dir/\xC3\xA9t\xC3\xA9.txt", "sixteen bytes!!\n"}, {"odd.txt", "odd"}, {"empty", ""}};
+        QByteArray again = big.left(big.size() - 5);
+        for (int i = 0; i < again.size(); i += 4096) again[i] = char(~again[i]);
+        std::vector<TestFile> files = {{"big.bin", big}, {"dir/\xC3\xA9t\xC3\xA9.txt", "sixteen bytes!!\n"}, {"odd.txt", "odd"},
+                                       {"empty", ""}, {"again.bin", again}};
         Rar5WriterOptions options;
         options.password = password.toStdString();
         options.encryptHeaders = hiddenNames;

@@ -7,6 +7,7 @@
 #include "EntryVerifier.h"
 #include "PackedEntries.h"
 #include "Rar5Decoder.h"
+#include "SlidingWindow.h"
 #include "SyntheticRar5Stream.h"
 
 #include <dirent.h>
@@ -352,6 +353,56 @@ int writeFuzzSeeds(const std::string &folder)
     return 0;
 }
 
+
+// The window's copy paths (long and short, overlapping at every distance,
+// across the window's end) and the bit reader's word loads near the end of
+// its buffer, against byte-by-byte models of both.
+void windowAndBitsAgainstModels()
+{
+    uint32_t seed = 7;
+    const auto next = [&seed]() { return seed = seed * 1103515245u + 12345u, seed >> 8; };
+    for (const uint64_t size : {uint64_t(61), uint64_t(4096)}) {
+        rar::SlidingWindow window;
+        check(window.resize(size), "window of " + std::to_string(size));
+        std::vector<uint8_t> model;
+        int wrong = 0;
+        for (int step = 0; step < 20000; ++step) {
+            if (model.empty() || next() % 3 == 0) {
+                const uint8_t byte = uint8_t(next());
+                window.put(byte);
+                model.push_back(byte);
+                continue;
+            }
+            const uint64_t reach = std::min<uint64_t>(size, model.size());
+            const uint64_t distance = next() % 4 ? 1 + next() % std::min<uint64_t>(reach, 20) : 1 + next() % reach;
+            const uint64_t length = std::min<uint64_t>(next() % 4 ? 1 + next() % 40 : 1 + next() % 300, size);
+            window.copyMatch(distance, length);
+            for (uint64_t i = 0; i < length; ++i) model.push_back(model[model.size() - distance]);
+            const uint64_t keep = std::min<uint64_t>(size, model.size());
+            std::vector<uint8_t> got(keep);
+            window.read(model.size() - keep, got.data(), size_t(keep));
+            wrong += !std::equal(got.begin(), got.end(), model.end() - ptrdiff_t(keep));
+        }
+        check(wrong == 0, "window of " + std::to_string(size) + " matches its model (" + std::to_string(wrong) +
+                              " differences)");
+    }
+
+    std::vector<uint8_t> bytes(40);
+    for (uint8_t &b : bytes) b = uint8_t(next());
+    const auto bit = [&bytes](uint64_t at) { return at / 8 < bytes.size() ? (bytes[at / 8] >> (7 - at % 8)) & 1 : 0; };
+    rar::BitReader reader;
+    reader.reset(bytes.data(), bytes.size());
+    int wrong = 0;
+    for (uint64_t at = 0; at < bytes.size() * 8 + 40; ++at) {
+        reader.setPosition(at);
+        uint64_t want = 0;
+        for (unsigned i = 0; i < 45; ++i) want = want << 1 | uint64_t(bit(at + i));
+        wrong += reader.peek32() != uint32_t(want >> 13);
+        wrong += reader.wideBits(45) != want || reader.position() != at + 45;
+    }
+    check(wrong == 0, "bit reader matches its model near the buffer's end");
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -362,6 +413,7 @@ int main(int argc, char **argv)
     damagedInputFailsCleanly();
     filterAcrossWindowEnd();
     dictionaryClaimFarAboveData();
+    windowAndBitsAgainstModels();
     if (failures) std::fprintf(stderr, "%d check(s) failed\n", failures);
     return failures ? 1 : 0;
 }
