@@ -409,12 +409,17 @@ bool RarStream::startDecoded(FileState &f, const Block &block)
     seg.srcLeft = 0;
     seg.emitLeft = 0;
     const bool rar4 = entry.formatVersion == 4;
-    const bool solid = rar4 ? (block.flags & 0x0010) != 0 : (f.compressionInfo & 0x40) != 0;
+    // Files of RAR 1.5 solid archives carry no solid flag of their own: each
+    // compressed file after the first continues the stream.
+    const bool solid = !rar4                     ? (f.compressionInfo & 0x40) != 0
+                       : entry.unpackVersion < 20 ? m_walker.info().solid && m_anyDecoded
+                                                  : (block.flags & 0x0010) != 0;
+    m_anyDecoded = true;
     bool begun = false;
     if (solid && !m_chainIntact) {
         entry.failureDetail = "cannot be decoded: the solid stream before it could not be read";
     } else {
-        begun = rar4 ? m_decoder.beginRar4(block.flags, entry.unpackedSize)
+        begun = rar4 ? m_decoder.beginRar4(entry.unpackVersion, block.flags, solid, entry.unpackedSize)
                      : m_decoder.beginRar5(f.compressionInfo, entry.unpackedSize);
         if (!begun) entry.failureDetail = m_decoder.error();
     }
