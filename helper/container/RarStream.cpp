@@ -2,6 +2,7 @@
 
 #include "AesCbc.h"
 #include "Bytes.h"
+#include "LegacyCipher.h"
 
 #include <archive.h>
 
@@ -25,8 +26,20 @@ struct RarStream::FileState {
     std::array<uint8_t, 32> key{};
     uint8_t iv[16] = {};
     AesCbcDecryptor decryptor;
+    // Data of unpack versions below 29: one of the old ciphers instead.
+    bool legacy = false;
+    LegacyCipher legacyCipher;
     uint8_t pending[16] = {};  // ciphertext carried over to the next part
     size_t pendingLen = 0;
+
+    size_t blockSize() const { return legacy ? legacyCipher.blockSize() : 16; }
+    uint64_t whole(uint64_t n) const { return n - n % blockSize(); }
+    bool decrypt(uint8_t *data, size_t n)
+    {
+        if (!legacy) return decryptor.decrypt(data, data, n);
+        legacyCipher.decrypt(data, data, n);
+        return true;
+    }
     uint64_t emitted = 0;      // plaintext served so far
     // Where the file's ciphertext lies, part by part, for the block walk.
     struct Part {
@@ -203,10 +216,10 @@ long RarStream::read(const void **buffer)
             s->srcLeft -= n;
             noteConsumed(s->volume, s->srcOffset);
             size_t total = f.pendingLen + n;
-            size_t whole = total & ~size_t(15);
+            size_t whole = size_t(f.whole(total));
             f.pendingLen = total - whole;
             memcpy(f.pending, m_buffer.data() + whole, f.pendingLen);
-            if (!f.decryptor.decrypt(m_buffer.data(), m_buffer.data(), whole)) return fail(Status::IoError, "cipher failure");
+            if (!f.decrypt(m_buffer.data(), whole)) return fail(Status::IoError, "cipher failure");
             size_t out = size_t(std::min<uint64_t>(whole, s->emitLeft));
             s->emitLeft -= out;
             f.emitted += out;
@@ -377,7 +390,7 @@ bool RarStream::startFilePart(const Block &block)
     f.parts.push_back({block.volume, block.dataOffset, block.dataSize, f.cipherTotal});
     f.cipherTotal += block.dataSize;
     const uint64_t available = f.pendingLen + block.dataSize;
-    const uint64_t aligned = available & ~uint64_t(15);
+    const uint64_t aligned = f.whole(available);
     uint64_t cap = UINT64_MAX;
     if (entry.stored) {
         cap = entry.unpackedSize;
@@ -497,10 +510,10 @@ bool RarStream::feedDecoder(FileState &f)
     if (f.encrypted) {
         // One CBC stream runs across all parts; the cipher padding after the
         // data goes to the decoder too, which stops at the file's size.
-        const size_t whole = total & ~size_t(15);
+        const size_t whole = size_t(f.whole(total));
         f.pendingLen = total - whole;
         memcpy(f.pending, m_packed.data() + whole, f.pendingLen);
-        if (!f.decryptor.decrypt(m_packed.data(), m_packed.data(), whole)) {
+        if (!f.decrypt(m_packed.data(), whole)) {
             fail(Status::IoError, "cipher failure");
             return false;
         }
@@ -582,11 +595,17 @@ bool RarStream::prepareKey(FileState &f, const Block &block)
     const DataCipher &c = block.cipher;
     f.scheme = c.scheme;
     if (c.scheme == 4) {
-        if (entry.unpackVersion < 29) {
-            entry.failure = Status::UnsupportedCipher;
-            return false;
-        }
         KeyCache *keys = m_gate.keys();
+        if (entry.unpackVersion < 29) {
+            if (!keys) {
+                entry.failure = m_gate.confirmed() ? Status::WrongPassword : Status::NeedPassword;
+                return false;
+            }
+            f.legacy = true;
+            f.legacyCipher.start(LegacyCipher::forUnpackVersion(entry.unpackVersion), keys->password());
+            entry.passwordUnverified = !m_gate.confirmed();
+            return true;
+        }
         if (!keys) {
             entry.failure = m_gate.confirmed() ? Status::WrongPassword : Status::NeedPassword;
             return false;

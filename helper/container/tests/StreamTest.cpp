@@ -1,5 +1,6 @@
 #include "Bytes.h"
 #include "EntryVerifier.h"
+#include "LegacyCipher.h"
 #include "RarStream.h"
 #include "Rar5TestWriter.h"
 #include "TestSupport.h"
@@ -245,36 +246,70 @@ private slots:
         QCOMPARE(refused, 3);
     }
 
-    // RAR 1.5/2.0 ciphers are refused per entry with their own reason; the
-    // stream goes on with the next entry.
-    void oldCiphersAreRefusedPerEntry()
+    // Stored data under the RAR 1.3, 1.5 and 2.0 ciphers (written here, with
+    // the data padded to whole blocks for 2.0) comes out whole with the right
+    // password; with a wrong one the entry fails its checksum, and the entries
+    // after it are unharmed.
+    void oldCiphersDecryptStoredData_data()
     {
+        QTest::addColumn<int>("version");
+        QTest::newRow("1.3") << 13;
+        QTest::newRow("1.5") << 15;
+        QTest::newRow("2.0") << 20;
+    }
+    void oldCiphersDecryptStoredData()
+    {
+        QFETCH(int, version);
         Fixture f = fixtureNamed("Rar.none.rar");
         QFile source(QString::fromStdString(f.paths().front()));
         QVERIFY(source.open(QIODevice::ReadOnly));
-        QByteArray bytes = source.readAll();
+        const QByteArray original = source.readAll();
         // The first file header follows the 7-byte marker and the main header.
-        const int at = 7 + int(uchar(bytes[7 + 5]) | uchar(bytes[7 + 6]) << 8);
-        QCOMPARE(int(uchar(bytes[at + 2])), 0x74);
-        bytes[at + 3] = char(bytes[at + 3] | 0x04);  // encrypted
-        bytes[at + 24] = char(20);                   // unpack version 2.0
-        const int size = int(uchar(bytes[at + 5]) | uchar(bytes[at + 6]) << 8);
-        const uint32_t crc = crc32Of(reinterpret_cast<const uint8_t *>(bytes.constData() + at + 2), size_t(size - 2));
-        bytes[at] = char(crc & 0xFF);
-        bytes[at + 1] = char((crc >> 8) & 0xFF);
+        const int at = 7 + int(uchar(original[7 + 5]) | uchar(original[7 + 6]) << 8);
+        QCOMPARE(int(uchar(original[at + 2])), 0x74);
+        const int size = int(uchar(original[at + 5]) | uchar(original[at + 6]) << 8);
+        auto le32 = [&](int i) {
+            return uint32_t(uchar(original[i])) | uint32_t(uchar(original[i + 1])) << 8 |
+                   uint32_t(uchar(original[i + 2])) << 16 | uint32_t(uchar(original[i + 3])) << 24;
+        };
+        const uint32_t packed = le32(at + 7);
+        QVERIFY(packed > 0 && le32(at + 11) == packed);
+
+        LegacyCipher cipher;
+        cipher.start(LegacyCipher::forUnpackVersion(version), "secret");
+        std::vector<uint8_t> data(original.begin() + at + size, original.begin() + at + size + packed);
+        data.resize((data.size() + cipher.blockSize() - 1) / cipher.blockSize() * cipher.blockSize());
+        cipher.encrypt(data.data(), data.size());
+
+        QByteArray header = original.mid(at, size);
+        header[3] = char(header[3] | 0x04);  // encrypted
+        header[24] = char(version);
+        for (int i = 0; i < 4; ++i) header[7 + i] = char(uint32_t(data.size()) >> (8 * i));
+        const uint32_t crc = crc32Of(reinterpret_cast<const uint8_t *>(header.constData() + 2), size_t(size - 2));
+        header[0] = char(crc & 0xFF);
+        header[1] = char((crc >> 8) & 0xFF);
+        QByteArray bytes = original.left(at) + header +
+                           QByteArray(reinterpret_cast<const char *>(data.data()), int(data.size())) +
+                           original.mid(at + size + int(packed));
         QTemporaryDir dir;
         QFile copy(dir.filePath("old.rar"));
         QVERIFY(copy.open(QIODevice::WriteOnly));
         copy.write(bytes);
         copy.close();
 
-        RarStream stream({copy.fileName().toStdString()}, nullptr, std::string("any"));
-        QString error;
-        auto got = extractThrough(&stream, &error);
-        QVERIFY2(got.size() == f.json.value("entries").toArray().size(), qPrintable(error));
-        QCOMPARE(int(got[0].failure), int(Status::UnsupportedCipher));
-        for (int i = 1; i < got.size(); ++i) QCOMPARE(int(got[i].failure), int(Status::Ok));
-        QVERIFY(got[1].entry.isDirectory || got[1].verdict == EntryVerifier::Verdict::Match);
+        for (const char *password : {"secret", "wrong"}) {
+            RarStream stream({copy.fileName().toStdString()}, nullptr, std::string(password));
+            QString error;
+            auto got = extractThrough(&stream, &error);
+            QVERIFY2(got.size() == f.json.value("entries").toArray().size(), qPrintable(error));
+            QCOMPARE(int(got[0].failure), int(Status::Ok));
+            QVERIFY(got[0].entry.passwordUnverified);
+            const bool right = std::string(password) == "secret";
+            QCOMPARE(got[0].verdict == EntryVerifier::Verdict::Match, right);
+            QCOMPARE(got[0].size, uint64_t(packed));
+            for (int i = 1; i < got.size(); ++i)
+                QVERIFY(got[i].entry.isDirectory || got[i].verdict == EntryVerifier::Verdict::Match);
+        }
     }
 
     // libarchive does not checksum stored data; the verifier must.
