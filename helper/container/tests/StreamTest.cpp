@@ -1,6 +1,7 @@
 #include "Bytes.h"
 #include "EntryVerifier.h"
 #include "LegacyCipher.h"
+#include "RarListing.h"
 #include "RarStream.h"
 #include "Rar5TestWriter.h"
 #include "TestSupport.h"
@@ -310,6 +311,69 @@ private slots:
             for (int i = 1; i < got.size(); ++i)
                 QVERIFY(got[i].entry.isDirectory || got[i].verdict == EntryVerifier::Verdict::Match);
         }
+    }
+
+    // What archivers of RAR 1.5 to 2.x wrote: an old comment embedded in the
+    // main header and in a file header, outside their checksums, and a DOS
+    // name in code page 437. The archive lists and extracts, the name shown
+    // alike by the listing and the extraction.
+    void oldHeaderQuirksListAndExtract()
+    {
+        Fixture f = fixtureNamed("Rar15.rar");
+        QFile source(QString::fromStdString(f.paths().front()));
+        QVERIFY(source.open(QIODevice::ReadOnly));
+        QByteArray in = source.readAll();
+        auto u16 = [](const QByteArray &b, int i) { return int(uchar(b[i]) | uchar(b[i + 1]) << 8); };
+        auto setU16 = [](QByteArray &b, int i, int v) {
+            b[i] = char(v & 0xFF);
+            b[i + 1] = char((v >> 8) & 0xFF);
+        };
+        auto crcOver = [](const QByteArray &b, int n) {
+            return int(crc32Of(reinterpret_cast<const uint8_t *>(b.constData() + 2), size_t(n - 2)) & 0xFFFF);
+        };
+        const QByteArray comment("\x0d\x00\x75\x00\x00\x10\x00\x05\x00\x0f\x30\x00\x00hello", 16);
+
+        QByteArray main = in.mid(7, 13);
+        setU16(main, 3, u16(main, 3) | 0x02);  // has a comment
+        setU16(main, 5, 13 + comment.size());
+        setU16(main, 0, crcOver(main, 13));
+        main += comment;
+        QByteArray out = in.left(7) + main;
+
+        int at = 7 + 13;
+        while (at + 32 <= in.size()) {
+            QByteArray h = in.mid(at, u16(in, at + 5));
+            const int packed = int(uchar(h[7]) | uchar(h[8]) << 8 | uchar(h[9]) << 16);
+            if (h.mid(32, u16(h, 26)) == "TECT.TXT") {
+                h[33] = char(0x82);                                  // é in code page 437
+                setU16(h, 3, u16(h, 3) | 0x08);                       // has a comment
+                setU16(h, 5, int(h.size() + comment.size()));
+                setU16(h, 0, crcOver(h, int(h.size())));              // fields and name only
+                h += comment;
+            }
+            out += h + in.mid(at + u16(in, at + 5), packed);
+            at += u16(in, at + 5) + packed;
+        }
+        out += in.mid(at);
+
+        QTemporaryDir dir;
+        QFile copy(dir.filePath("quirks.rar"));
+        QVERIFY(copy.open(QIODevice::WriteOnly));
+        copy.write(out);
+        copy.close();
+        const std::vector<std::string> paths{copy.fileName().toStdString()};
+
+        Listing l = listArchive(paths, nullptr);
+        QVERIFY2(l.status == Status::Ok, l.message.c_str());
+        QCOMPARE(l.entries.size(), size_t(5));
+        QCOMPARE(QString::fromStdString(l.entries[4].name), QString::fromUtf8("TéCT.TXT"));
+
+        RarStream stream(paths, nullptr);
+        QString error;
+        auto got = extractThrough(&stream, &error);
+        QVERIFY2(got.size() == 5, qPrintable(error));
+        QCOMPARE(got[4].name, QString::fromUtf8("TéCT.TXT"));
+        for (const Extracted &x : got) QVERIFY(x.entry.isDirectory || x.verdict == EntryVerifier::Verdict::Match);
     }
 
     // libarchive does not checksum stored data; the verifier must.
