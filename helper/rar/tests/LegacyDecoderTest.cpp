@@ -206,6 +206,86 @@ void solidChainRules()
           "second entry through the same decoder");
 }
 
+// Bits most significant first, as the decoders read them.
+struct BitWriter {
+    std::vector<uint8_t> bytes;
+    unsigned used = 0;  // bits used in the last byte
+    void put(uint32_t value, unsigned count)
+    {
+        while (count-- > 0) {
+            if (used == 0) bytes.push_back(0);
+            if ((value >> count) & 1) bytes.back() |= uint8_t(0x80 >> used);
+            used = (used + 1) & 7;
+        }
+    }
+};
+
+// A RAR 2.0 LZ table set: every main symbol of mainLength bits but the
+// literals (9 bits), distances of 6 bits, length slots of 5; the lengths are
+// sent with a level code of four 2-bit symbols (5, 6, 9 and 10).
+void putTables(BitWriter &w, unsigned mainLength)
+{
+    w.put(0, 1);  // LZ
+    w.put(0, 1);  // new lengths, not changes to the old ones
+    const unsigned levels[4] = {5, 6, 9, 10};
+    for (unsigned symbol = 0; symbol < 19; ++symbol) w.put(symbol == 5 || symbol == 6 || symbol == 9 || symbol == 10 ? 2 : 0, 4);
+    auto level = [&](unsigned length) {
+        for (unsigned i = 0; i < 4; ++i)
+            if (levels[i] == length) w.put(i, 2);  // canonical: in symbol order
+    };
+    for (unsigned i = 0; i < 298; ++i) level(i < 256 ? 9 : mainLength);
+    for (unsigned i = 0; i < 48; ++i) level(6);
+    for (unsigned i = 0; i < 28; ++i) level(5);
+}
+
+// Puts main symbol s of tables made by putTables(w, mainLength).
+void putMain(BitWriter &w, unsigned symbol, unsigned mainLength)
+{
+    if (symbol < 256 || mainLength == 9) w.put(symbol, 9);
+    else w.put((256u << 1) + (symbol - 256), 10);
+}
+
+// The next file of a solid stream goes on with the window and with the
+// tables in force, including tables sent after the last symbol of the file
+// before; and without its predecessor it is refused.
+void solidStreamCarriesWindowAndTables()
+{
+    std::vector<uint8_t> first;
+    for (int i = 0; i < 300; ++i) first.push_back(uint8_t("solid streams of old archives "[i % 30] + i / 30));
+    BitWriter a;
+    putTables(a, 9);
+    for (uint8_t b : first) putMain(a, b, 9);
+    // Then the switch to tables in which matches have other codes.
+    putMain(a, 269, 9);
+    putTables(a, 10);
+    a.put(0, 16);
+
+    // A match 100 bytes back, into the first file: length slot 8 (+1 bit),
+    // distance slot 13 (97 + 5 bits); then two literals.
+    BitWriter b;
+    putMain(b, 270 + 8, 10);
+    b.put(1, 1);
+    b.put(13, 6);
+    b.put(100 - 97, 5);
+    putMain(b, 'x', 10);
+    putMain(b, 'y', 10);
+    b.put(0, 16);
+    std::vector<uint8_t> second(first.end() - 100, first.end() - 100 + 12);
+    second.push_back('x');
+    second.push_back('y');
+
+    for (size_t piece : {size_t(1), size_t(1000)}) {
+        rar::Rar20Decoder decoder;
+        const Decoded d1 = decode(decoder, false, a.bytes, first.size(), piece);
+        check(d1.status == LegacyDecoder::Status::Finished && d1.data == first, "first file of the stream: " + d1.error);
+        const Decoded d2 = decode(decoder, true, b.bytes, second.size(), piece);
+        check(d2.status == LegacyDecoder::Status::Finished && d2.data == second,
+              "solid file reaching into the one before, with the tables sent after it: " + d2.error);
+    }
+    rar::Rar20Decoder alone;
+    check(!decode(alone, true, b.bytes, second.size()).begun, "solid file alone refused");
+}
+
 // Seeds for the fuzz target: a byte choosing the decoder and whether a solid
 // second entry follows, three bytes of size, one of piece size, packed data.
 int writeFuzzSeeds(const std::string &folder)
@@ -238,6 +318,7 @@ int main(int argc, char **argv)
     fixturesDecodeByteExact();
     damagedInputFailsCleanly();
     solidChainRules();
+    solidStreamCarriesWindowAndTables();
     if (failures) std::fprintf(stderr, "%d check(s) failed\n", failures);
     return failures ? 1 : 0;
 }
