@@ -57,6 +57,7 @@ struct RarStream::FileState {
     uint64_t walkEnd = 0;
     // Decoded here: every part's packed data is fed to the decoder in turn.
     bool decoded = false;
+    bool afterCompressed = false;  // a compressed file came before it in the run
     uint64_t compressionInfo = 0;  // RAR 5
     size_t readPart = 0;
     uint64_t readPos = 0;
@@ -337,6 +338,8 @@ bool RarStream::startFilePart(const Block &block)
                 rar5Compression(block.header, m_file->compressionInfo, sizeUnknown);
                 m_file->decoded = DataDecoder::handlesRar5(m_file->compressionInfo, sizeUnknown);
             }
+            m_file->afterCompressed = m_anyCompressed;
+            m_anyCompressed = m_anyCompressed || m_file->decoded;
         }
         if (block.dataEncrypted && !prepareKey(*m_file, block)) {
             if (m_status != Status::Ok) return false;
@@ -425,9 +428,8 @@ bool RarStream::startDecoded(FileState &f, const Block &block)
     // Files of RAR 1.5 solid archives carry no solid flag of their own: each
     // compressed file after the first continues the stream.
     const bool solid = !rar4                     ? (f.compressionInfo & 0x40) != 0
-                       : entry.unpackVersion < 20 ? m_walker.info().solid && m_anyDecoded
+                       : entry.unpackVersion < 20 ? m_walker.info().solid && f.afterCompressed
                                                   : (block.flags & 0x0010) != 0;
-    m_anyDecoded = true;
     bool begun = false;
     if (solid && !m_chainIntact) {
         entry.failureDetail = "cannot be decoded: the solid stream before it could not be read";

@@ -95,7 +95,7 @@ private:
     // The last file the decoders should have read was decoded to its end, so
     // a solid file after it can continue from it.
     bool m_chainIntact = true;
-    bool m_anyDecoded = false;  // a compressed file has been started
+    bool m_anyCompressed = false;  // a file the decoders read has been met
     std::vector<uint64_t> m_volumeStart;
     Status m_status = Status::Ok;
     std::string m_message;
