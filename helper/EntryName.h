@@ -15,7 +15,9 @@ struct archive_entry;
 // says "binary"). They are read as the convention of their format has it:
 // ZIP entries without the UTF-8 flag as code page 437, the ZIP default;
 // RAR's old non-Unicode names as Latin-1, as the RAR header listing reads
-// them (one name in the listing and on disk); everything else (tar, cpio,
+// them (one name in the listing and on disk; the helper's RAR reader hands
+// over names from DOS, OS/2 and Windows already converted from code page
+// 437); everything else (tar, cpio,
 // ...) as Windows-1252, whose printable range is Latin-1's with the bytes
 // 0x80-0x9F added (those it leaves undefined keep their Latin-1 meaning).
 // Valid UTF-8 is always taken as it is.

@@ -97,6 +97,26 @@ std::string utf16ToUtf8(const std::vector<uint16_t> &units)
     return out;
 }
 
+// Code points of the bytes 0x80 to 0xFF in code page 437.
+constexpr char16_t kCp437[128] = {
+    0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7,
+    0x00EA, 0x00EB, 0x00E8, 0x00EF, 0x00EE, 0x00EC, 0x00C4, 0x00C5,
+    0x00C9, 0x00E6, 0x00C6, 0x00F4, 0x00F6, 0x00F2, 0x00FB, 0x00F9,
+    0x00FF, 0x00D6, 0x00DC, 0x00A2, 0x00A3, 0x00A5, 0x20A7, 0x0192,
+    0x00E1, 0x00ED, 0x00F3, 0x00FA, 0x00F1, 0x00D1, 0x00AA, 0x00BA,
+    0x00BF, 0x2310, 0x00AC, 0x00BD, 0x00BC, 0x00A1, 0x00AB, 0x00BB,
+    0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x2561, 0x2562, 0x2556,
+    0x2555, 0x2563, 0x2551, 0x2557, 0x255D, 0x255C, 0x255B, 0x2510,
+    0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x255E, 0x255F,
+    0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0x2567,
+    0x2568, 0x2564, 0x2565, 0x2559, 0x2558, 0x2552, 0x2553, 0x256B,
+    0x256A, 0x2518, 0x250C, 0x2588, 0x2584, 0x258C, 0x2590, 0x2580,
+    0x03B1, 0x00DF, 0x0393, 0x03C0, 0x03A3, 0x03C3, 0x00B5, 0x03C4,
+    0x03A6, 0x0398, 0x03A9, 0x03B4, 0x221E, 0x03C6, 0x03B5, 0x2229,
+    0x2261, 0x00B1, 0x2265, 0x2264, 0x2320, 0x2321, 0x00F7, 0x2248,
+    0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,
+};
+
 int64_t dosTimeToUnix(uint32_t dos)
 {
     struct tm t{};
@@ -120,7 +140,7 @@ int64_t fileTimeToUnix(uint64_t ft)
 
 }  // namespace
 
-std::string decodeRar4Name(const uint8_t *data, size_t size, bool unicodeFlag)
+std::string decodeRar4Name(const uint8_t *data, size_t size, bool unicodeFlag, bool oemCodePage)
 {
     const uint8_t *nul = unicodeFlag ? static_cast<const uint8_t *>(memchr(data, 0, size)) : nullptr;
     std::string name;
@@ -183,6 +203,8 @@ std::string decodeRar4Name(const uint8_t *data, size_t size, bool unicodeFlag)
         name = utf16ToUtf8(units);
     } else if (validUtf8(data, size)) {
         name.assign(reinterpret_cast<const char *>(data), size);
+    } else if (oemCodePage) {
+        for (size_t i = 0; i < size; ++i) appendUtf8(name, data[i] < 0x80 ? data[i] : kCp437[data[i] - 0x80]);
     } else {
         for (size_t i = 0; i < size; ++i) appendUtf8(name, data[i]);  // Latin-1 guess
     }
@@ -321,6 +343,51 @@ bool BlockWalker::finishBlock(Block &block)
 
 // ---- RAR 4 ---------------------------------------------------------------
 
+// The archivers of RAR 1.5 to 2.x left out of a header's checksum what they
+// embedded after its own fields: the old archive and file comments, the
+// owner and group names of the Unix owner block. A header whose checksum
+// matches one of these shorter ranges is sound; its checksum is rewritten to
+// cover it all, as later readers of the header expect.
+bool BlockWalker::oldPartialChecksum(std::vector<uint8_t> &h)
+{
+    const uint16_t stored = uint16_t(h[0] | (h[1] << 8));
+    const unsigned flags = unsigned(h[3] | (h[4] << 8));
+    std::vector<size_t> ranges;
+    switch (h[2]) {
+    case 0x73:  // main header: its 13 bytes, and the cipher version byte of later ones
+        ranges = {13, size_t((flags & 0x0200) ? 14 : 13)};
+        break;
+    case 0x74:  // file header: the fields and the name, with a salt when there is one
+        if (h.size() >= 32) {
+            size_t n = 32 + ((flags & 0x0100) ? 8 : 0) + size_t(h[26] | (h[27] << 8));
+            ranges = {n, n + ((flags & 0x0400) ? 8 : 0)};
+        }
+        break;
+    case 0x75:  // comment block
+        ranges = {13};
+        break;
+    case 0x77:  // old sub-block; the Unix owner one with or without its names
+        ranges = {14, 18};
+        if (h.size() >= 18 && (h[11] | (h[12] << 8)) == 0x0101)
+            ranges.push_back(18 + size_t(h[14] | (h[15] << 8)) + size_t(h[16] | (h[17] << 8)));
+        break;
+    case 0x79:  // old authenticity block
+        ranges = {15};
+        break;
+    default:
+        break;
+    }
+    for (const size_t n : ranges) {
+        if (n < 7 || n >= h.size()) continue;
+        if (uint16_t(crc32Of(h.data() + 2, n - 2)) != stored) continue;
+        const uint16_t crc = uint16_t(crc32Of(h.data() + 2, h.size() - 2));
+        h[0] = uint8_t(crc);
+        h[1] = uint8_t(crc >> 8);
+        return true;
+    }
+    return false;
+}
+
 bool BlockWalker::readRar4Header(uint64_t pos, std::vector<uint8_t> &header, uint64_t &end)
 {
     const uint64_t size = m_volumes.size(m_volume);
@@ -335,7 +402,8 @@ bool BlockWalker::readRar4Header(uint64_t pos, std::vector<uint8_t> &header, uin
         if (!m_volumes.readAt(m_volume, pos, header.data(), headSize)) return fail(Status::IoError, "read error");
         end = pos + headSize;
         uint16_t crc = uint16_t(crc32Of(header.data() + 2, headSize - 2) & 0xFFFF);
-        if (crc != uint16_t(header[0] | (header[1] << 8))) return fail(Status::Damaged, "header checksum mismatch");
+        if (crc != uint16_t(header[0] | (header[1] << 8)) && !oldPartialChecksum(header))
+            return fail(Status::Damaged, "header checksum mismatch");
         return true;
     }
     uint8_t salt[8], first[16];
@@ -418,26 +486,29 @@ bool BlockWalker::parseRar4File(Block &block)
     r.skip(7);
     uint64_t packSize = r.u32();
     uint64_t unpSize = r.u32();
-    r.u8();  // host OS
+    const uint8_t hostOs = r.u8();
     uint32_t fileCrc = r.u32();
     uint32_t ftime = r.u32();
     uint8_t unpVer = r.u8();
     uint8_t method = r.u8();
     uint16_t nameSize = r.u16();
-    r.u32();  // attributes
+    const uint32_t attributes = r.u32();
     if (block.flags & 0x0100) {
         packSize |= uint64_t(r.u32()) << 32;
         unpSize |= uint64_t(r.u32()) << 32;
     }
     if (!r.ok() || nameSize > r.remaining()) return fail(Status::Damaged, "damaged file header");
     Entry &e = block.entry;
-    e.name = decodeRar4Name(r.here(), nameSize, block.flags & 0x0200);
+    const bool unicode = (block.flags & 0x0200) && memchr(r.here(), 0, nameSize);
+    const size_t nameAt = r.pos();
+    e.name = decodeRar4Name(r.here(), nameSize, block.flags & 0x0200, hostOs <= 2);
     r.skip(nameSize);
     if (block.flags & 0x0400) {
         if (!r.copy(block.cipher.salt, 8)) return fail(Status::Damaged, "damaged file header");
     }
     e.formatVersion = 4;
-    e.isDirectory = (block.flags & 0x00E0) == 0x00E0;
+    // RAR 1.5 marked folders made on DOS by their attribute alone.
+    e.isDirectory = (block.flags & 0x00E0) == 0x00E0 || (unpVer < 20 && hostOs == 0 && (attributes & 0x10));
     e.oldVersion = block.flags & 0x0800;
     e.encrypted = block.flags & 0x0004;
     e.stored = method == 0x30;
@@ -454,7 +525,27 @@ bool BlockWalker::parseRar4File(Block &block)
     block.dataEncrypted = e.encrypted;
     block.cipher.scheme = 4;
     if (block.kind == Block::Kind::File && e.encrypted) m_info.anyDataEncrypted = true;
+    if (!unicode && !validUtf8(h.data() + nameAt, nameSize)) utf8NameInHeader(block, nameAt, nameSize);
     return true;
+}
+
+// A legacy name (see decodeRar4Name) goes on in the header as the UTF-8 it
+// was read as, so that every reader of the header shows the same name.
+void BlockWalker::utf8NameInHeader(Block &block, size_t nameAt, size_t nameSize)
+{
+    std::string name = block.entry.name;
+    std::replace(name.begin(), name.end(), '/', '\\');
+    if (name.size() > 0xFFFF || block.header.size() - nameSize + name.size() > 0xFFFF) return;
+    std::vector<uint8_t> &h = block.header;
+    h.erase(h.begin() + ptrdiff_t(nameAt), h.begin() + ptrdiff_t(nameAt + nameSize));
+    h.insert(h.begin() + ptrdiff_t(nameAt), name.begin(), name.end());
+    h[5] = uint8_t(h.size());
+    h[6] = uint8_t(h.size() >> 8);
+    h[26] = uint8_t(name.size());
+    h[27] = uint8_t(name.size() >> 8);
+    const uint16_t crc = uint16_t(crc32Of(h.data() + 2, h.size() - 2));
+    h[0] = uint8_t(crc);
+    h[1] = uint8_t(crc >> 8);
 }
 
 // ---- RAR 5 ---------------------------------------------------------------

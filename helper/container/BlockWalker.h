@@ -80,6 +80,8 @@ private:
     bool readRar4Header(uint64_t pos, std::vector<uint8_t> &header, uint64_t &end);
     bool readRar5Header(uint64_t pos, std::vector<uint8_t> &header, uint64_t &end);
     bool parseRar4File(Block &block);
+    static void utf8NameInHeader(Block &block, size_t nameAt, size_t nameSize);
+    static bool oldPartialChecksum(std::vector<uint8_t> &header);
     bool parseRar5(Block &block);
     bool finishBlock(Block &block);
 
@@ -104,7 +106,12 @@ private:
     int m_headerLog2 = 0;
 };
 
-// RAR 4 file names: the legacy bytes, or the packed UTF-16 form that follows a NUL.
-std::string decodeRar4Name(const uint8_t *data, size_t size, bool unicodeFlag);
+// RAR 4 file names: the legacy bytes, or the packed UTF-16 form that follows a
+// NUL. Legacy bytes that are valid UTF-8 are taken as they are; others are
+// read in the code page of the system that made the archive: code page 437
+// for DOS, OS/2 and Windows (whose archivers wrote the OEM code page there),
+// Latin-1 for any other (oemCodePage false). No header names the exact
+// code page, and 437 was the default of DOS.
+std::string decodeRar4Name(const uint8_t *data, size_t size, bool unicodeFlag, bool oemCodePage = false);
 
 }  // namespace rarcontainer

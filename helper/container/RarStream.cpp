@@ -2,6 +2,7 @@
 
 #include "AesCbc.h"
 #include "Bytes.h"
+#include "LegacyCipher.h"
 
 #include <algorithm>
 #include <cstring>
@@ -22,8 +23,20 @@ struct RarStream::FileState {
     std::array<uint8_t, 32> key{};
     uint8_t iv[16] = {};
     AesCbcDecryptor decryptor;
+    // Data of unpack versions below 29: one of the old ciphers instead.
+    bool legacy = false;
+    LegacyCipher legacyCipher;
     uint8_t pending[16] = {};  // ciphertext carried over to the next part
     size_t pendingLen = 0;
+
+    size_t blockSize() const { return legacy ? legacyCipher.blockSize() : 16; }
+    uint64_t whole(uint64_t n) const { return n - n % blockSize(); }
+    bool decrypt(uint8_t *data, size_t n)
+    {
+        if (!legacy) return decryptor.decrypt(data, data, n);
+        legacyCipher.decrypt(data, data, n);
+        return true;
+    }
     uint64_t emitted = 0;      // plaintext served so far
     // Where the file's ciphertext lies, part by part, for the block walk.
     struct Part {
@@ -41,6 +54,7 @@ struct RarStream::FileState {
     uint64_t walkEnd = 0;
     // Decoded here: every part's packed data is fed to the decoder in turn.
     bool decoded = false;
+    bool afterCompressed = false;  // a compressed file came before it in the run
     uint64_t compressionInfo = 0;  // RAR 5
     size_t readPart = 0;
     uint64_t readPos = 0;
@@ -209,7 +223,7 @@ long RarStream::read(const void **buffer)
                 whole = m_aheadSize;
             } else {
                 if (!readStoredPiece(*s, f, m_buffer.data(), whole)) return -1;
-                if (!f.decryptor.decrypt(m_buffer.data(), m_buffer.data(), whole)) return fail(Status::IoError, "cipher failure");
+                if (!f.decrypt(m_buffer.data(), whole)) return fail(Status::IoError, "cipher failure");
             }
             // The next piece is decrypted while the caller writes this one.
             decryptNextStored(*s, f);
@@ -332,6 +346,8 @@ bool RarStream::startFilePart(const Block &block)
                 rar5Compression(block.header, m_file->compressionInfo, sizeUnknown);
                 m_file->decoded = DataDecoder::handlesRar5(m_file->compressionInfo, sizeUnknown);
             }
+            m_file->afterCompressed = m_anyCompressed;
+            m_anyCompressed = m_anyCompressed || m_file->decoded;
         }
         if (block.dataEncrypted && !prepareKey(*m_file, block)) {
             if (m_status != Status::Ok) return false;
@@ -385,7 +401,7 @@ bool RarStream::startFilePart(const Block &block)
     f.parts.push_back({block.volume, block.dataOffset, block.dataSize, f.cipherTotal});
     f.cipherTotal += block.dataSize;
     const uint64_t available = f.pendingLen + block.dataSize;
-    const uint64_t aligned = available & ~uint64_t(15);
+    const uint64_t aligned = f.whole(available);
     uint64_t cap = UINT64_MAX;
     if (entry.stored) {
         cap = entry.unpackedSize;
@@ -417,12 +433,16 @@ bool RarStream::startDecoded(FileState &f, const Block &block)
     seg.srcLeft = 0;
     seg.emitLeft = 0;
     const bool rar4 = entry.formatVersion == 4;
-    const bool solid = rar4 ? (block.flags & 0x0010) != 0 : (f.compressionInfo & 0x40) != 0;
+    // Files of RAR 1.5 solid archives carry no solid flag of their own: each
+    // compressed file after the first continues the stream.
+    const bool solid = !rar4                     ? (f.compressionInfo & 0x40) != 0
+                       : entry.unpackVersion < 20 ? m_walker.info().solid && f.afterCompressed
+                                                  : (block.flags & 0x0010) != 0;
     bool begun = false;
     if (solid && !m_chainIntact) {
         entry.failureDetail = "cannot be decoded: the solid stream before it could not be read";
     } else {
-        begun = rar4 ? m_decoder.beginRar4(block.flags, entry.unpackedSize)
+        begun = rar4 ? m_decoder.beginRar4(entry.unpackVersion, block.flags, solid, entry.unpackedSize)
                      : m_decoder.beginRar5(f.compressionInfo, entry.unpackedSize);
         if (!begun) entry.failureDetail = m_decoder.error();
     }
@@ -494,7 +514,7 @@ bool RarStream::feedDecoder(FileState &f)
     if (m_packed.size() < kChunk + 32) m_packed.resize(kChunk + 32);
     size_t total = 0;
     if (!readPackedPiece(f, m_packed.data(), total)) return false;
-    if (f.encrypted && !f.decryptor.decrypt(m_packed.data(), m_packed.data(), total)) {
+    if (f.encrypted && !f.decrypt(m_packed.data(), total)) {
         fail(Status::IoError, "cipher failure");
         return false;
     }
@@ -525,7 +545,7 @@ bool RarStream::readPackedPiece(FileState &f, uint8_t *out, size_t &size)
     if (f.encrypted) {
         // One CBC stream runs across all parts; the cipher padding after the
         // data goes to the decoder too, which stops at the file's size.
-        const size_t whole = size & ~size_t(15);
+        const size_t whole = size_t(f.whole(size));
         f.pendingLen = size - whole;
         memcpy(f.pending, out + whole, f.pendingLen);
         size = whole;
@@ -545,7 +565,7 @@ bool RarStream::readStoredPiece(Segment &s, FileState &f, uint8_t *out, size_t &
     s.srcLeft -= n;
     noteConsumed(s.volume, s.srcOffset);
     const size_t total = f.pendingLen + n;
-    whole = total & ~size_t(15);
+    whole = size_t(f.whole(total));
     f.pendingLen = total - whole;
     memcpy(f.pending, out + whole, f.pendingLen);
     return true;
@@ -570,9 +590,10 @@ bool RarStream::startAhead(FileState &f, size_t size)
 {
     m_aheadSize = size;
     m_aheadFilled = true;
-    if (m_decryptAhead.start(f.decryptor, m_aheadBuffer.data(), size)) return true;
-    // No second thread: decrypt it now.
-    if (f.decryptor.decrypt(m_aheadBuffer.data(), m_aheadBuffer.data(), size)) return true;
+    // The old ciphers are cheap and have no thread-safe state: decrypted now,
+    // as where no second thread can be had.
+    if (!f.legacy && m_decryptAhead.start(f.decryptor, m_aheadBuffer.data(), size)) return true;
+    if (f.decrypt(m_aheadBuffer.data(), size)) return true;
     m_aheadFilled = false;
     fail(Status::IoError, "cipher failure");
     return false;
@@ -657,11 +678,17 @@ bool RarStream::prepareKey(FileState &f, const Block &block)
     const DataCipher &c = block.cipher;
     f.scheme = c.scheme;
     if (c.scheme == 4) {
-        if (entry.unpackVersion < 29) {
-            entry.failure = Status::UnsupportedCipher;
-            return false;
-        }
         KeyCache *keys = m_gate.keys();
+        if (entry.unpackVersion < 29) {
+            if (!keys) {
+                entry.failure = m_gate.confirmed() ? Status::WrongPassword : Status::NeedPassword;
+                return false;
+            }
+            f.legacy = true;
+            f.legacyCipher.start(LegacyCipher::forUnpackVersion(entry.unpackVersion), keys->password());
+            entry.passwordUnverified = !m_gate.confirmed();
+            return true;
+        }
         if (!keys) {
             entry.failure = m_gate.confirmed() ? Status::WrongPassword : Status::NeedPassword;
             return false;

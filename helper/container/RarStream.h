@@ -2,7 +2,7 @@
 // Serves libarchive an equivalent unencrypted RAR byte stream: headers
 // decrypted and rewritten, file data decrypted and trimmed of its cipher
 // padding, blocks libarchive cannot handle left out. Compressed data of the
-// RAR 2.9 and RAR 5 algorithms is decoded here, by the helper's own decoders,
+// RAR 1.5 to RAR 5 algorithms is decoded here, by the helper's own decoders,
 // and served as stored data in one piece (all of a split file's parts joined),
 // so that libarchive only copies it. Only the current piece of data is ever
 // held in memory.
@@ -111,6 +111,7 @@ private:
     // The last file the decoders should have read was decoded to its end, so
     // a solid file after it can continue from it.
     bool m_chainIntact = true;
+    bool m_anyCompressed = false;  // a file the decoders read has been met
     std::vector<uint64_t> m_volumeStart;
     Status m_status = Status::Ok;
     std::string m_message;

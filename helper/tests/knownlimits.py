@@ -6,14 +6,10 @@ fixture_report.py prints the reasons.
 """
 
 _OTHER_PASSWORD = "d.txt is encrypted with another password: it fails, the other entries extract"
-_OLD = "RAR 1.5/2.0 compression: the helper does not decode it yet (libarchive 3.6 fails on it)"
 
 KNOWN_LIMITS = {
     "libarchive/test_read_format_rar4_encrypted.rar": _OTHER_PASSWORD + " (RAR 4 data has no check value: its decoding fails)",
     "libarchive/test_read_format_rar5_encrypted.rar": _OTHER_PASSWORD + " (refused by its check value)",
-    "sharpcompress/Rar15.rar": _OLD,
-    "sharpcompress/Rar2.multi.rar": _OLD,
-    "sharpcompress/Rar2.rar": _OLD,
 }
 
 # RAR 5 archives whose encrypted entries store keyed checksums (an HMAC

@@ -11,13 +11,14 @@ cd "$(dirname "$0")/../../.."
 seconds=${1:-600}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(outputreader entryrows curloutput updatelist text archive container rar5 rar3)
+[ ${#targets[@]} -eq 0 ] && targets=(outputreader entryrows curloutput updatelist text archive container rar5 rar3 legacy)
 # The RAR layers' own targets (helper/container/fuzz, helper/rar/fuzz) go by other names.
 binary() {
     case "$1" in
     container) echo rarcontainer_fuzz ;;
     rar5) echo rar5decoder_fuzz ;;
     rar3) echo rar3decoder_fuzz ;;
+    legacy) echo legacydecoder_fuzz ;;
     *) echo "fuzz_$1" ;;
     esac
 }
@@ -25,7 +26,7 @@ fixtures=${VORLO_FIXTURES_DIR:-$PWD/../shared/fixtures}
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DVORLO_FUZZ=ON -DBUILD_TESTING=ON -DVORLO_FIXTURES_DIR="$fixtures" >/dev/null
-cmake --build build-fuzz -j "$(nproc)" --target unrar rar_decoder_tests rar3_decoder_tests $(for t in "${targets[@]}"; do binary "$t"; done)
+cmake --build build-fuzz -j "$(nproc)" --target unrar rar_decoder_tests rar3_decoder_tests legacy_decoder_tests $(for t in "${targets[@]}"; do binary "$t"; done)
 
 work=build-fuzz/fuzz
 mkdir -p "$work"
@@ -33,10 +34,11 @@ seed() { mkdir -p "$work/seed-$1"; }
 
 # Real helper output (listings and extractions of the fixtures), real entry
 # lists, real archives, the credits, update lists, curl's own progress bar.
-seed outputreader; seed entryrows; seed archive; seed text; seed updatelist; seed curloutput; seed container; seed rar5; seed rar3
+seed outputreader; seed entryrows; seed archive; seed text; seed updatelist; seed curloutput; seed container; seed rar5; seed rar3; seed legacy
 # The RAR decoders get the fixtures' packed entries, not whole archives.
 [ -d "$fixtures/rar" ] && build-fuzz/bin/rar_decoder_tests --fuzz-seeds "$work/seed-rar5" >/dev/null
 [ -d "$fixtures/rar" ] && build-fuzz/bin/rar3_decoder_tests --fuzz-seeds "$work/seed-rar3" >/dev/null
+[ -d "$fixtures/rar" ] && build-fuzz/bin/legacy_decoder_tests --fuzz-seeds "$work/seed-legacy" >/dev/null
 if [ -d "$fixtures/rar" ]; then
     n=0
     while IFS= read -r -d '' archive; do
