@@ -75,6 +75,42 @@ std::size_t partNumberPosition(const std::string &path, std::size_t &length)
     return begin;
 }
 
+// "name.000.rar" -> position and length of "000", or npos: volumes some
+// tools number this way. Only a name numbered 0 or 1 starts such a set, so
+// that "photos.2024.rar" stays one archive.
+std::size_t dottedNumberPosition(const std::string &path, std::size_t &length)
+{
+    const std::string low = lower(path);
+    if (!endsWith(low, ".rar"))
+        return std::string::npos;
+    const std::size_t end = low.size() - 4;
+    std::size_t begin = end;
+    while (begin > nameStart(path) && std::isdigit(static_cast<unsigned char>(low[begin - 1])))
+        --begin;
+    if (end - begin < 2 || begin <= nameStart(path) + 1 || low[begin - 1] != '.')
+        return std::string::npos;
+    length = end - begin;
+    return begin;
+}
+
+bool startsDottedSet(const std::string &path)
+{
+    std::size_t length = 0;
+    const std::size_t at = dottedNumberPosition(path, length);
+    if (at == std::string::npos)
+        return false;
+    const std::string number = path.substr(at, length);
+    return number.find_first_not_of('0') == std::string::npos
+        || (number.find_first_not_of('0') == length - 1 && number.back() == '1');
+}
+
+std::string dottedSuccessor(const std::string &path)
+{
+    std::size_t length = 0;
+    const std::size_t at = dottedNumberPosition(path, length);
+    return at == std::string::npos ? std::string() : incrementDigits(path, at, at + length);
+}
+
 bool fileExists(const std::string &path)
 {
     struct stat info {};
@@ -195,10 +231,17 @@ VolumeSet VolumeSet::discover(const std::string &firstPath, const ExistsFunction
     if (kind == Kind::Single)
         return set;
 
-    std::string next = successor(firstPath, kind);
+    // "name.000.rar", "name.001.rar"...: chosen only when the second is there,
+    // since "name.000.rar" may also start a "name.000.r00" set.
+    const bool dotted = kind == Kind::Volumes && partNumberPosition(firstPath, length) == std::string::npos
+        && startsDottedSet(firstPath) && exists(dottedSuccessor(firstPath));
+    const auto step = [dotted, kind](const std::string &path) {
+        return dotted ? dottedSuccessor(path) : successor(path, kind);
+    };
+    std::string next = step(firstPath);
     while (!next.empty() && exists(next)) {
         set.m_paths.push_back(next);
-        next = successor(next, kind);
+        next = step(next);
     }
     // A plain "name.rar" or a lone first piece is a single archive.
     set.m_kind = set.m_paths.size() > 1 || partNumberPosition(firstPath, length) != std::string::npos
@@ -206,13 +249,13 @@ VolumeSet VolumeSet::discover(const std::string &firstPath, const ExistsFunction
         : Kind::Single;
 
     if (!next.empty() && set.m_kind != Kind::Single) {
-        std::string later = successor(next, kind);
+        std::string later = step(next);
         for (int i = 0; i < kLookPastHole && !later.empty(); ++i) {
             if (exists(later)) {
                 set.m_missing = next;
                 break;
             }
-            later = successor(later, kind);
+            later = step(later);
         }
     }
     return set;

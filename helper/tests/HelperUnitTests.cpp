@@ -76,6 +76,15 @@ void volumeDiscovery()
     set = VolumeSet::discover("s.rar", onDisk({"s.part2.rar"}));
     check(set.kind() == VolumeSet::Kind::Single && set.paths().size() == 1, "plain archive stays single");
 
+    set = VolumeSet::discover("t.000.rar", onDisk({"t.001.rar", "t.002.rar", "t.004.rar"}));
+    check(set.paths().size() == 3 && set.paths()[2] == "t.002.rar" && set.kind() == VolumeSet::Kind::Volumes,
+          "volumes numbered name.000.rar");
+    checkEqual(set.missing(), "t.003.rar", "names the hole of a numbered set");
+    set = VolumeSet::discover("photos.2024.rar", onDisk({"photos.2025.rar"}));
+    check(set.kind() == VolumeSet::Kind::Single, "a year in a name is not a volume number");
+    set = VolumeSet::discover("b.001.rar", onDisk({"b.001.r00"}));
+    check(set.paths().size() == 2 && set.paths()[1] == "b.001.r00", "a numbered name may start an old style set");
+
     set = VolumeSet::discover("s_aa", onDisk({"s_ab", "s_ac"}));
     check(set.kind() == VolumeSet::Kind::Pieces && set.paths().size() == 3, "raw pieces joined");
 
