@@ -72,6 +72,9 @@ class Runner:
             self.moved = getattr(self, "moved", 0) + 1
             os.rename(dest, os.path.join(aside, str(self.moved)))
         os.mkdir(dest)
+        # What the run before wrote (or the archive just made) is flushed
+        # now, not during the next timed run.
+        os.sync()
 
     def stop(self):
         """Ends the runs under way, so that nothing writes into the scratch folder."""
