@@ -53,27 +53,28 @@ void rar4Mode(uint8_t hostOs, uint32_t attributes, Entry &e)
 // archiving time, four bits (present, one second more, count of extra
 // precision bytes) and then the DOS time (the modification time reuses the
 // header's) and up to three bytes of 100 ns units, most significant kept.
-void readRar4Times(ByteReader &r, uint32_t dosModified, Entry &e)
+bool readRar4Times(ByteReader &r, uint32_t dosModified, Entry &e)
 {
     const unsigned flags = r.u16();
-    if (!r.ok()) return;
+    if (!r.ok()) return false;
     for (int slot = 3; slot >= 0; --slot) {
         const unsigned bits = flags >> (slot * 4);
         if (!(bits & 8)) continue;
         int64_t seconds = localDosTime(dosModified);
         if (slot != 3) {
             const uint32_t dos = r.u32();
-            if (!r.ok()) return;
+            if (!r.ok()) return false;
             seconds = localDosTime(dos);
         }
         uint32_t units = 0;
         for (unsigned i = 0; i < (bits & 3); ++i) units = (uint32_t(r.u8()) << 16) | (units >> 8);
-        if (!r.ok()) return;
+        if (!r.ok()) return false;
         if (bits & 4) ++seconds;
         Timestamp stamp{true, seconds, long(units) * 100};
         if (slot == 3) e.modified = stamp;
         else if (slot == 1) e.accessed = stamp;
     }
+    return true;
 }
 
 }  // namespace
@@ -95,7 +96,7 @@ void readRar4Attributes(const std::vector<uint8_t> &header, uint32_t flags, Entr
     rar4Mode(hostOs, attributes, e);
     e.modified = {true, localDosTime(dosTime), 0};
     e.accessed = {true, 0, 0};
-    if (flags & 0x1000) readRar4Times(r, dosTime, e);
+    if ((flags & 0x1000) && !readRar4Times(r, dosTime, e)) e.timesDamaged = true;
     if (e.modeKnown && (e.mode & S_IFMT) == S_IFLNK) {
         e.link = LinkKind::Symbolic;
         e.linkTargetInData = true;

@@ -57,6 +57,7 @@ struct RarStream::Segment {
     bool discard = false;        // consume the data area, serve nothing
     bool decode = false;         // serve emitLeft bytes from the decoder
     Block::Kind kind = Block::Kind::Other;
+    bool lastPart = true;        // no later part of the same file follows
 };
 
 namespace {
@@ -265,9 +266,10 @@ bool RarStream::nextEntry()
         if (n < 0) return false;
     }
     for (;;) {
-        bool starts = m_segmentPending;
+        bool starts = m_segmentPending && m_pendingStarts;
         if (m_segmentPending) {
             m_segmentPending = false;
+            m_pendingStarts = true;
         } else {
             const size_t known = m_entries.size();
             if (!nextSegment()) return false;
@@ -285,6 +287,23 @@ bool RarStream::nextEntry()
         }
         if (skipSegment() < 0) return false;
     }
+}
+
+bool RarStream::peekBlock()
+{
+    if (m_status != Status::Ok) return false;
+    if (m_segmentPending) return true;
+    if (m_inEntry) {
+        // Only an entry with nothing left to serve may be looked past.
+        Segment &seg = *m_segment;
+        if (seg.decode || seg.srcLeft > 0 || !seg.lastPart) return true;
+        m_inEntry = false;
+    }
+    const size_t known = m_entries.size();
+    if (!nextSegment()) return m_status == Status::Ok;
+    m_segmentPending = true;
+    m_pendingStarts = m_segment->kind == Block::Kind::File && m_entries.size() > known;
+    return true;
 }
 
 long RarStream::readData(const void **buffer)
@@ -315,6 +334,11 @@ long RarStream::readData(const void **buffer)
         if (n < 0) {
             m_inEntry = false;
             return -1;
+        }
+        // The file is complete: what follows is the next entry's business.
+        if (seg.kind == Block::Kind::File && seg.lastPart) {
+            m_inEntry = false;
+            return 0;
         }
         // This part is used up: the next part of a split file follows,
         // after the blocks that end one volume and start the next.
@@ -367,6 +391,7 @@ bool RarStream::nextSegment()
         noteConsumed(block.volume, block.dataOffset);
         auto seg = std::make_unique<Segment>();
         seg->kind = block.kind;
+        seg->lastPart = !block.splitAfter;
         seg->volume = block.volume;
         seg->srcOffset = block.dataOffset;
         seg->srcLeft = block.dataSize;
@@ -539,6 +564,7 @@ bool RarStream::startDecoded(FileState &f, const Block &block)
     }
     f.readPart = 0;
     f.readPos = 0;
+    seg.lastPart = true;  // every part is the decoder's now
     seg.decode = true;
     seg.emitLeft = entry.unpackedSize;
     seg.bytes = rar4 ? rewriteRar4Decoded(block, entry)

@@ -54,6 +54,9 @@ public:
     // The current entry's next bytes: 0 at its end, -1 on failure. An entry
     // that failed (entry().failure) or cannot be decoded serves none.
     long readData(const void **buffer);
+    // Walks one block on past an entry whose data is used up (or that has
+    // none), as a reader that reads ahead would; false when that fails.
+    bool peekBlock();
 
     // The caller verified an encrypted entry against its checksum: the
     // password is right, so later mismatches are damage, not a wrong password.
@@ -125,6 +128,7 @@ private:
     bool m_trailerServed = false;
     // Entry by entry: the segment that starts the next entry is set up already.
     bool m_segmentPending = false;
+    bool m_pendingStarts = true;   // the pending segment starts an entry
     bool m_inEntry = false;
     bool m_entryUndecodable = false;
     size_t m_entryIndex = 0;

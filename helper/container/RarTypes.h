@@ -58,6 +58,8 @@ struct Entry {
     std::string linkTarget;      // UTF-8, as stored
     // A RAR 4 symbolic link keeps its target as the file's data.
     bool linkTargetInData = false;
+    // The RAR 4 extended time field runs past the end of its header.
+    bool timesDamaged = false;
 
     // The header of the file's last part has been served: until then a
     // split file is incomplete and its checksum (kept in that part) unknown.

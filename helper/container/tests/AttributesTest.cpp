@@ -48,6 +48,12 @@ QStringList differences(const Entry &ours, struct archive_entry *theirs)
     const QString theirAtime = describeTime(archive_entry_atime_is_set(theirs), archive_entry_atime(theirs));
     if (atime != theirAtime) out << "atime " + atime + " != " + theirAtime;
 
+    const QString size = QString::number(ours.unpackedSize);
+    const QString theirSize = archive_entry_size_is_set(theirs) ? QString::number(archive_entry_size(theirs)) : "unset";
+    // Links and entries refused a password carry no data.
+    if (ours.link == LinkKind::None && ours.failure == Status::Ok && size != theirSize)
+        out << "size " + size + " != " + theirSize;
+
     const char *symlink = archive_entry_symlink_utf8(theirs);
     const char *hardlink = archive_entry_hardlink_utf8(theirs);
     const QString target = QString::fromStdString(ours.linkTarget);
