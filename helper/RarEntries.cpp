@@ -37,15 +37,15 @@ int RarEntries::next(archive_entry** entry)
     LibraryCall call;
     inEntry_ = false;
     error_.clear();
-    // A walk that fails before the first entry fails the archive; one that
-    // fails between entries ends them, and the extraction then reports the
-    // layer's failure as a whole.
+    // A RAR 4 walk that fails after other blocks (the main header, a
+    // comment) on the way to an entry fails the archive; any other failure
+    // ends the entries, and the extraction then reports the layer's failure
+    // as a whole.
     if (!layer_.nextEntry())
-        return returned_ == 0 && layer_.stream().info().formatVersion == 4
+        return layer_.stream().info().formatVersion == 4 && layer_.stream().blocksPassed() > 0
                 && layer_.stream().status() != rarcontainer::Status::Ok
             ? ARCHIVE_FATAL
             : ARCHIVE_EOF;
-    ++returned_;
     inEntry_ = true;
     offset_ = 0;
     const rarcontainer::Entry& held = layer_.stream().entry();

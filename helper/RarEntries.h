@@ -32,7 +32,6 @@ private:
     ContainerSource& layer_;
     archive_entry* entry_;
     bool inEntry_ = false;
-    std::size_t returned_ = 0;
     // The first block of the entry's data, read with its header.
     const void* ahead_ = nullptr;
     long aheadSize_ = 0;

@@ -265,6 +265,7 @@ bool RarStream::nextEntry()
         }
         if (n < 0) return false;
     }
+    m_blocksPassed = 0;
     for (;;) {
         bool starts = m_segmentPending && m_pendingStarts;
         if (m_segmentPending) {
@@ -285,6 +286,7 @@ bool RarStream::nextEntry()
                 && !m_file->failed;
             return true;
         }
+        if (seg.kind != Block::Kind::Signature && seg.kind != Block::Kind::File) ++m_blocksPassed;
         if (skipSegment() < 0) return false;
     }
 }

@@ -57,6 +57,8 @@ public:
     // Walks one block on past an entry whose data is used up (or that has
     // none), as a reader that reads ahead would; false when that fails.
     bool peekBlock();
+    // Blocks other than file data walked past by the last nextEntry().
+    size_t blocksPassed() const { return m_blocksPassed; }
 
     // The caller verified an encrypted entry against its checksum: the
     // password is right, so later mismatches are damage, not a wrong password.
@@ -129,6 +131,7 @@ private:
     // Entry by entry: the segment that starts the next entry is set up already.
     bool m_segmentPending = false;
     bool m_pendingStarts = true;   // the pending segment starts an entry
+    size_t m_blocksPassed = 0;
     bool m_inEntry = false;
     bool m_entryUndecodable = false;
     size_t m_entryIndex = 0;
