@@ -60,3 +60,24 @@ std::int64_t ContainerSource::skip(std::int64_t count)
     meterUp();
     return moved;
 }
+
+bool ContainerSource::nextEntry()
+{
+    const bool found = m_stream.nextEntry();
+    meterUp();
+    return found;
+}
+
+long ContainerSource::readData(const void **data)
+{
+    const long n = m_stream.readData(data);
+    meterUp();
+    return n;
+}
+
+bool ContainerSource::peekBlock()
+{
+    const bool fine = m_stream.peekBlock();
+    meterUp();
+    return fine;
+}

@@ -28,6 +28,11 @@ public:
     std::int64_t skip(std::int64_t count) override;
     std::string errorMessage() const override { return m_stream.message(); }
 
+    // Entry by entry, without libarchive (see RarStream::nextEntry).
+    bool nextEntry();
+    long readData(const void **data);
+    bool peekBlock();
+
     const rarcontainer::RarStream &stream() const { return m_stream; }
     rarcontainer::RarStream &stream() { return m_stream; }
 

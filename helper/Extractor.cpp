@@ -9,9 +9,11 @@
 #include "EntryName.h"
 #include "ExitCode.h"
 #include "HelperProtocol.h"
+#include "LibarchiveEntries.h"
 #include "PasswordPrompt.h"
 #include "PathSafety.h"
 #include "ProgressReporter.h"
+#include "RarEntries.h"
 #include "RarFailure.h"
 #include "StagedFile.h"
 #include "StopGuard.h"
@@ -19,7 +21,9 @@
 #include <archive.h>
 #include <archive_entry.h>
 #include <cerrno>
+#include <memory>
 #include <optional>
+#include <cstdlib>
 #include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -171,12 +175,25 @@ int Extractor::runOnce(PasswordPrompt& prompt)
         if (const rarcontainer::Status opened = reader.stackContainer(); opened != rarcontainer::Status::Ok)
             return RarFailure::report(opened, reader.container()->stream().message(), line_.archive, prompt);
     }
-    if (!reader.start()) {
-        Console::errorLine(reader.error());
-        if (reader.isRar())
-            Console::errorLine(HelperProtocol::kDamaged);
-        return reader.errorStatus();
+    // RAR entries may come from the RAR layer itself (unless a file uses a
+    // compression method only libarchive decodes). Until that path reports
+    // damaged archives line for line as the libarchive path does, it is
+    // taken only on request: VORLO_RAR_DIRECT=1 in the environment.
+    std::unique_ptr<EntrySource> source;
+    const char* direct = std::getenv("VORLO_RAR_DIRECT");
+    if (reader.isRar() && direct && std::string(direct) == "1"
+        && RarEntries::decodesAll(reader.volumeSet().paths())) {
+        source = std::make_unique<RarEntries>(*reader.container());
+    } else {
+        if (!reader.start()) {
+            Console::errorLine(reader.error());
+            if (reader.isRar())
+                Console::errorLine(HelperProtocol::kDamaged);
+            return reader.errorStatus();
+        }
+        source = std::make_unique<LibarchiveEntries>(reader);
     }
+    source_ = source.get();
     if (!testOnly_ && !enterDestination())
         return kExitWrite;
 
@@ -197,11 +214,11 @@ int Extractor::runOnce(PasswordPrompt& prompt)
     bool ended = false;
     while (!ended) {
         archive_entry* entry = nullptr;
-        const int result = reader.nextHeader(&entry);
+        const int result = source_->next(&entry);
         if (result == ARCHIVE_EOF)
             break;
         if (result == ARCHIVE_FATAL || !entry) {
-            const std::string why = reader.libraryError();
+            const std::string why = source_->error();
             Console::errorLine(Console::displayName(line_.archive) + ": " + why);
             if (mentions(reader.streamError(), "checksum")) {
                 // A compressed stream's check failed between two entries.
@@ -217,18 +234,18 @@ int Extractor::runOnce(PasswordPrompt& prompt)
         }
         if (result == ARCHIVE_FAILED) {
             // The RAR readers can return the same failed header forever.
-            Console::errorLine(Console::displayName(line_.archive) + ": " + reader.libraryError());
+            Console::errorLine(Console::displayName(line_.archive) + ": " + source_->error());
             Console::errorLine(HelperProtocol::kDamaged);
             fail(kExitFatal);
             break;
         }
         // Older versions of a file are kept out of sight, like deleted files.
-        if (const rarcontainer::Entry* held = reader.containerEntry(); held && held->oldVersion)
+        if (const rarcontainer::Entry* held = source_->containerEntry(); held && held->oldVersion)
             continue;
         // Entries left out are stepped over: nothing of theirs is written,
         // checked or counted.
         if (!selection_.empty()
-            && !selection_.takes(Console::displayName(EntryName::path(entry, EntryName::legacyFor(reader.handle())))))
+            && !selection_.takes(Console::displayName(EntryName::path(entry, source_->legacy()))))
             continue;
         ++entries;
         if (extractEntry(reader, entry, prompt, progress) == Outcome::Fatal)
@@ -296,7 +313,7 @@ int Extractor::runOnce(PasswordPrompt& prompt)
 Extractor::Outcome Extractor::extractEntry(ArchiveReader& reader, archive_entry* entry,
                                            PasswordPrompt& prompt, ProgressReporter& progress)
 {
-    const EntryName::Legacy legacy = EntryName::legacyFor(reader.handle());
+    const EntryName::Legacy legacy = source_->legacy();
     const std::string path = EntryName::path(entry, legacy);
     const std::string shown = Console::displayName(path);
     if (archive_entry_filetype(entry) == 0 && !archive_entry_hardlink(entry)) {
@@ -323,7 +340,7 @@ Extractor::Outcome Extractor::extractEntry(ArchiveReader& reader, archive_entry*
         return Outcome::Failed;
     }
 
-    const bool encrypted = reader.entryEncrypted(entry);
+    const bool encrypted = source_->encrypted(entry);
     if (!reader.headerFault().empty() && type == AE_IFREG && !hardlink) {
         // Its data would be checked against a value the archive itself disputes.
         Console::line((testOnly_ ? "Testing  " : "Extracting  ") + shown);
@@ -331,7 +348,7 @@ Extractor::Outcome Extractor::extractEntry(ArchiveReader& reader, archive_entry*
         fail(kExitChecksum);
         return Outcome::Failed;
     }
-    if (const rarcontainer::Entry* held = reader.containerEntry();
+    if (const rarcontainer::Entry* held = source_->containerEntry();
         held && held->failure != rarcontainer::Status::Ok) {
         // Served empty by the layer (wrong password, unsupported cipher): never written.
         Console::line((testOnly_ ? "Testing  " : "Extracting  ") + shown);
@@ -339,7 +356,7 @@ Extractor::Outcome Extractor::extractEntry(ArchiveReader& reader, archive_entry*
         fail(RarFailure::entryStatus(*held));
         return Outcome::Failed;
     }
-    if (encrypted && reader.isRar() && !reader.containerEntry()) {
+    if (encrypted && reader.isRar() && !source_->containerEntry()) {
         Console::line((testOnly_ ? "Testing  " : "Extracting  ") + shown);
         if (!encryptionRefused_ && !prompt.first()) {
             Console::errorLine("No password given for " + shown);
@@ -597,34 +614,29 @@ Extractor::Outcome Extractor::copyData(ArchiveReader& reader, StagedFile* file,
     // Plain CRC-32s are checked here (the fast CRC); the container layer's
     // verifier takes the forms only it knows: keyed checksums of encrypted
     // entries and BLAKE2sp.
-    const rarcontainer::Entry* known = reader.containerEntry();
+    const rarcontainer::Entry* known = source_->containerEntry();
     std::optional<rarcontainer::EntryVerifier> checker;
     if (known && (known->checksumsConverted || (!known->hasCrc && known->hasBlake2)))
         checker.emplace(*known);
     // A split file may carry its CRC only in its last part: compute it anyway.
     const bool verify = !checker && known;
     Crc32 crc;
-    archive* source = reader.handle();
     for (;;) {
         const void* block = nullptr;
         size_t size = 0;
-        la_int64_t offset = 0;
-        int result;
-        {
-            LibraryCall call;
-            result = archive_read_data_block(source, &block, &size, &offset);
-        }
+        std::int64_t offset = 0;
+        const int result = source_->readBlock(&block, &size, &offset);
         if (result == ARCHIVE_EOF)
             break;
         // A warning from a data read is a failed check of this entry's data
         // (libarchive's "ZIP bad CRC", "7-Zip bad CRC", sizes that do not
         // match): its data, the last block included, is not to be kept.
         if (result != ARCHIVE_OK) {
-            const std::string why = reader.libraryError();
+            const std::string why = source_->error();
             Console::out("\n");
             if (file)
                 file->discard();
-            if (const rarcontainer::Entry* held = reader.containerEntry(); held && held->passwordUnverified) {
+            if (const rarcontainer::Entry* held = source_->containerEntry(); held && held->passwordUnverified) {
                 passwordRetry_ = true;
                 fail(kExitBadPassword);
                 return Outcome::Fatal;
@@ -687,7 +699,7 @@ Extractor::Outcome Extractor::copyData(ArchiveReader& reader, StagedFile* file,
         }
     }
     // The layer's entry is complete now (a split file's CRC is in its last part).
-    const rarcontainer::Entry* held = reader.containerEntry();
+    const rarcontainer::Entry* held = source_->containerEntry();
     if (held && !held->lastPartSeen) {
         // The volume with the rest of the file is missing, empty, cut or
         // unreadable, whatever libarchive made of the data: it cannot have

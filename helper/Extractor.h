@@ -14,6 +14,7 @@
 #include <vector>
 
 class ArchiveReader;
+class EntrySource;
 class PasswordPrompt;
 class ProgressReporter;
 class StagedFile;
@@ -79,6 +80,7 @@ private:
     SpaceGuard space_;
     FolderCache folders_;
     PasswordPrompt* prompt_ = nullptr;
+    EntrySource* source_ = nullptr;  // the entries of the run under way
     bool testOnly_ = false;
     bool encryptionRefused_ = false;
     // An entry whose password no check value could confirm failed: ask again

@@ -2,6 +2,7 @@
 
 #include "AesCbc.h"
 #include "Bytes.h"
+#include "EntryAttributes.h"
 
 #include <algorithm>
 #include <cstring>
@@ -463,6 +464,7 @@ bool BlockWalker::nextRar4(Block &block)
     case 0x7A:
         block.kind = block.rar4Type == 0x74 ? Block::Kind::File : Block::Kind::Service;
         if (!parseRar4File(block)) return false;
+        readRar4Attributes(block.header, block.flags, block.entry);
         break;
     case 0x7B:
         block.kind = Block::Kind::End;
@@ -728,6 +730,7 @@ bool BlockWalker::parseRar5(Block &block)
             }
         }
         if (type == 2 && e.encrypted) m_info.anyDataEncrypted = true;
+        readRar5Attributes(h, e);
         break;
     }
     case 5:

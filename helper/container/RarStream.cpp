@@ -70,6 +70,8 @@ struct RarStream::Segment {
     bool decrypt = false;
     bool discard = false;        // consume the data area, serve nothing
     bool decode = false;         // serve emitLeft bytes from the decoder
+    Block::Kind kind = Block::Kind::Other;
+    bool lastPart = true;        // no later part of the same file follows
 };
 
 namespace {
@@ -183,7 +185,21 @@ long RarStream::read(const void **buffer)
             s->bytesPos = s->bytes.size();
             return n;
         }
-        if (s && s->decode) {
+        if (s) {
+            const long n = serveSegment(buffer);
+            if (n != 0) return n;
+        }
+        if (!nextSegment()) return m_status == Status::Ok ? 0 : -1;
+    }
+}
+
+// The current segment's data after its header: bytes served, 0 once it is
+// used up, -1 on failure.
+long RarStream::serveSegment(const void **buffer)
+{
+    for (;;) {
+        Segment *s = m_segment.get();
+        if (s->decode) {
             if (s->emitLeft > 0) {
                 const size_t n = pullDecoded(m_buffer.data(), size_t(std::min<uint64_t>(s->emitLeft, kChunk)));
                 if (n == 0) return -1;
@@ -197,7 +213,7 @@ long RarStream::read(const void **buffer)
             if (m_status != Status::Ok) return -1;
             continue;
         }
-        if (s && (s->srcLeft > 0 || (s->decrypt && m_aheadFilled))) {
+        if (s->srcLeft > 0 || (s->decrypt && m_aheadFilled)) {
             if (s->discard) {
                 s->srcOffset += s->srcLeft;
                 s->srcLeft = 0;
@@ -237,8 +253,123 @@ long RarStream::read(const void **buffer)
             }
             continue;
         }
-        if (s && s->emitLeft > 0) return fail(Status::Damaged, "encrypted data shorter than its header says");
-        if (!nextSegment()) return m_status == Status::Ok ? 0 : -1;
+        if (s->emitLeft > 0) return fail(Status::Damaged, "encrypted data shorter than its header says");
+        return 0;
+    }
+}
+
+// ---- entry by entry ----------------------------------------------------------
+
+// Uses up the current segment's data without serving it: 0, or -1 on failure.
+long RarStream::skipSegment()
+{
+    const void *ignored = nullptr;
+    long n;
+    while ((n = serveSegment(&ignored)) > 0) {
+    }
+    return n;
+}
+
+bool RarStream::nextEntry()
+{
+    if (!m_opened) open();
+    if (m_status != Status::Ok) return false;
+    if (m_inEntry) {
+        const void *ignored = nullptr;
+        long n;
+        while ((n = readData(&ignored)) > 0) {
+        }
+        if (n < 0) return false;
+    }
+    m_blocksPassed = 0;
+    for (;;) {
+        bool starts = m_segmentPending && m_pendingStarts;
+        if (m_segmentPending) {
+            m_segmentPending = false;
+            m_pendingStarts = true;
+        } else {
+            const size_t known = m_entries.size();
+            if (!nextSegment()) return false;
+            starts = m_segment->kind == Block::Kind::File && m_entries.size() > known;
+        }
+        Segment &seg = *m_segment;
+        seg.bytesPos = seg.bytes.size();
+        if (starts) {
+            m_inEntry = true;
+            m_entryIndex = m_file->entryIndex;
+            const Entry &e = m_entries[m_entryIndex];
+            m_entryUndecodable = !e.isDirectory && !e.stored && !m_file->decoded && e.failure == Status::Ok
+                && !m_file->failed;
+            return true;
+        }
+        if (seg.kind != Block::Kind::Signature && seg.kind != Block::Kind::File) ++m_blocksPassed;
+        if (skipSegment() < 0) return false;
+    }
+}
+
+bool RarStream::peekBlock()
+{
+    if (m_status != Status::Ok) return false;
+    if (m_segmentPending) return true;
+    if (m_inEntry) {
+        // Only an entry with nothing left to serve may be looked past.
+        Segment &seg = *m_segment;
+        if (seg.decode || seg.srcLeft > 0 || !seg.lastPart) return true;
+        m_inEntry = false;
+    }
+    const size_t known = m_entries.size();
+    if (!nextSegment()) return m_status == Status::Ok;
+    m_segmentPending = true;
+    m_pendingStarts = m_segment->kind == Block::Kind::File && m_entries.size() > known;
+    return true;
+}
+
+long RarStream::readData(const void **buffer)
+{
+    if (!m_inEntry) return m_status == Status::Ok ? 0 : -1;
+    if (m_entryUndecodable) {
+        // The packed bytes are still walked past, so the next entry is found.
+        for (;;) {
+            if (skipSegment() < 0) return -1;
+            const size_t known = m_entries.size();
+            if (!nextSegment()) {
+                m_inEntry = false;
+                return m_status == Status::Ok ? 0 : -1;
+            }
+            m_segment->bytesPos = m_segment->bytes.size();
+            if (m_segment->kind == Block::Kind::File && m_entries.size() > known) {
+                m_segmentPending = true;
+                m_inEntry = false;
+                return 0;
+            }
+        }
+    }
+    for (;;) {
+        Segment &seg = *m_segment;
+        seg.bytesPos = seg.bytes.size();
+        const long n = seg.kind == Block::Kind::File ? serveSegment(buffer) : skipSegment();
+        if (n > 0) return n;
+        if (n < 0) {
+            m_inEntry = false;
+            return -1;
+        }
+        // The file is complete: what follows is the next entry's business.
+        if (seg.kind == Block::Kind::File && seg.lastPart) {
+            m_inEntry = false;
+            return 0;
+        }
+        // This part is used up: the next part of a split file follows,
+        // after the blocks that end one volume and start the next.
+        const size_t known = m_entries.size();
+        if (!nextSegment()) {
+            m_inEntry = false;
+            return m_status == Status::Ok ? 0 : -1;
+        }
+        if (m_segment->kind == Block::Kind::File && m_entries.size() > known) {
+            m_segmentPending = true;
+            m_inEntry = false;
+            return 0;
+        }
     }
 }
 
@@ -278,6 +409,8 @@ bool RarStream::nextSegment()
         }
         noteConsumed(block.volume, block.dataOffset);
         auto seg = std::make_unique<Segment>();
+        seg->kind = block.kind;
+        seg->lastPart = !block.splitAfter;
         seg->volume = block.volume;
         seg->srcOffset = block.dataOffset;
         seg->srcLeft = block.dataSize;
@@ -456,6 +589,7 @@ bool RarStream::startDecoded(FileState &f, const Block &block)
     }
     f.readPart = 0;
     f.readPos = 0;
+    seg.lastPart = true;  // every part is the decoder's now
     seg.decode = true;
     seg.emitLeft = entry.unpackedSize;
     seg.bytes = rar4 ? rewriteRar4Decoded(block, entry)

@@ -37,6 +37,30 @@ public:
     // Skips up to request bytes where that needs no decryption; returns how many.
     int64_t skip(int64_t request);
 
+    // Entry by entry, for a caller that reads the archive without
+    // libarchive: the same walk, the same decryption and decoding, but only
+    // file data is served, a split file's parts joined. Use either this or
+    // read(), never both on one stream.
+    //
+    // Moves to the next file entry, reading (and discarding) what is left of
+    // the current one: a solid stream decodes every file on the way. False
+    // at the end of the archive or on failure (see status()).
+    bool nextEntry();
+    // The current entry, as entries() holds it. Its checksum is that of its
+    // last part, known once its data has been read to the end.
+    const Entry &entry() const { return m_entries[m_entryIndex]; }
+    // The current entry's data cannot be served here: compressed by a
+    // method none of the helper's decoders handle.
+    bool entryUndecodable() const { return m_entryUndecodable; }
+    // The current entry's next bytes: 0 at its end, -1 on failure. An entry
+    // that failed (entry().failure) or cannot be decoded serves none.
+    long readData(const void **buffer);
+    // Walks one block on past an entry whose data is used up (or that has
+    // none), as a reader that reads ahead would; false when that fails.
+    bool peekBlock();
+    // Blocks other than file data walked past by the last nextEntry().
+    size_t blocksPassed() const { return m_blocksPassed; }
+
     // The caller verified an encrypted entry against its checksum: the
     // password is right, so later mismatches are damage, not a wrong password.
     void confirmPassword() { m_gate.confirm(); }
@@ -89,6 +113,8 @@ private:
     // unsolid: a stored file or folder without the solid flag.
     std::vector<uint8_t> rewriteRar5File(const Block &block, uint64_t emitted, bool failed, bool dropCrc,
                                          bool dropHash, bool decoded = false, bool unsolid = false) const;
+    long serveSegment(const void **buffer);
+    long skipSegment();
     long fail(Status status, std::string message);
     void noteConsumed(size_t volume, uint64_t offset);
 
@@ -119,6 +145,13 @@ private:
     uint64_t m_totalSize = 0;
     bool m_opened = false;
     bool m_trailerServed = false;
+    // Entry by entry: the segment that starts the next entry is set up already.
+    bool m_segmentPending = false;
+    bool m_pendingStarts = true;   // the pending segment starts an entry
+    size_t m_blocksPassed = 0;
+    bool m_inEntry = false;
+    bool m_entryUndecodable = false;
+    size_t m_entryIndex = 0;
     // Last, so that its thread ends before the buffers and keys it works on go.
     DecryptAhead m_decryptAhead;
 };

@@ -24,6 +24,16 @@ enum class Status {
 // A one-line English description of a status, for the helper's error lines.
 const char *describe(Status status);
 
+// A time as the file system takes it.
+struct Timestamp {
+    bool set = false;
+    int64_t seconds = 0;
+    long nanoseconds = 0;
+};
+
+// What a link entry points to.
+enum class LinkKind { None, Symbolic, Hard };
+
 struct Entry {
     std::string name;            // UTF-8, "/" between folders
     bool isDirectory = false;
@@ -36,6 +46,20 @@ struct Entry {
     int64_t mtime = 0;           // seconds since the epoch; 0 when unknown
     int formatVersion = 4;       // 4 or 5
     int unpackVersion = 0;       // RAR 4 only
+
+    // How the entry is written to disk: file type and permission bits as a
+    // Unix mode, and the times to restore. A host system whose attributes
+    // mean nothing here leaves modeKnown false.
+    bool modeKnown = false;
+    uint32_t mode = 0;
+    Timestamp modified;
+    Timestamp accessed;
+    LinkKind link = LinkKind::None;
+    std::string linkTarget;      // UTF-8, as stored
+    // A RAR 4 symbolic link keeps its target as the file's data.
+    bool linkTargetInData = false;
+    // The RAR 4 extended time field runs past the end of its header.
+    bool timesDamaged = false;
 
     // The header of the file's last part has been served: until then a
     // split file is incomplete and its checksum (kept in that part) unknown.
