@@ -5,20 +5,44 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
+#include <thread>
 #include <unistd.h>
 
 namespace {
+
+// Standard output is written at once when nothing went out for this long,
+// and otherwise gathered and written when this much time has passed since
+// the last write: extracting thousands of small files a second, a reader
+// woken for every line costs both programs more than the writing itself.
+constexpr auto kGatherTime = std::chrono::milliseconds(5);
+// Gathered text goes out at once past this size.
+constexpr std::size_t kGatherBytes = 64 * 1024;
+
+using Clock = std::chrono::steady_clock;
 
 // Whether the last text written, to either stream, ended its line.
 bool lineOpen = false;
 // Standard output text waiting to go out with the next write.
 std::string held;
+// Standard output text written but not yet handed to the kernel.
+std::string gathered;
+Clock::time_point lastWrite;
+bool writerStarted = false;
 
+// Never destroyed: the writer thread may still wait on them while the
+// process ends.
 std::timed_mutex& consoleLock()
 {
-    static std::timed_mutex lock;
-    return lock;
+    static auto* lock = new std::timed_mutex;
+    return *lock;
+}
+
+std::condition_variable_any& gatheredReady()
+{
+    static auto* ready = new std::condition_variable_any;
+    return *ready;
 }
 
 void writeAll(int fd, std::string_view text)
@@ -34,6 +58,56 @@ void writeAll(int fd, std::string_view text)
         }
         text.remove_prefix(static_cast<std::size_t>(written));
     }
+}
+
+// Hands what was gathered to the kernel. Called with the lock held.
+void writeGathered()
+{
+    if (gathered.empty())
+        return;
+    writeAll(STDOUT_FILENO, gathered);
+    gathered.clear();
+    lastWrite = Clock::now();
+}
+
+// Writes what was gathered once kGatherTime has passed since the last
+// write, so that no line waits longer than that whatever the main thread does.
+void runWriter()
+{
+    std::unique_lock guard(consoleLock());
+    for (;;) {
+        gatheredReady().wait(guard, [] { return !gathered.empty(); });
+        const Clock::time_point due = lastWrite + kGatherTime;
+        gatheredReady().wait_until(guard, due, [] { return gathered.empty(); });
+        if (!gathered.empty() && Clock::now() >= due)
+            writeGathered();
+    }
+}
+
+// Standard output text, written now or gathered. Called with the lock held.
+void writeOut(std::string_view text)
+{
+    if (text.empty())
+        return;
+    lineOpen = text.back() != '\n';
+    const Clock::time_point now = Clock::now();
+    if (gathered.empty() && now - lastWrite >= kGatherTime) {
+        writeAll(STDOUT_FILENO, text);
+        lastWrite = now;
+        return;
+    }
+    const bool wasEmpty = gathered.empty();
+    gathered.append(text);
+    if (gathered.size() >= kGatherBytes) {
+        writeGathered();
+        return;
+    }
+    if (!writerStarted) {
+        writerStarted = true;
+        std::thread(runWriter).detach();
+    }
+    if (wasEmpty)
+        gatheredReady().notify_one();
 }
 
 // Length of the valid UTF-8 sequence at the start of `text`, or 0.
@@ -89,9 +163,9 @@ void Console::out(std::string_view text)
 {
     std::lock_guard guard(consoleLock());
     if (held.empty())
-        writeAll(STDOUT_FILENO, text);
+        writeOut(text);
     else
-        writeAll(STDOUT_FILENO, withHeld(text, false));
+        writeOut(withHeld(text, false));
 }
 
 void Console::hold(std::string_view text)
@@ -100,10 +174,17 @@ void Console::hold(std::string_view text)
     held.append(text);
 }
 
+void Console::flush()
+{
+    std::lock_guard guard(consoleLock());
+    writeGathered();
+}
+
 void Console::flushHeld()
 {
     const bool locked = consoleLock().try_lock_for(std::chrono::milliseconds(500));
-    writeAll(STDOUT_FILENO, withHeld({}, false));
+    writeOut(withHeld({}, false));
+    writeGathered();
     if (locked)
         consoleLock().unlock();
 }
@@ -111,20 +192,22 @@ void Console::flushHeld()
 void Console::err(std::string_view text)
 {
     std::lock_guard guard(consoleLock());
-    writeAll(STDOUT_FILENO, withHeld({}, true));
+    writeOut(withHeld({}, true));
+    writeGathered();
     writeAll(STDERR_FILENO, text);
 }
 
 void Console::endOpenLine()
 {
     std::lock_guard guard(consoleLock());
-    writeAll(STDOUT_FILENO, withHeld({}, true));
+    writeOut(withHeld({}, true));
 }
 
 void Console::urgentLine(std::string_view text)
 {
     const bool locked = consoleLock().try_lock_for(std::chrono::milliseconds(500));
-    writeAll(STDOUT_FILENO, withHeld({}, false));
+    writeOut(withHeld({}, false));
+    writeGathered();
     // The text may hold several lines of the helper's own.
     std::string lines = lineOpen ? "\n" : "";
     while (!text.empty()) {
@@ -142,7 +225,9 @@ void Console::marker(std::string_view text)
     std::lock_guard guard(consoleLock());
     std::string whole = withHeld(text, true);
     whole += '\n';
-    writeAll(STDOUT_FILENO, whole);
+    writeOut(whole);
+    // A marker is what the reader waits for (a prompt, the end of a run).
+    writeGathered();
 }
 
 std::string Console::safeLine(std::string_view text)

@@ -4,11 +4,13 @@
 #include <string>
 #include <string_view>
 
-// Everything the helper prints goes through here, unbuffered: the
-// application reads the merged output through a pipe and must see every line
-// and every progress mark as soon as it is written. Writes are whole (one
-// write() call each where the kernel allows), and serialised between the
-// main thread and the stop/watchdog thread.
+// Everything the helper prints goes through here: the application reads the
+// merged output through a pipe and must see every line and every progress
+// mark promptly. Text goes out at once after a quiet moment; in a burst (many
+// small files) it is gathered for at most a few milliseconds and written
+// together, so that the reader is not woken for every line. Writes are whole
+// (one write() call each where the kernel allows), and serialised between
+// the main thread, the stop/watchdog thread and the writer thread.
 class Console {
 public:
     // The longest name printed; longer ones are cut and end with kCutMark,
@@ -28,6 +30,9 @@ public:
     // the same text in one write() instead of several. Whatever is written
     // next, to either stream, writes it first.
     static void hold(std::string_view text);
+    // Hands everything gathered to the kernel now: before waiting for input
+    // and before the process ends.
+    static void flush();
     // Writes what is held (for the thread that ends the process; gives up
     // on the lock after a moment, like urgentLine).
     static void flushHeld();

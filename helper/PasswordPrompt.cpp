@@ -95,6 +95,7 @@ std::optional<std::string> PasswordPrompt::prompt()
         Console::endOpenLine();
         Console::out(std::string(HelperProtocol::kPasswordPromptStart) + Console::displayName(archiveName_)
                      + std::string(HelperProtocol::kPasswordPromptEnd));
+        Console::flush();
         Answer answer;
         {
             EchoOff quiet;

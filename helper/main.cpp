@@ -42,6 +42,7 @@ int main(int argc, char** argv)
         status = Lister(line).run();
     else
         status = Extractor(line).run();
+    Console::flush();
     // The guard's thread is still running: leave without static destructors.
     std::_Exit(status);
 }
