@@ -613,10 +613,10 @@ Extractor::Outcome Extractor::copyData(ArchiveReader& reader, StagedFile* file,
 {
     // Plain CRC-32s are checked here (the fast CRC); the container layer's
     // verifier takes the forms only it knows: keyed checksums of encrypted
-    // entries and BLAKE2sp.
+    // entries, BLAKE2sp and the 16-bit sums of RAR 1.3/1.4.
     const rarcontainer::Entry* known = source_->containerEntry();
     std::optional<rarcontainer::EntryVerifier> checker;
-    if (known && (known->checksumsConverted || (!known->hasCrc && known->hasBlake2)))
+    if (known && (known->checksumsConverted || known->checksum16 || (!known->hasCrc && known->hasBlake2)))
         checker.emplace(*known);
     // A split file may carry its CRC only in its last part: compute it anyway.
     const bool verify = !checker && known;

@@ -4,6 +4,7 @@
 #include "Bytes.h"
 #include "CodePage437.h"
 #include "EntryAttributes.h"
+#include "Rar14Layout.h"
 
 #include <algorithm>
 #include <cstring>
@@ -255,9 +256,10 @@ bool BlockWalker::startVolume(Block &block)
     }
     const int version = found.version;
     if (m_volume == 0) {
-        m_info.formatVersion = version;
+        m_rar14 = version == 14;
+        m_info.formatVersion = m_rar14 ? 4 : version;
         m_info.signatureOffset = found.offset;
-    } else if (version != m_info.formatVersion) {
+    } else if (version != (m_rar14 ? 14 : m_info.formatVersion)) {
         return fail(Status::Damaged, "volume " + m_volumes.path(m_volume) + " belongs to another archive");
     }
     block.kind = Block::Kind::Signature;
@@ -265,7 +267,9 @@ bool BlockWalker::startVolume(Block &block)
     block.offset = found.offset;
     const uint8_t *sig = version == 5 ? kSignature5 : kSignature4;
     block.header.assign(sig, sig + (version == 5 ? 8 : 7));
-    m_pos = found.offset + block.header.size();
+    // The RAR 1.4 main header starts with its signature; the RAR 4 one
+    // stands in for it in the stream the layer serves.
+    m_pos = found.offset + (m_rar14 ? 0 : block.header.size());
     block.dataOffset = m_pos;
     return true;
 }
@@ -289,6 +293,7 @@ Signature BlockWalker::findSignature(const VolumeSet &volumes, size_t volume)
         buf.resize(size_t(std::min<uint64_t>(kChunk + 8, size - offset)));
         if (!volumes.readAt(volume, offset, buf.data(), buf.size())) return result;
         if (offset == 0 && volume == 0 && startsAsOtherFormat(buf.data(), buf.size())) return result;
+        if (offset == 0 && Rar14Layout::startsVolume(volumes, volume)) return {14, 0};
         for (uint64_t i = 0; i + 7 <= buf.size() && i < kChunk && offset + i < window; ++i) {
             if (buf[i] != 0x52 || memcmp(&buf[i], kSignature4, 6) != 0) continue;
             const uint64_t at = offset + i;
@@ -424,10 +429,19 @@ bool BlockWalker::readRar4Header(uint64_t pos, std::vector<uint8_t> &header, uin
     }
 }
 
+bool BlockWalker::readRar14Header(uint64_t pos, std::vector<uint8_t> &header, uint64_t &end)
+{
+    const auto result = m_sawMain ? Rar14Layout::readFile(m_volumes, m_volume, pos, header, end)
+                                  : Rar14Layout::readMain(m_volumes, m_volume, pos, header, end);
+    if (result == Rar14Layout::Result::Truncated) return fail(Status::Truncated, "Unexpected end of archive");
+    if (result == Rar14Layout::Result::Damaged) return fail(Status::Damaged, "damaged header");
+    return true;
+}
+
 bool BlockWalker::nextRar4(Block &block)
 {
     uint64_t end = 0;
-    if (!readRar4Header(m_pos, block.header, end)) return false;
+    if (!(m_rar14 ? readRar14Header(m_pos, block.header, end) : readRar4Header(m_pos, block.header, end))) return false;
     const auto &h = block.header;
     block.rar4Type = h[2];
     block.flags = uint32_t(h[3] | (h[4] << 8));
@@ -441,12 +455,16 @@ bool BlockWalker::nextRar4(Block &block)
             m_info.headersEncrypted = block.flags & 0x0080;
         }
         m_headersEncrypted = block.flags & 0x0080;
+        // No RAR 1.4 volume says whether another follows: the next one
+        // found on disk does, and a file split after the last is cut short.
+        if (m_rar14) m_expectMoreVolumes = (block.flags & 0x0001) && m_volume + 1 < m_volumes.count();
         break;
     case 0x74:
     case 0x7A:
         block.kind = block.rar4Type == 0x74 ? Block::Kind::File : Block::Kind::Service;
         if (!parseRar4File(block)) return false;
         readRar4Attributes(block.header, block.flags, block.entry);
+        block.entry.checksum16 = m_rar14;
         break;
     case 0x7B:
         block.kind = Block::Kind::End;

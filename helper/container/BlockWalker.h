@@ -44,7 +44,7 @@ struct Block {
 // Where a RAR archive starts in a file: 0 for a plain archive, later for a
 // self-extracting one or an archive glued after another file.
 struct Signature {
-    int version = 0;      // 0 = no RAR signature, else 4 or 5
+    int version = 0;      // 0 = no RAR signature, else 4 or 5, or 14 for RAR 1.3/1.4
     uint64_t offset = 0;
 };
 
@@ -78,6 +78,7 @@ private:
     bool nextRar4(Block &block);
     bool nextRar5(Block &block);
     bool readRar4Header(uint64_t pos, std::vector<uint8_t> &header, uint64_t &end);
+    bool readRar14Header(uint64_t pos, std::vector<uint8_t> &header, uint64_t &end);
     bool readRar5Header(uint64_t pos, std::vector<uint8_t> &header, uint64_t &end);
     bool parseRar4File(Block &block);
     static void utf8NameInHeader(Block &block, size_t nameAt, size_t nameSize);
@@ -101,6 +102,8 @@ private:
     bool m_expectMoreVolumes = false;
     bool m_lastSplitAfter = false;
     bool m_sawMain = false;  // in the current volume
+    // RAR 1.3/1.4 layout, read as RAR 4 blocks (see Rar14Layout).
+    bool m_rar14 = false;
     // RAR 5 header encryption parameters.
     uint8_t m_headerSalt[16] = {};
     int m_headerLog2 = 0;

@@ -1,6 +1,7 @@
 #include "EntryVerifier.h"
 
 #include "Bytes.h"
+#include "Rar14Layout.h"
 
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
@@ -19,7 +20,7 @@ struct EntryVerifier::Blake2 {
 #endif
 };
 
-EntryVerifier::EntryVerifier(const Entry &entry)
+EntryVerifier::EntryVerifier(const Entry &entry) : m_sum16(entry.checksum16)
 {
 #ifdef VORLO_HAVE_BLAKE2
     if (!entry.hasCrc && entry.hasBlake2) {
@@ -44,6 +45,10 @@ bool EntryVerifier::blake2Available()
 
 void EntryVerifier::update(const void *data, size_t size)
 {
+    if (m_sum16) {
+        m_crc = Rar14Layout::checksum(uint16_t(m_crc), static_cast<const uint8_t *>(data), size);
+        return;
+    }
     m_crc = crc32Update(m_crc, static_cast<const uint8_t *>(data), size);
 #ifdef VORLO_HAVE_BLAKE2
     if (m_blake2) blake2sp_update(&m_blake2->state, static_cast<const uint8_t *>(data), size);
@@ -74,6 +79,7 @@ EntryVerifier::Verdict EntryVerifier::finish(const Entry &entry)
 {
     if (entry.isDirectory) return Verdict::Unchecked;
     if (entry.checksumsConverted && !entry.hashKeyKnown) return Verdict::Unchecked;
+    if (entry.hasCrc && m_sum16) return m_crc == entry.crc ? Verdict::Match : Verdict::Mismatch;
     if (entry.hasCrc) {
         uint32_t crc = entry.checksumsConverted ? convertCrc(m_crc, entry.hashKey) : m_crc;
         return crc == entry.crc ? Verdict::Match : Verdict::Mismatch;

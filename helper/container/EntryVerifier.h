@@ -1,7 +1,7 @@
 #pragma once
 // Checks extracted contents against the checksum stored for the entry:
 // CRC32, or BLAKE2sp where that is all there is, with RAR 5's keyed
-// ("converted") forms for encrypted entries.
+// ("converted") forms for encrypted entries, and the 16-bit sum of RAR 1.3/1.4.
 
 #include "RarTypes.h"
 
@@ -34,6 +34,7 @@ public:
 private:
     struct Blake2;
     uint32_t m_crc = 0;
+    bool m_sum16 = false;  // m_crc holds the 16-bit sum
     std::unique_ptr<Blake2> m_blake2;  // null when not needed
 };
 

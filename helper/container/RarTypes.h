@@ -66,6 +66,8 @@ struct Entry {
     bool lastPartSeen = false;
     bool hasCrc = false;
     uint32_t crc = 0;            // of the whole file (taken from its last part)
+    // RAR 1.3/1.4: crc is a 16-bit sum (Rar14Layout::checksum), not a CRC-32.
+    bool checksum16 = false;
     bool hasBlake2 = false;
     std::array<uint8_t, 32> blake2{};
     // RAR 5 "converted" checksums: stored values are keyed with hashKey.

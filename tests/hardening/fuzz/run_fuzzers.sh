@@ -55,6 +55,9 @@ if [ -d "$fixtures/rar" ]; then
         rm -rf "$dest"
     done < <(find "$fixtures/rar" -type f -print0 | sort -z)
 fi
+# RAR 1.4 archives (no fixture has one), whole, cut and flipped.
+[ -f "$fixtures/rar/sharpcompress/Rar15.rar" ] \
+    && python3 helper/tests/test_rar14.py --fuzz-seeds "$work/seed-container" "$fixtures"
 cp resources/credits.rtf "$work/seed-text/"
 printf 'see www.vorlo.example, mail dev@vorlo.example or https://vorlo.example/a?b=c#d.\n' >"$work/seed-text/plain"
 cat >"$work/seed-updatelist/list.xml" <<'XML'
