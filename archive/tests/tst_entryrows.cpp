@@ -87,12 +87,7 @@ void TestEntryRows::duplicatesAndSimilarNames()
 
 void TestEntryRows::statusCountsItemsNotTheParentRow()
 {
-    QCOMPARE(StatusLine::keyFor(0), QStringLiteral("MyDocumentNone"));
-    QCOMPARE(StatusLine::keyFor(1), QStringLiteral("MyDocument3"));
-    QCOMPARE(StatusLine::keyFor(2), QStringLiteral("MyDocument4"));
-
     QCOMPARE(EntryRows::itemCount({file("a"), up()}), 1);
-    QVERIFY(StatusLine::text(7).contains(QLatin1String("7")));
     QCOMPARE(StatusLine::text(0), QStringLiteral("0 items"));
 }
 
