@@ -3,7 +3,6 @@
 #include "DocumentToolbar.h"
 #include "EntryDetails.h"
 #include "EntryTableModel.h"
-#include "ExtractionFolder.h"
 #include "MyDocument.h"
 #include "PasswordWindow.h"
 #include "ProcessProbes.h"
@@ -18,7 +17,6 @@
 #include <QDirIterator>
 #include <QDrag>
 #include <QDragEnterEvent>
-#include <QHeaderView>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -28,7 +26,6 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QMouseEvent>
 #include <QPointer>
 #include <QProcess>
 #include <QPushButton>
@@ -64,13 +61,6 @@ QString fixture(const char *name)
 const QString rar5 = fixture("sharpcompress/Rar5.rar");
 const QString cyrillicTxt = QStringLiteral("\u0442\u0435\u0441\u0442.txt");
 
-// The three files of every archive of the sharpcompress set, with their CRC-32.
-const QList<std::pair<QString, quint32>> sharpFiles = {
-    {QStringLiteral("exe/test.exe"), 3484486088u},
-    {QStringLiteral("jpg/test.jpg"), 143135971u},
-    {cyrillicTxt, 2614190330u},
-};
-
 QStringList rowNames(const MyDocument &document)
 {
     QStringList names;
@@ -85,10 +75,19 @@ QByteArray contentsOf(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
 }
 
-// The files below `folder` with their contents, by relative path.
-QMap<QString, QByteArray> filesBelow(const QString &folder)
+bool writeFile(const QString &path, const QByteArray &contents)
 {
-    QMap<QString, QByteArray> files;
+    QFile file(path);
+    return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly)
+           && file.write(contents) == contents.size();
+}
+
+using Files = QMap<QString, QByteArray>;
+
+// The files below `folder` with their contents, by relative path.
+Files filesBelow(const QString &folder)
+{
+    Files files;
     QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
@@ -97,50 +96,48 @@ QMap<QString, QByteArray> filesBelow(const QString &folder)
     return files;
 }
 
-// Whether `folder` holds the sharpcompress set's files, whole, and nothing
-// else but archives.
+// Whether `folder` holds the three files of the sharpcompress set, whole by
+// their CRC-32, its empty folder, and nothing else but archives.
 bool holdsTheSharpFiles(const QString &folder)
 {
-    QMap<QString, QByteArray> files = filesBelow(folder);
-    for (const auto &[path, crc] : sharpFiles) {
+    Files files = filesBelow(folder);
+    for (const auto &[path, crc] : QList<std::pair<QString, quint32>>{
+             {"exe/test.exe", 3484486088u}, {"jpg/test.jpg", 143135971u}, {cyrillicTxt, 2614190330u}}) {
         const QByteArray data = files.take(path);
         if (crc32(0, reinterpret_cast<const Bytef *>(data.constData()), uInt(data.size())) != crc)
             return false;
     }
     const QStringList rest = files.keys();
-    return QFileInfo(folder + QStringLiteral("/Empty")).isDir()
-           && std::all_of(rest.cbegin(), rest.cend(), [](const QString &name) { return name.endsWith(QLatin1String(".rar")); });
+    return QFileInfo(folder + "/Empty").isDir()
+           && std::all_of(rest.cbegin(), rest.cend(), [](const QString &name) { return name.endsWith(".rar"); });
 }
 
-using NamedContents = QList<std::pair<QString, QByteArray>>;
-
-// Writes a RAR archive of the given files at `path`.
-bool writeRar(const QString &path, const NamedContents &files)
+// Writes a RAR archive of `files` as `name` in `folder`, and returns its path.
+QString writeRar(const QTemporaryDir &folder, const char *name, const QList<std::pair<QString, QByteArray>> &files)
 {
     QByteArray records;
-    for (const auto &[name, contents] : files)
-        records += name.toUtf8() + '\0' + contents + '\0';
+    for (const auto &[path, contents] : files)
+        records += path.toUtf8() + '\0' + contents + '\0';
+    const QString archive = folder.filePath(QString::fromUtf8(name));
     QProcess writer;
-    writer.start(QStringLiteral(VORLO_RARWRITE), {path, QStringLiteral("--names"), QStringLiteral("-"),
-                                                  QStringLiteral("--with-contents")});
+    writer.start(VORLO_RARWRITE, {archive, "--names", "-", "--with-contents"});
     writer.write(records);
     writer.closeWriteChannel();
-    return writer.waitForFinished(30000) && writer.exitStatus() == QProcess::NormalExit && writer.exitCode() == 0;
+    const bool written = writer.waitForFinished(30000) && writer.exitStatus() == QProcess::NormalExit
+                         && writer.exitCode() == 0;
+    return written ? archive : QString();
 }
 
 // A ZIP archive in `folder` holding secret.txt with `text`, password "right".
-QString writeLockedZip(const QString &folder, const QByteArray &text)
+QString writeLockedZip(const QTemporaryDir &folder, const QByteArray &text)
 {
-    QFile secret(QDir(folder).filePath(QStringLiteral("secret.txt")));
-    if (!secret.open(QIODevice::WriteOnly) || secret.write(text) != text.size())
+    if (!writeFile(folder.filePath("secret.txt"), text))
         return {};
-    secret.close();
     QProcess zip;
-    zip.setWorkingDirectory(folder);
-    zip.start(QStringLiteral("zip"), {QStringLiteral("-q"), QStringLiteral("-P"), QStringLiteral("right"),
-                                      QStringLiteral("locked.zip"), QStringLiteral("secret.txt")});
-    const bool made = zip.waitForFinished() && zip.exitCode() == 0;
-    return made && secret.remove() ? QDir(folder).filePath(QStringLiteral("locked.zip")) : QString();
+    zip.setWorkingDirectory(folder.path());
+    zip.start("zip", {"-q", "-P", "right", "locked.zip", "secret.txt"});
+    const bool made = zip.waitForFinished() && zip.exitCode() == 0 && QFile::remove(folder.filePath("secret.txt"));
+    return made ? folder.filePath("locked.zip") : QString();
 }
 
 // Types `password` into the password window once it shows, and confirms it.
@@ -155,7 +152,7 @@ bool answer(PasswordWindow *window, const QString &password)
 
 QTableView *tableOf(const MyDocument &document)
 {
-    return document.window()->findChild<QTableView *>(QStringLiteral("listView"));
+    return document.window()->findChild<QTableView *>("listView");
 }
 
 void doubleClickRow(QTableView *table, int row)
@@ -165,11 +162,14 @@ void doubleClickRow(QTableView *table, int row)
     QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, centre);
 }
 
-QString subfolder(const QTemporaryDir &folder, const char *name)
+void trigger(MyDocument &document, const char *item)
 {
-    const QString path = folder.filePath(QString::fromUtf8(name));
-    QDir().mkpath(path);
-    return path;
+    document.toolbar()->itemAction(QString::fromLatin1(item))->trigger();
+}
+
+QString failureAlert()
+{
+    return StringTable::text("MyDocument1");
 }
 
 // Answers every application-modal alert with its button and remembers its
@@ -192,11 +192,6 @@ public:
 private:
     QTimer m_timer;
 };
-
-QString failureAlert()
-{
-    return StringTable::text(QStringLiteral("MyDocument1"));
-}
 
 // Stands for the desktop's applications: QDesktopServices hands it every
 // file URL to open, and it reads the file at that moment.
@@ -248,14 +243,29 @@ private slots:
     void draggingOutAndDroppingIn();
 
 private:
-    // Opens `path`, shows the window and waits for the listing to end.
-    std::unique_ptr<MyDocument> open(const QString &path);
-    bool waitForRun(MyDocument &document, int timeout = 20000);
-
     QString m_helper;
     QTemporaryDir m_settingsDir;
     UrlCatcher m_opened;
 };
+
+namespace {
+// Opens `path`, shows the window and waits for the listing to end.
+std::unique_ptr<MyDocument> open(const QString &path)
+{
+    auto document = std::make_unique<MyDocument>();
+    QSignalSpy finished(document.get(), &MyDocument::runFinished);
+    if (path.isEmpty() || !document->readFromFile(path, "RAR archive"))
+        return nullptr;
+    document->showWindows();
+    return finished.wait(20000) ? std::move(document) : nullptr;
+}
+
+bool waitForRun(MyDocument &document, int timeout = 20000)
+{
+    QSignalSpy finished(&document, &MyDocument::runFinished);
+    return !document.isRunning() || finished.wait(timeout);
+}
+} // namespace
 
 void TestMyDocument::initTestCase()
 {
@@ -264,8 +274,8 @@ void TestMyDocument::initTestCase()
     QSettings::setDefaultFormat(QSettings::IniFormat);
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settingsDir.path());
     // Nothing is ever opened in a real application here.
-    QDesktopServices::setUrlHandler(QStringLiteral("file"), &m_opened, "openFile");
-    m_helper = ResourceLocator::find(QStringLiteral("unrar"));
+    QDesktopServices::setUrlHandler("file", &m_opened, "openFile");
+    m_helper = ResourceLocator::find("unrar");
     if (m_helper.isEmpty())
         QSKIP("the unrar helper is not built");
     if (!QFile::exists(rar5))
@@ -274,7 +284,7 @@ void TestMyDocument::initTestCase()
 
 void TestMyDocument::cleanupTestCase()
 {
-    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    QDesktopServices::unsetUrlHandler("file");
 }
 
 void TestMyDocument::init()
@@ -284,40 +294,19 @@ void TestMyDocument::init()
     ResourceLocator::setSearchPathsForTesting({});
 }
 
-std::unique_ptr<MyDocument> TestMyDocument::open(const QString &path)
-{
-    auto document = std::make_unique<MyDocument>();
-    QSignalSpy finished(document.get(), &MyDocument::runFinished);
-    if (!document->readFromFile(path, QStringLiteral("RAR archive")))
-        return nullptr;
-    document->showWindows();
-    if (!finished.wait(20000))
-        return nullptr;
-    return document;
-}
-
-bool TestMyDocument::waitForRun(MyDocument &document, int timeout)
-{
-    QSignalSpy finished(&document, &MyDocument::runFinished);
-    return !document.isRunning() || finished.wait(timeout);
-}
-
 void TestMyDocument::extractsBesideTheArchiveOrIntoAChosenFolder()
 {
     QTemporaryDir folder;
-    const QString archive = folder.filePath(QStringLiteral("a.rar"));
+    const QString archive = folder.filePath("a.rar");
     QVERIFY(QFile::copy(rar5, archive));
     // An old file of the same name is overwritten without a question.
-    QFile stale(subfolder(folder, "jpg") + QStringLiteral("/test.jpg"));
-    QVERIFY(stale.open(QIODevice::WriteOnly) && stale.write("stale") == 5);
-    stale.close();
+    QVERIFY(writeFile(folder.filePath("jpg/test.jpg"), "stale"));
 
     auto document = open(archive);
     QVERIFY(document);
-    QCOMPARE(document->window()->windowTitle(), QStringLiteral("a.rar"));
-    QCOMPARE(rowNames(*document),
-             (QStringList{QStringLiteral("exe*"), QStringLiteral("jpg*"), cyrillicTxt, QStringLiteral("Empty")}));
-    QCOMPARE(document->statusText(), StringTable::format(QStringLiteral("MyDocument4"), {QStringLiteral("4")}));
+    QCOMPARE(document->window()->windowTitle(), "a.rar");
+    QCOMPARE(rowNames(*document), (QStringList{"exe*", "jpg*", cyrillicTxt, "Empty"}));
+    QCOMPARE(document->statusText(), StringTable::format("MyDocument4", {"4"}));
     AlertAnswerer alerts;
     QSignalSpy details(document.get(), &MyDocument::detailsFinished);
     QSignalSpy refused(document.get(), &MyDocument::commandRefused);
@@ -325,7 +314,7 @@ void TestMyDocument::extractsBesideTheArchiveOrIntoAChosenFolder()
     // Extract, while the details run that starts as the listing ends: not
     // refused for it, and the details still come once it is over.
     QVERIFY(document->detailsRunning());
-    document->toolbar()->itemAction(QStringLiteral("ExtractItem"))->trigger();
+    trigger(*document, "ExtractItem");
     QCOMPARE(refused.size(), 0);
     QVERIFY(document->progressWindow() && document->progressWindow()->isVisible());
     QCOMPARE(document->progressWindow()->windowModality(), Qt::WindowModal);
@@ -345,12 +334,12 @@ void TestMyDocument::extractsBesideTheArchiveOrIntoAChosenFolder()
         return chosen;
     });
     const auto forget = qScopeGuard([] { MyDocument::setFolderChooserForTesting(nullptr); });
-    document->toolbar()->itemAction(QStringLiteral("ExtractItemTo"))->trigger();
-    QCOMPARE(asked, QStringList{QStringLiteral("a.rar")});
+    trigger(*document, "ExtractItemTo");
+    QCOMPARE(asked, QStringList{"a.rar"});
     QVERIFY(!document->isRunning());
     QTemporaryDir other;
-    chosen = other.path() + QLatin1Char('/');
-    document->toolbar()->itemAction(QStringLiteral("ExtractItemTo"))->trigger();
+    chosen = other.path() + '/';
+    trigger(*document, "ExtractItemTo");
     QVERIFY(waitForRun(*document));
     QVERIFY(holdsTheSharpFiles(other.path()));
     QCOMPARE(alerts.texts, QStringList());
@@ -362,7 +351,7 @@ void TestMyDocument::extractsBesideTheArchiveOrIntoAChosenFolder()
     QVERIFY(!document->progressWindow()->isVisible());
 
     // Close only hides the window.
-    document->toolbar()->itemAction(QStringLiteral("CloseItem"))->trigger();
+    trigger(*document, "CloseItem");
     QVERIFY(!document->window()->isVisible());
     QCOMPARE(rowNames(*document).size(), 4);
 }
@@ -390,18 +379,17 @@ void TestMyDocument::stopsALargeExtraction()
     // middle (both ends tell most), shown as plain text, and does not widen
     // the window.
     ProgressWindow *progress = document->progressWindow();
-    auto *entryLabel = progress->findChild<QLabel *>(QStringLiteral("entryLabel"));
-    QTRY_COMPARE(entryLabel->text(), QStringLiteral("large.bin"));
+    auto *entryLabel = progress->findChild<QLabel *>("entryLabel");
+    QTRY_COMPARE(entryLabel->text(), "large.bin");
     const int width = progress->width();
-    progress->showEntry(QStringLiteral("first/") + QString(400, u'x') + QStringLiteral("/<b>last</b>.bin"));
+    progress->showEntry("first/" + QString(400, u'x') + "/<b>last</b>.bin");
     const QString shown = entryLabel->text();
-    QVERIFY2(shown.startsWith(QStringLiteral("first/")) && shown.endsWith(QStringLiteral("/<b>last</b>.bin"))
-                 && shown.contains(u'\u2026'),
+    QVERIFY2(shown.startsWith("first/") && shown.endsWith("/<b>last</b>.bin") && shown.contains(u'\u2026'),
              qPrintable(shown));
     QCOMPARE(entryLabel->textFormat(), Qt::PlainText);
     QCOMPARE(progress->width(), width);
 
-    QTest::mouseClick(progress->findChild<QPushButton *>(QStringLiteral("stopButton")), Qt::LeftButton);
+    QTest::mouseClick(progress->findChild<QPushButton *>("stopButton"), Qt::LeftButton);
     ::kill(pid_t(helper), SIGCONT);
     QVERIFY(document->hasBeenStoped());
     QVERIFY(progress->isVisible()); // until the output ends
@@ -417,19 +405,16 @@ void TestMyDocument::hiddenNamesListedAfterAWrongPassword_data()
     QTest::addColumn<QString>("archive");
     QTest::addColumn<QString>("password");
     QTest::addColumn<QStringList>("entries");
-    QTest::newRow("RAR 5") << fixture("sharpcompress/Rar5.encrypted_filesAndHeader.rar") << QStringLiteral("test")
-                           << QStringList{QStringLiteral("Empty"), QStringLiteral("exe"), QStringLiteral("exe/test.exe"),
-                                          QStringLiteral("jpg"), QStringLiteral("jpg/test.jpg"), cyrillicTxt};
-    QTest::newRow("RAR 4") << fixture("libarchive/test_read_format_rar_encryption_header.rar")
-                           << QStringLiteral("12345678")
-                           << QStringList{QStringLiteral("bar.txt"), QStringLiteral("foo.txt")};
+    QTest::newRow("RAR 5") << fixture("sharpcompress/Rar5.encrypted_filesAndHeader.rar") << "test"
+                           << QStringList{"Empty", "exe", "exe/test.exe", "jpg", "jpg/test.jpg", cyrillicTxt};
+    QTest::newRow("RAR 4") << fixture("libarchive/test_read_format_rar_encryption_header.rar") << "12345678"
+                           << QStringList{"bar.txt", "foo.txt"};
 }
 
 void TestMyDocument::hiddenNamesListedAfterAWrongPassword()
 {
     QFETCH(QString, archive);
     QFETCH(QString, password);
-    QFETCH(QStringList, entries);
     MyDocument document;
     QSignalSpy alerts(&document, &MyDocument::alertShown);
     QSignalSpy finished(&document, &MyDocument::runFinished);
@@ -439,12 +424,11 @@ void TestMyDocument::hiddenNamesListedAfterAWrongPassword()
     // then says that the answer was wrong, the refused text selected.
     PasswordWindow *window = document.passwordWindow();
     QVERIFY(QTest::qWaitFor([window] { return window->isVisible(); }, 15000));
-    QCOMPARE(window->message(), StringTable::text(QStringLiteral("MyDocumentWindow1")));
-    QVERIFY(answer(window, QStringLiteral("not it")));
+    QCOMPARE(window->message(), StringTable::text("MyDocumentWindow1"));
+    QVERIFY(answer(window, "not it"));
     QVERIFY(QTest::qWaitFor([window] { return window->isVisible(); }, 15000));
-    QCOMPARE(window->message(), StringTable::format(QStringLiteral("MyDocumentWrongPassword"),
-                                                    {QFileInfo(archive).fileName()}));
-    QCOMPARE(window->passwordField()->selectedText(), QStringLiteral("not it"));
+    QCOMPARE(window->message(), StringTable::format("MyDocumentWrongPassword", {QFileInfo(archive).fileName()}));
+    QCOMPARE(window->passwordField()->selectedText(), "not it");
     QVERIFY(answer(window, password));
     QVERIFY(finished.wait(20000));
     QCOMPARE(alerts.size(), 0);
@@ -453,7 +437,7 @@ void TestMyDocument::hiddenNamesListedAfterAWrongPassword()
     QVERIFY(!listed.constFirst().isEmpty());
     listed.removeAll(QString());
     listed.sort();
-    QCOMPARE(listed, entries);
+    QTEST(listed, "entries");
     QVERIFY(document.window()->isVisible());
 }
 
@@ -474,7 +458,7 @@ void TestMyDocument::listingPromptCancelledOrRefused()
         QCOMPARE(alerts.size(), 0);
         QVERIFY(!document.passwordWindow()->isVisible());
         for (const QString &entry : document.entries())
-            QVERIFY2(!entry.contains(QLatin1String("password"), Qt::CaseInsensitive), qPrintable(entry));
+            QVERIFY2(!entry.contains("password", Qt::CaseInsensitive), qPrintable(entry));
     }
 
     // Refused three times: said, not left as an empty window; the window
@@ -484,12 +468,12 @@ void TestMyDocument::listingPromptCancelledOrRefused()
     QSignalSpy alerts(&document, &MyDocument::alertShown);
     QVERIFY(document.readFromFile(fixture("libarchive/test_read_format_rar_encryption_header.rar"), QString()));
     document.showWindows();
-    for (int i = 0; i < 3; ++i)
-        QVERIFY(answer(document.passwordWindow(), QStringLiteral("wrong %1").arg(i)));
+    for (const char *wrong : {"wrong 1", "wrong 2", "wrong 3"})
+        QVERIFY(answer(document.passwordWindow(), wrong));
     QVERIFY(finished.wait(20000));
     QVERIFY(document.rows().isEmpty());
     QTRY_COMPARE(alerts.size(), 1);
-    QCOMPARE(alerts.at(0).at(0).toString(), QStringLiteral("MyDocumentPassword1"));
+    QCOMPARE(alerts.at(0).at(0).toString(), "MyDocumentPassword1");
     auto *sheet = document.window()->findChild<QMessageBox *>();
     QVERIFY(sheet && sheet->isVisible());
     sheet->accept();
@@ -512,8 +496,8 @@ void TestMyDocument::encryptedDataExtractsVerified()
     QVERIFY(document.readFromFile(archive, QString()));
     document.showWindows();
     PasswordWindow *window = document.passwordWindow();
-    if (archive.contains(QLatin1String("AndHeader")))
-        QVERIFY(answer(window, QStringLiteral("test")));
+    if (archive.contains("AndHeader"))
+        QVERIFY(answer(window, "test"));
     QVERIFY(finished.wait(20000));
     QVERIFY(!document.rows().isEmpty());
     window->passwordField()->clear();
@@ -529,17 +513,16 @@ void TestMyDocument::encryptedDataExtractsVerified()
     QVERIFY(handle);
     for (const char key : {'w', 'r', 'o', 'n', 'g'})
         QTest::keyClick(handle, key);
-    QCOMPARE(window->passwordField()->text(), QStringLiteral("wrong"));
+    QCOMPARE(window->passwordField()->text(), "wrong");
     QTest::keyClick(handle, Qt::Key_Return);
     QVERIFY(!window->isVisible());
     // The helper asks again: the text still in the field is sent once more by
     // itself, and the prompt after that opens the window with an empty field.
     QTRY_VERIFY_WITH_TIMEOUT(window->isVisible(), 15000);
     QVERIFY(window->passwordField()->text().isEmpty());
-    QCOMPARE(window->message(), StringTable::format(QStringLiteral("MyDocumentWrongPassword"),
-                                                    {QFileInfo(archive).fileName()}));
+    QCOMPARE(window->message(), StringTable::format("MyDocumentWrongPassword", {QFileInfo(archive).fileName()}));
     QVERIFY(document.progressWindow()->isVisible());
-    window->passwordField()->setText(QStringLiteral("test"));
+    window->passwordField()->setText("test");
     QPushButton *ok = window->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok);
     QTest::mouseClick(handle, Qt::LeftButton, {}, ok->mapTo(window, ok->rect().center()));
     QVERIFY(waitForRun(document, 30000));
@@ -567,7 +550,7 @@ void TestMyDocument::encryptedDataExtractsVerified()
     QVERIFY(document.hasBeenStoped());
     QCOMPARE(alerts.texts, QStringList());
     QVERIFY(!document.progressWindow()->isVisible() && !window->isVisible());
-    QCOMPARE(filesBelow(cancelled.path()), (QMap<QString, QByteArray>()));
+    QCOMPARE(filesBelow(cancelled.path()), Files());
 }
 
 void TestMyDocument::namesHoldingTheHelpersWordsOrShellText()
@@ -576,27 +559,24 @@ void TestMyDocument::namesHoldingTheHelpersWordsOrShellText()
     // the archive's own name with text a shell would act on: listed and
     // extracted as they are, nothing run, and a failed extraction that
     // prints them is still a failure.
-    const NamedContents files = {
-        {QStringLiteral("***All OK****"), "one"},
-        {QStringLiteral("Unexpected end of archive"), "two"},
-        {QStringLiteral("Unexpected end of archive.txt"), "three"},
-        {QStringLiteral("How to Enter Password.txt"), "four"},
-        {QStringLiteral("The specified password is incorrect."), "five"},
-        {QStringLiteral("Enter password (will not be echoed) for x.rar: "), "six"},
-        {QStringLiteral("dir/***All OK****"), "seven"},
+    const QList<std::pair<QString, QByteArray>> files = {
+        {"***All OK****", "one"},
+        {"Unexpected end of archive", "two"},
+        {"Unexpected end of archive.txt", "three"},
+        {"How to Enter Password.txt", "four"},
+        {"The specified password is incorrect.", "five"},
+        {"Enter password (will not be echoed) for x.rar: ", "six"},
+        {"dir/***All OK****", "seven"},
     };
     QTemporaryDir folder;
-    const QString archiveName = QStringLiteral("***All OK**** Unexpected end of archive Enter password "
-                                               "-x \"q\" 'a' $(touch pwned) `touch pwned` \\ $HOME;&.rar");
-    const QString archive = folder.filePath(archiveName);
-    QVERIFY(writeRar(archive, files));
-
-    auto document = open(archive);
+    const char *name = "***All OK**** Unexpected end of archive Enter password "
+                       "-x \"q\" 'a' $(touch pwned) `touch pwned` \\ $HOME;&.rar";
+    auto document = open(writeRar(folder, name, files));
     QVERIFY(document);
-    QCOMPARE(document->window()->windowTitle(), archiveName);
+    QCOMPARE(document->window()->windowTitle(), name);
     AlertAnswerer alerts;
     QSignalSpy shown(document.get(), &MyDocument::alertShown);
-    QStringList expected = {QStringLiteral("dir*")};
+    QStringList expected = {"dir*"};
     for (const auto &file : files.first(6))
         expected << file.first;
     QStringList names = rowNames(*document);
@@ -604,26 +584,21 @@ void TestMyDocument::namesHoldingTheHelpersWordsOrShellText()
     expected.sort();
     QCOMPARE(names, expected);
 
-    const QString out = subfolder(folder, "out");
-    document->launchExtractionTo(out);
+    document->launchExtractionTo(folder.path());
     QVERIFY(waitForRun(*document));
     QCOMPARE(alerts.texts, QStringList());
-    for (const auto &[name, contents] : files)
-        QCOMPARE(contentsOf(QDir(out).filePath(name)), contents);
+    for (const auto &[path, contents] : files)
+        QCOMPARE(contentsOf(folder.filePath(path)), contents);
 
     // A file in the way of "dir": the helper fails after printing every name.
-    const QString blocked = subfolder(folder, "blocked");
-    QFile inTheWay(QDir(blocked).filePath(QStringLiteral("dir")));
-    QVERIFY(inTheWay.open(QIODevice::WriteOnly));
-    inTheWay.close();
-    document->launchExtractionTo(blocked);
+    QVERIFY(writeFile(folder.filePath("blocked/dir"), {}));
+    document->launchExtractionTo(folder.filePath("blocked"));
     QVERIFY(waitForRun(*document));
     QCOMPARE(alerts.texts, QStringList{failureAlert()});
     QCOMPARE(shown.size(), 1);
     QVERIFY(document->window()->isVisible());
     QCOMPARE(rowNames(*document).size(), expected.size());
-    QVERIFY(!QFile::exists(folder.filePath(QStringLiteral("pwned"))));
-    QVERIFY(!QFile::exists(QDir::current().filePath(QStringLiteral("pwned"))));
+    QVERIFY(!QFile::exists(folder.filePath("pwned")) && !QFile::exists("pwned"));
 }
 
 void TestMyDocument::unreadableArchivesAlertAndHide_data()
@@ -632,25 +607,22 @@ void TestMyDocument::unreadableArchivesAlertAndHide_data()
     QTest::addColumn<QString>("alert");
     QByteArray damaged = contentsOf(rar5);
     damaged[12] = char(damaged[12] ^ 0x55); // in the main header: its checksum fails
-    QTest::newRow("damaged") << damaged << QStringLiteral("MyDocument23");
+    QTest::newRow("damaged") << damaged << "MyDocument23";
     QByteArray noise;
     for (int i = 0; i < 3000; ++i)
         noise.append(char(i * 7919 >> 5));
-    QTest::newRow("not an archive") << noise << QStringLiteral("MyDocumentUnreadable1");
+    QTest::newRow("not an archive") << noise << "MyDocumentUnreadable1";
 }
 
 void TestMyDocument::unreadableArchivesAlertAndHide()
 {
     QFETCH(QByteArray, contents);
     QTemporaryDir folder;
-    QFile file(folder.filePath(QStringLiteral("x.rar")));
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size());
-    file.close();
-
+    QVERIFY(writeFile(folder.filePath("x.rar"), contents));
     MyDocument document;
     QSignalSpy alerts(&document, &MyDocument::alertShown);
     QSignalSpy finished(&document, &MyDocument::runFinished);
-    document.readFromFile(file.fileName(), QString());
+    document.readFromFile(folder.filePath("x.rar"), QString());
     document.showWindows();
     QVERIFY(finished.wait(20000));
     QTRY_COMPARE(alerts.size(), 1);
@@ -704,12 +676,10 @@ void TestMyDocument::documentReleasedDuringTheFailureAlert()
     // sanitizer build reports it). The real helper fails on a destination
     // that is no folder; a stand-in fails at once.
     QTemporaryDir folder;
-    const QString notAFolder = folder.filePath(QStringLiteral("a.rar"));
+    const QString notAFolder = folder.filePath("a.rar");
     QVERIFY(QFile::copy(rar5, notAFolder));
-    QFile fake(folder.filePath(QStringLiteral("unrar")));
-    QVERIFY(fake.open(QIODevice::WriteOnly));
-    fake.write("#!/bin/sh\n[ \"$1\" = vb ] && { echo a.txt; exit 0; }\nexit 3\n");
-    fake.close();
+    QFile fake(folder.filePath("unrar"));
+    QVERIFY(writeFile(fake.fileName(), "#!/bin/sh\n[ \"$1\" = vb ] && { echo a.txt; exit 0; }\nexit 3\n"));
     QVERIFY(fake.setPermissions(fake.permissions() | QFileDevice::ExeOwner));
     for (const QStringList &helperPaths : {QStringList(), QStringList{folder.path()}}) {
         ResourceLocator::setSearchPathsForTesting(helperPaths);
@@ -748,10 +718,8 @@ void TestMyDocument::missingHelperIsReported()
     QVERIFY(finished.wait(5000));
     QTRY_COMPARE(alerts.size(), 1);
 
-    QFile broken(empty.filePath(QStringLiteral("unrar")));
-    QVERIFY(broken.open(QIODevice::WriteOnly));
-    broken.write("not a program");
-    broken.close();
+    QFile broken(empty.filePath("unrar"));
+    QVERIFY(writeFile(broken.fileName(), "not a program"));
     AlertAnswerer answerer;
     document.launchExtractionTo(empty.path());
     QVERIFY(!document.isRunning());
@@ -761,7 +729,7 @@ void TestMyDocument::missingHelperIsReported()
     QVERIFY(waitForRun(document, 5000));
     QCOMPARE(alerts.size(), 3);
     for (const QList<QVariant> &alert : alerts)
-        QCOMPARE(alert.at(0).toString(), QStringLiteral("MyDocumentHelper1"));
+        QCOMPARE(alert.at(0).toString(), "MyDocumentHelper1");
     QVERIFY(!document.progressWindow() || !document.progressWindow()->isVisible());
 }
 
@@ -769,23 +737,22 @@ void TestMyDocument::trashHidesTheWindowAndKeepsTheDocument()
 {
     QTemporaryDir folder;
     // A data folder that does not exist yet.
-    const QString dataHome = folder.filePath(QStringLiteral("home/.local/share"));
+    const QString dataHome = folder.filePath("home/.local/share");
     const QByteArray savedDataHome = qgetenv("XDG_DATA_HOME");
     qputenv("XDG_DATA_HOME", dataHome.toUtf8());
     auto restore = qScopeGuard([&] { qputenv("XDG_DATA_HOME", savedDataHome); });
 
-    const QString archive = folder.filePath(QStringLiteral("to be trashed.rar"));
+    const QString archive = folder.filePath("to be trashed.rar");
     QVERIFY(QFile::copy(rar5, archive));
     auto document = open(archive);
     QVERIFY(document);
     QSignalSpy refused(document.get(), &MyDocument::commandRefused);
     QSignalSpy closed(document.get(), &MyDocument::documentClosed);
-
-    document->toolbar()->itemAction(QStringLiteral("placerDansLaCorbeille"))->trigger();
+    trigger(*document, "placerDansLaCorbeille");
     QCOMPARE(refused.size(), 0);
     QVERIFY(!QFile::exists(archive));
-    QVERIFY(QFile::exists(dataHome + QStringLiteral("/Trash/files/to be trashed.rar")));
-    QVERIFY(!QFile::exists(QDir::current().filePath(QStringLiteral("files/to be trashed.rar"))));
+    QCOMPARE(contentsOf(dataHome + "/Trash/files/to be trashed.rar"), contentsOf(rar5));
+    QVERIFY(!QFile::exists("files/to be trashed.rar"));
     QVERIFY(!document->window()->isVisible());
     QCOMPARE(closed.size(), 0);
     QCOMPARE(rowNames(*document).size(), 4);
@@ -799,17 +766,17 @@ void TestMyDocument::trashHidesTheWindowAndKeepsTheDocument()
 
 void TestMyDocument::technicalListingMatchesTheManifest()
 {
-    QFile manifestFile(QStringLiteral(VORLO_FIXTURES_DIR "/manifest.json"));
-    QVERIFY(manifestFile.open(QIODevice::ReadOnly));
+    QFile manifest(VORLO_FIXTURES_DIR "/manifest.json");
+    QVERIFY(manifest.open(QIODevice::ReadOnly));
     int checked = 0;
-    for (const QJsonValue &value : QJsonDocument::fromJson(manifestFile.readAll()).array()) {
+    for (const QJsonValue &value : QJsonDocument::fromJson(manifest.readAll()).array()) {
         const QJsonObject archive = value.toObject();
-        if (!archive.value(QStringLiteral("damaged")).isNull())
+        if (!archive.value("damaged").isNull())
             continue;
-        const QString name = archive.value(QStringLiteral("archive")).toString();
-        QStringList arguments = {QStringLiteral("vt"), QStringLiteral(VORLO_FIXTURES_DIR "/") + name};
-        if (archive.value(QStringLiteral("password")).isString())
-            arguments << QStringLiteral("-p") + archive.value(QStringLiteral("password")).toString();
+        const QString name = archive.value("archive").toString();
+        QStringList arguments = {"vt", VORLO_FIXTURES_DIR "/" + name};
+        if (archive.value("password").isString())
+            arguments << "-p" + archive.value("password").toString();
         QProcess helper;
         helper.setStandardInputFile(QProcess::nullDevice());
         helper.start(m_helper, arguments);
@@ -819,20 +786,20 @@ void TestMyDocument::technicalListingMatchesTheManifest()
         QHash<QString, EntryDetails::Record> listed;
         for (const QByteArray &line : helper.readAllStandardOutput().split('\n')) {
             const std::optional<EntryDetails::Line> parsed = EntryDetails::parse(line);
-            QVERIFY2(line.isEmpty() || parsed, qPrintable(name + QStringLiteral(": ") + QString::fromUtf8(line)));
+            QVERIFY2(line.isEmpty() || parsed, qPrintable(name + ": " + QString::fromUtf8(line)));
             if (parsed)
                 listed.insert(QString::fromUtf8(parsed->name), parsed->record);
         }
-        for (const QJsonValue &entryValue : archive.value(QStringLiteral("entries")).toArray()) {
+        for (const QJsonValue &entryValue : archive.value("entries").toArray()) {
             const QJsonObject entry = entryValue.toObject();
-            const QString where = name + QStringLiteral(": ") + entry.value(QStringLiteral("name")).toString();
-            const auto found = listed.constFind(entry.value(QStringLiteral("name")).toString());
+            const QString where = name + ": " + entry.value("name").toString();
+            const auto found = listed.constFind(entry.value("name").toString());
             QVERIFY2(found != listed.cend(), qPrintable(where));
-            QVERIFY2(found->directory == entry.value(QStringLiteral("dir")).toBool(), qPrintable(where));
-            QVERIFY2(found->directory || !entry.value(QStringLiteral("redir")).isUndefined()
-                         || qint64(found->size) == entry.value(QStringLiteral("size")).toInteger(),
+            QVERIFY2(found->directory == entry.value("dir").toBool(), qPrintable(where));
+            QVERIFY2(found->directory || !entry.value("redir").isUndefined()
+                         || qint64(found->size) == entry.value("size").toInteger(),
                      qPrintable(where));
-            QVERIFY2(found->encrypted == entry.value(QStringLiteral("encrypted")).toBool(), qPrintable(where));
+            QVERIFY2(found->encrypted == entry.value("encrypted").toBool(), qPrintable(where));
         }
         ++checked;
     }
@@ -842,14 +809,11 @@ void TestMyDocument::technicalListingMatchesTheManifest()
 void TestMyDocument::detailsSortingAndFolderCounts()
 {
     QTemporaryDir folder;
-    const QString archive = folder.filePath(QStringLiteral("numbers.rar"));
-    QVERIFY(writeRar(archive, {{QStringLiteral("file10.txt"), QByteArray(1000, 'a')},
-                               {QStringLiteral("file2.txt"), QByteArray(20, 'b')},
-                               {QStringLiteral("File1.txt"), QByteArray(300, 'c')},
-                               {QStringLiteral("docs/a/x.txt"), QByteArray(7, 'd')},
-                               {QStringLiteral("docs/b.txt"), QByteArray(5, 'e')},
-                               {QStringLiteral("docs/a/y.txt"), QByteArray(3, 'f')},
-                               {QStringLiteral("empty/"), QByteArray()}}));
+    const QString archive = writeRar(folder, "numbers.rar",
+                                     {{"file10.txt", QByteArray(1000, 'a')}, {"file2.txt", QByteArray(20, 'b')},
+                                      {"File1.txt", QByteArray(300, 'c')}, {"docs/a/x.txt", QByteArray(7, 'd')},
+                                      {"docs/b.txt", QByteArray(5, 'e')}, {"docs/a/y.txt", QByteArray(3, 'f')},
+                                      {"empty/", {}}});
     MyDocument document;
     QSignalSpy details(&document, &MyDocument::detailsFinished);
     QVERIFY(document.readFromFile(archive, QString()));
@@ -859,51 +823,31 @@ void TestMyDocument::detailsSortingAndFolderCounts()
 
     // The empty folder is a folder; "docs" holds a folder and a file.
     const QList<EntryRow> &rows = document.rows();
+    QCOMPARE(rowNames(document), (QStringList{"file10.txt", "file2.txt", "File1.txt", "docs*", "empty*"}));
     QCOMPARE(rows.at(0).size, 1000);
+    QVERIFY(rows.at(0).modified > 0);
     QCOMPARE(rows.at(3).items, 2);
     QCOMPARE(rows.at(3).size, 15);
     QCOMPARE(rows.at(4).items, 0);
-    QVERIFY(rows.at(0).modified > 0);
-    const auto status = [](const char *count, qint64 size) {
-        return StringTable::format(QStringLiteral("MyDocumentStatusSize"),
-                                   {StringTable::format(QStringLiteral("MyDocument4"), {QString::fromLatin1(count)}),
-                                    EntryTableModel::sizeText(size)});
-    };
-    QCOMPARE(document.statusText(), status("5", 1335));
+    QCOMPARE(document.statusText(), StringTable::format("MyDocumentStatusSize", {StringTable::format(
+                                                            "MyDocument4", {"5"}), EntryTableModel::sizeText(1335)}));
+
+    // Folders first, then names as people count; by size, folders by theirs.
     QTableView *table = tableOf(document);
-    QAbstractItemModel *model = table->model();
-    QCOMPARE(model->data(model->index(3, EntryTableModel::SizeColumn)).toString(),
-             StringTable::format(QStringLiteral("MyDocument4"), {QStringLiteral("2")}));
-
-    // A click on the name header: folders first, then names as people count.
-    QHeaderView *header = table->horizontalHeader();
-    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
-                      QPoint(header->sectionViewportPosition(EntryTableModel::NameColumn) + 10, header->height() / 2));
-    QCOMPARE(header->sortIndicatorSection(), int(EntryTableModel::NameColumn));
     table->sortByColumn(EntryTableModel::NameColumn, Qt::AscendingOrder);
-    QCOMPARE(rowNames(document), (QStringList{QStringLiteral("docs*"), QStringLiteral("empty*"),
-                                              QStringLiteral("File1.txt"), QStringLiteral("file2.txt"),
-                                              QStringLiteral("file10.txt")}));
+    QCOMPARE(rowNames(document), (QStringList{"docs*", "empty*", "File1.txt", "file2.txt", "file10.txt"}));
     table->sortByColumn(EntryTableModel::SizeColumn, Qt::DescendingOrder);
-    QCOMPARE(rowNames(document), (QStringList{QStringLiteral("docs*"), QStringLiteral("empty*"),
-                                              QStringLiteral("file10.txt"), QStringLiteral("File1.txt"),
-                                              QStringLiteral("file2.txt")}));
-
+    QCOMPARE(rowNames(document), (QStringList{"docs*", "empty*", "file10.txt", "File1.txt", "file2.txt"}));
     // The order holds inside folders; the parent row stays last.
     table->sortByColumn(EntryTableModel::NameColumn, Qt::AscendingOrder);
     document.changeLevel(0);
-    QCOMPARE(rowNames(document), (QStringList{QStringLiteral("a*"), QStringLiteral("b.txt"), QStringLiteral("..")}));
-    QCOMPARE(document.statusText(), status("2", 15));
+    QCOMPARE(rowNames(document), (QStringList{"a*", "b.txt", ".."}));
 }
 
 void TestMyDocument::navigatingAsTheDetailsArrive()
 {
     QTemporaryDir folder;
-    const QString archive = folder.filePath(QStringLiteral("deep.rar"));
-    QVERIFY(writeRar(archive, {{QStringLiteral("top.txt"), "1"},
-                               {QStringLiteral("one/two/three.txt"), "3"},
-                               {QStringLiteral("one/x.txt"), "x"}}));
-    auto document = open(archive);
+    auto document = open(writeRar(folder, "deep.rar", {{"top.txt", "1"}, {"one/two/three.txt", "3"}, {"one/x.txt", "x"}}));
     QVERIFY(document);
     QMainWindow *window = document->window();
     QTableView *table = tableOf(*document);
@@ -919,45 +863,35 @@ void TestMyDocument::navigatingAsTheDetailsArrive()
     QCOMPARE(table->currentIndex().row(), 1);
     QCOMPARE(document->rows().at(1).items, 2);
 
-    // Down by a double-click and by Return; the path shows in the title.
-    QCOMPARE(window->windowTitle(), QStringLiteral("deep.rar"));
-    doubleClickRow(table, int(rowNames(*document).indexOf(QStringLiteral("one*"))));
-    QCOMPARE(document->prefixePath(), QStringLiteral("one"));
-    QCOMPARE(rowNames(*document).constLast(), QStringLiteral(".."));
-    table->setCurrentIndex(table->model()->index(int(rowNames(*document).indexOf(QStringLiteral("two*"))), 1));
+    // Down by Return; the path shows in the title. Backspace, Alt+Up and
+    // Return on ".." each go one level up, onto the folder just left.
+    QCOMPARE(window->windowTitle(), "deep.rar");
     QTest::keyClick(table, Qt::Key_Return);
-    QCOMPARE(window->windowTitle(), QStringLiteral("deep.rar — one/two"));
-
-    // Backspace, Alt+Up and Return on ".." each go one level up, onto the
-    // folder just left.
+    table->setCurrentIndex(table->model()->index(int(rowNames(*document).indexOf("two*")), 1));
+    QTest::keyClick(table, Qt::Key_Return);
+    QCOMPARE(window->windowTitle(), "deep.rar — one/two");
     QTest::keyClick(table, Qt::Key_Backspace);
-    QCOMPARE(document->prefixePath(), QStringLiteral("one"));
-    QCOMPARE(window->windowTitle(), QStringLiteral("deep.rar — one"));
-    QCOMPARE(document->rows().at(table->currentIndex().row()).name, QStringLiteral("two"));
+    QCOMPARE(window->windowTitle(), "deep.rar — one");
+    QCOMPARE(document->rows().at(table->currentIndex().row()).name, "two");
     QTest::keyClick(table, Qt::Key_Up, Qt::AltModifier);
-    QCOMPARE(document->level(), 0);
-    QCOMPARE(window->windowTitle(), QStringLiteral("deep.rar"));
-    document->changeLevel(int(rowNames(*document).indexOf(QStringLiteral("one*"))));
+    QCOMPARE(window->windowTitle(), "deep.rar");
+    QCOMPARE(table->currentIndex().row(), 1);
+    QTest::keyClick(table, Qt::Key_Return);
+    QCOMPARE(rowNames(*document).constLast(), "..");
     table->setCurrentIndex(table->model()->index(int(document->rows().size()) - 1, 1));
     QTest::keyClick(table, Qt::Key_Return);
-    QCOMPARE(document->level(), 0);
     // At the top there is nowhere to go.
     QTest::keyClick(table, Qt::Key_Backspace);
     QCOMPARE(document->level(), 0);
-    QCOMPARE(rowNames(*document), (QStringList{QStringLiteral("top.txt"), QStringLiteral("one*")}));
+    QCOMPARE(rowNames(*document), (QStringList{"top.txt", "one*"}));
 }
 
 void TestMyDocument::extractingSeveralItemsIntoAFolder()
 {
-    QCOMPARE(ExtractionFolder::baseName(QStringLiteral("photos.part01.rar")), QStringLiteral("photos"));
-    QCOMPARE(ExtractionFolder::baseName(QStringLiteral("backup.rar.001")), QStringLiteral("backup"));
-    QCOMPARE(ExtractionFolder::baseName(QStringLiteral(".rar")), QStringLiteral(".rar"));
-
     QTemporaryDir folder;
-    const QString several = folder.filePath(QStringLiteral("Rar5.part1.rar"));
+    const QString several = folder.filePath("Rar5.part1.rar");
     QVERIFY(QFile::copy(rar5, several));
-    const QString single = folder.filePath(QStringLiteral("only.rar"));
-    QVERIFY(writeRar(single, {{QStringLiteral("only/a.txt"), "a"}, {QStringLiteral("only/b.txt"), "b"}}));
+    const QString single = writeRar(folder, "only.rar", {{"only/a.txt", "a"}, {"only/b.txt", "b"}});
     const auto listing = [&folder] {
         QStringList names = QDir(folder.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
         names.sort();
@@ -970,22 +904,21 @@ void TestMyDocument::extractingSeveralItemsIntoAFolder()
     QVERIFY(document);
     QMenu menu;
     document->toolbar()->fillContextMenu(menu);
-    auto *item = menu.findChild<QAction *>(QStringLiteral("extractIntoFolder"));
+    auto *item = menu.findChild<QAction *>("extractIntoFolder");
     QVERIFY(item && item->isCheckable() && !item->isChecked());
     item->trigger();
     QVERIFY(DocumentToolbar::extractsIntoFolder());
     const auto restore = qScopeGuard([] { DocumentToolbar::setExtractsIntoFolder(false); });
 
-    // Several top-level items: a folder named after the archive, then
-    // "(2)" when that name is taken.
+    // Several top-level items: a folder named after the archive (without
+    // its volume suffix), then "(2)" when that name is taken.
     for (int run = 0; run < 2; ++run) {
         document->extractNow();
         QVERIFY(waitForRun(*document, 30000));
     }
-    QCOMPARE(listing(), (QStringList{QStringLiteral("Rar5"), QStringLiteral("Rar5 (2)"),
-                                     QStringLiteral("Rar5.part1.rar"), QStringLiteral("only.rar")}));
-    QVERIFY(holdsTheSharpFiles(folder.filePath(QStringLiteral("Rar5"))));
-    QVERIFY(holdsTheSharpFiles(folder.filePath(QStringLiteral("Rar5 (2)"))));
+    QCOMPARE(listing(), (QStringList{"Rar5", "Rar5 (2)", "Rar5.part1.rar", "only.rar"}));
+    QVERIFY(holdsTheSharpFiles(folder.filePath("Rar5")));
+    QVERIFY(holdsTheSharpFiles(folder.filePath("Rar5 (2)")));
 
     // A single top-level item is extracted beside the archive.
     auto lone = open(single);
@@ -993,67 +926,59 @@ void TestMyDocument::extractingSeveralItemsIntoAFolder()
     lone->extractNow();
     QVERIFY(waitForRun(*lone, 30000));
     QCOMPARE(listing().size(), 5);
-    QCOMPARE(contentsOf(folder.filePath(QStringLiteral("only/b.txt"))), QByteArray("b"));
+    QCOMPARE(contentsOf(folder.filePath("only/b.txt")), "b");
 }
 
 void TestMyDocument::extractingTheSelection()
 {
     QTemporaryDir folder;
-    const QString archive = folder.filePath(QStringLiteral("picked.rar"));
-    QVERIFY(writeRar(archive, {{QStringLiteral("a.txt"), "a"},
-                               {QStringLiteral("docs/one.txt"), "1"},
-                               {QStringLiteral("docs/sub/two.txt"), "2"},
-                               {QStringLiteral("docs-old/x.txt"), "x"},
-                               {QStringLiteral("z.txt"), "z"}}));
-    auto document = open(archive);
+    auto document = open(writeRar(folder, "picked.rar",
+                                  {{"a.txt", "a"}, {"docs/one.txt", "1"}, {"docs/sub/two.txt", "2"},
+                                   {"docs-old/x.txt", "x"}, {"z.txt", "z"}}));
     QVERIFY(document);
     AlertAnswerer alerts;
     QTableView *table = tableOf(*document);
-    QCOMPARE(rowNames(*document), (QStringList{QStringLiteral("a.txt"), QStringLiteral("docs*"),
-                                               QStringLiteral("docs-old*"), QStringLiteral("z.txt")}));
+    QCOMPARE(rowNames(*document), (QStringList{"a.txt", "docs*", "docs-old*", "z.txt"}));
     const auto centreOf = [table](int row) { return table->visualRect(table->model()->index(row, 1)).center(); };
 
     // A folder and a file, picked with the mouse: Extract To… takes them
     // alone, the folder with everything inside it (never "docs-old").
     QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, centreOf(1));
     QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::ControlModifier, centreOf(3));
-    const QString chosen = subfolder(folder, "chosen");
+    const QString chosen = folder.filePath("chosen");
+    QVERIFY(QDir().mkpath(chosen));
     MyDocument::setFolderChooserForTesting([&](QWidget *) { return chosen; });
     const auto forget = qScopeGuard([] { MyDocument::setFolderChooserForTesting(nullptr); });
-    document->toolbar()->itemAction(QStringLiteral("ExtractItemTo"))->trigger();
+    trigger(*document, "ExtractItemTo");
     QVERIFY(waitForRun(*document));
-    QCOMPARE(filesBelow(chosen), (QMap<QString, QByteArray>{{QStringLiteral("docs/one.txt"), "1"},
-                                                            {QStringLiteral("docs/sub/two.txt"), "2"},
-                                                            {QStringLiteral("z.txt"), "z"}}));
+    QCOMPARE(filesBelow(chosen), (Files{{"docs/one.txt", "1"}, {"docs/sub/two.txt", "2"}, {"z.txt", "z"}}));
 
     // Inside a folder, a row is named by its whole path, and everything
     // selected there is that folder.
     document->changeLevel(1);
-    table->selectRow(int(rowNames(*document).indexOf(QStringLiteral("sub*"))));
+    table->selectRow(int(rowNames(*document).indexOf("sub*")));
     document->extractNow();
     QVERIFY(waitForRun(*document));
-    QCOMPARE(contentsOf(folder.filePath(QStringLiteral("docs/sub/two.txt"))), QByteArray("2"));
-    QVERIFY(!QFile::exists(folder.filePath(QStringLiteral("docs/one.txt"))));
+    QCOMPARE(contentsOf(folder.filePath("docs/sub/two.txt")), "2");
+    QVERIFY(!QFile::exists(folder.filePath("docs/one.txt")));
     table->selectAll();
-    const QString inside = subfolder(folder, "inside");
-    document->launchExtractionTo(inside, document->selectedPaths());
+    document->launchExtractionTo(chosen + "/all", document->selectedPaths());
     QVERIFY(waitForRun(*document));
-    QCOMPARE(filesBelow(inside).keys(),
-             (QStringList{QStringLiteral("docs/one.txt"), QStringLiteral("docs/sub/two.txt")}));
+    QCOMPARE(filesBelow(chosen + "/all").keys(), (QStringList{"docs/one.txt", "docs/sub/two.txt"}));
 
     // Back up, the folder left is the current row but not selected:
     // Extract is the whole archive again, as it always was.
     document->goUp();
-    QCOMPARE(document->rows().at(table->currentIndex().row()).name, QStringLiteral("docs"));
+    QCOMPARE(document->rows().at(table->currentIndex().row()).name, "docs");
     QCOMPARE(document->selectedPaths(), QStringList());
     document->extractNow();
     QVERIFY(waitForRun(*document));
-    QCOMPARE(contentsOf(folder.filePath(QStringLiteral("docs-old/x.txt"))), QByteArray("x"));
-    QCOMPARE(contentsOf(folder.filePath(QStringLiteral("a.txt"))), QByteArray("a"));
+    QCOMPARE(contentsOf(folder.filePath("docs-old/x.txt")), "x");
+    QCOMPARE(contentsOf(folder.filePath("docs/one.txt")), "1");
     QCOMPARE(alerts.texts, QStringList());
 
     // An entry the archive does not hold is a failure, not an empty success.
-    document->launchExtractionTo(chosen, {QStringLiteral("docs/none.txt")});
+    document->launchExtractionTo(chosen, {"docs/none.txt"});
     QVERIFY(waitForRun(*document));
     QCOMPARE(alerts.texts, QStringList{failureAlert()});
 
@@ -1071,20 +996,17 @@ void TestMyDocument::extractingTheSelection()
     closer.start(20);
     table->setCurrentIndex(table->model()->index(0, 1));
     QTest::keyClick(table, Qt::Key_F10, Qt::ShiftModifier);
-    QVERIFY2(items.contains(QStringLiteral("openEntry")) && items.contains(QStringLiteral("extractIntoFolder"))
-                 && items.contains(StringTable::text(QStringLiteral("MyDocument7")))
-                 && items.contains(StringTable::text(QStringLiteral("MyDocument12"))),
-             qPrintable(items.join(QLatin1Char('|'))));
+    QVERIFY2(items.contains("openEntry") && items.contains("extractIntoFolder")
+                 && items.contains(StringTable::text("MyDocument7")) && items.contains(StringTable::text("MyDocument12")),
+             qPrintable(items.join('|')));
 }
 
 void TestMyDocument::openingAFileWithTheDesktop()
 {
     QTemporaryDir folder;
-    const QString archive = folder.filePath(QStringLiteral("open.rar"));
-    QVERIFY(writeRar(archive, {{QStringLiteral("notes.txt"), "first notes"},
-                               {QStringLiteral("dir/notes.txt"), "inner notes"},
-                               {QStringLiteral("other.txt"), "not this one"}}));
-    auto document = open(archive);
+    auto document = open(writeRar(folder, "open.rar",
+                                  {{"notes.txt", "first notes"}, {"dir/notes.txt", "inner notes"},
+                                   {"other.txt", "not this one"}}));
     QVERIFY(document);
     AlertAnswerer alerts;
     QTableView *table = tableOf(*document);
@@ -1096,47 +1018,41 @@ void TestMyDocument::openingAFileWithTheDesktop()
     QVERIFY(waitForRun(*document));
     QVERIFY(!document->progressWindow()->isVisible());
     const QString temporary = document->temporaryFolder();
-    QVERIFY(!temporary.isEmpty());
     QCOMPARE(m_opened.urls.size(), 1);
-    QVERIFY(m_opened.urls.at(0).toLocalFile().startsWith(temporary + QLatin1Char('/')));
+    QVERIFY(!temporary.isEmpty() && m_opened.urls.at(0).toLocalFile().startsWith(temporary + '/'));
     QCOMPARE(m_opened.contents, QList<QByteArray>{"first notes"});
     QCOMPARE(filesBelow(temporary).size(), 1);
 
-    // Return on a file of the same name in a folder opens it beside the
-    // first one, not over it.
+    // A double-click on a folder opens it in the window; Return on a file
+    // of the same name there opens it beside the first one, not over it.
     doubleClickRow(table, 1);
-    QCOMPARE(document->prefixePath(), QStringLiteral("dir"));
+    QCOMPARE(document->prefixePath(), "dir");
     QVERIFY(!document->isRunning());
     table->setFocus();
     table->setCurrentIndex(table->model()->index(0, 1));
     QTest::keyClick(table, Qt::Key_Return);
     QVERIFY(waitForRun(*document));
-    QCOMPARE(m_opened.urls.size(), 2);
-    QCOMPARE(m_opened.contents.at(1), QByteArray("inner notes"));
-    QCOMPARE(contentsOf(m_opened.urls.at(0).toLocalFile()), QByteArray("first notes"));
+    QCOMPARE(m_opened.contents.value(1), "inner notes");
+    QCOMPARE(contentsOf(m_opened.urls.at(0).toLocalFile()), "first notes");
 
     // The extracted files go with the window.
     document->window()->close();
     QVERIFY(!QFileInfo::exists(temporary));
 
     // A protected file asks for the password as an extraction does.
-    auto locked = open(writeLockedZip(folder.path(), "behind the clock\n"));
+    auto locked = open(writeLockedZip(folder, "behind the clock\n"));
     QVERIFY(locked);
     locked->activateRow(0);
-    QVERIFY(answer(locked->passwordWindow(), QStringLiteral("right")));
+    QVERIFY(answer(locked->passwordWindow(), "right"));
     QVERIFY(waitForRun(*locked));
     QCOMPARE(alerts.texts, QStringList());
-    QCOMPARE(m_opened.contents.size(), 3);
-    QCOMPARE(m_opened.contents.at(2), QByteArray("behind the clock\n"));
+    QCOMPARE(m_opened.contents.value(2), "behind the clock\n");
 }
 
 void TestMyDocument::draggingOutAndDroppingIn()
 {
     QTemporaryDir folder;
-    const QString archive = folder.filePath(QStringLiteral("drag.rar"));
-    QVERIFY(writeRar(archive, {{QStringLiteral("a.txt"), "a"},
-                               {QStringLiteral("docs/one.txt"), "1"},
-                               {QStringLiteral("b.txt"), "b"}}));
+    const QString archive = writeRar(folder, "drag.rar", {{"a.txt", "a"}, {"docs/one.txt", "1"}, {"b.txt", "b"}});
     auto document = open(archive);
     QVERIFY(document);
     AlertAnswerer alerts;
@@ -1153,8 +1069,7 @@ void TestMyDocument::draggingOutAndDroppingIn()
     // the view takes a first move for the start of a drag, a further one
     // past the drag distance for the drag itself.
     table->selectRow(0);
-    table->selectionModel()->select(table->model()->index(1, 1),
-                                    QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    table->selectionModel()->select(table->model()->index(1, 1), QItemSelectionModel::Select | QItemSelectionModel::Rows);
     const QPoint from = table->visualRect(table->model()->index(0, 1)).center();
     const QPoint to = from + QPoint(QApplication::startDragDistance() * 3, 30);
     const auto send = [table](QEvent::Type type, QPoint at, Qt::MouseButton button, Qt::MouseButtons held) {
@@ -1170,12 +1085,12 @@ void TestMyDocument::draggingOutAndDroppingIn()
     QCOMPARE(drags, 1);
     // The receiver gets the files themselves, already whole on disk.
     QCOMPARE(dragged.size(), 2);
-    QCOMPARE(dragged.at(0).fileName(), QStringLiteral("a.txt"));
-    QCOMPARE(dragged.at(1).fileName(), QStringLiteral("docs"));
-    QCOMPARE(contentsOf(dragged.at(0).toLocalFile()), QByteArray("a"));
-    QCOMPARE(filesBelow(dragged.at(1).toLocalFile()), (QMap<QString, QByteArray>{{QStringLiteral("one.txt"), "1"}}));
-    QVERIFY(dragged.at(0).toLocalFile().startsWith(document->temporaryFolder() + QLatin1Char('/')));
-    QVERIFY(!filesBelow(document->temporaryFolder()).contains(QStringLiteral("b.txt")));
+    QCOMPARE(dragged.at(0).fileName(), "a.txt");
+    QCOMPARE(dragged.at(1).fileName(), "docs");
+    QCOMPARE(contentsOf(dragged.at(0).toLocalFile()), "a");
+    QCOMPARE(filesBelow(dragged.at(1).toLocalFile()), (Files{{"one.txt", "1"}}));
+    QVERIFY(dragged.at(0).toLocalFile().startsWith(document->temporaryFolder() + '/'));
+    QVERIFY(!filesBelow(document->temporaryFolder()).contains("b.txt"));
 
     // Archive files dropped on the window are handed on to be opened;
     // links and folders are refused.
@@ -1192,9 +1107,9 @@ void TestMyDocument::draggingOutAndDroppingIn()
         QApplication::sendEvent(window, &drop);
         return drop.isAccepted();
     };
-    const QString other = folder.filePath(QStringLiteral("other.rar"));
+    const QString other = folder.filePath("other.rar");
     QVERIFY(QFile::copy(archive, other));
-    QVERIFY(!offer(QUrl(QStringLiteral("https://example.invalid/x.rar"))));
+    QVERIFY(!offer(QUrl("https://example.invalid/x.rar")));
     QVERIFY(!offer(QUrl::fromLocalFile(folder.path())));
     QVERIFY(offer(QUrl::fromLocalFile(other)));
     QTRY_COMPARE(wanted.size(), 1);
