@@ -19,31 +19,24 @@ private slots:
 
 void TestListingCommand::shellReadsNamesBackUnchanged()
 {
-    const QStringList names = {
-        QStringLiteral("plain.rar"),
-        QStringLiteral("with space.rar"),
-        QStringLiteral("quote\"back\\slash.rar"),
-        QStringLiteral("$(touch pwned) `touch pwned` $HOME ${x}.rar"),
-        QStringLiteral("it's; rm -rf nothing & echo | cat > x.rar"),
-        QStringLiteral("line\nfeed.rar"),
-        QStringLiteral("-rf.rar"),
-        QStringLiteral("*?[a].rar"),
-        QStringLiteral("\u00e9t\u00e9 \u65e5\u672c.rar"),
-    };
-    const QString printer = QStringLiteral("printf '%s|' ");
+    const QStringList names = {"plain.rar", "with space.rar", "quote\"back\\slash.rar",
+                               "$(touch pwned) `touch pwned` $HOME ${x}.rar",
+                               "it's; rm -rf nothing & echo | cat > x.rar", "line\nfeed.rar", "-rf.rar",
+                               "*?[a].rar", QStringLiteral("\u00e9t\u00e9 \u65e5\u672c.rar")};
+    const QString printer = "printf '%s|' ";
     for (const QString &name : names) {
-        const QString command = ListingCommand::build(QStringLiteral("/bin/echo"), name);
-        QVERIFY(command.startsWith(QLatin1String("exec '/bin/echo' vb -v ")));
+        const QString command = ListingCommand::build("/bin/echo", name);
+        QVERIFY(command.startsWith("exec '/bin/echo' vb -v "));
 
         // Replace the helper by a printer of its last argument.
-        const QString argument = command.mid(command.indexOf(QLatin1String(" -v ")) + 4);
+        const QString argument = command.mid(command.indexOf(" -v ") + 4);
         QProcess shell;
         shell.setWorkingDirectory(QDir::tempPath());
-        shell.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), printer + argument});
+        shell.start("/bin/sh", {"-c", printer + argument});
         QVERIFY(shell.waitForFinished(5000));
-        const QString expected = name.startsWith(QLatin1Char('-')) ? QLatin1String("./") + name : name;
+        const QString expected = name.startsWith(QLatin1Char('-')) ? "./" + name : name;
         QCOMPARE(QString::fromUtf8(shell.readAllStandardOutput()), expected + QLatin1Char('|'));
-        QVERIFY(!QFile::exists(QDir::temp().filePath(QStringLiteral("pwned"))));
+        QVERIFY(!QFile::exists(QDir::temp().filePath("pwned")));
     }
 }
 
@@ -53,7 +46,7 @@ void TestListingCommand::helperReplacesTheShell()
 {
     QTemporaryDir folder;
     QVERIFY(folder.isValid());
-    const QString helper = folder.filePath(QStringLiteral("helper"));
+    const QString helper = folder.filePath("helper");
     QFile script(helper);
     QVERIFY(script.open(QIODevice::WriteOnly));
     script.write("#!/bin/sh\necho $$\n");
@@ -61,7 +54,7 @@ void TestListingCommand::helperReplacesTheShell()
     script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
     QProcess shell;
-    shell.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), ListingCommand::build(helper, QStringLiteral("a.rar"))});
+    shell.start("/bin/sh", {"-c", ListingCommand::build(helper, "a.rar")});
     QVERIFY(shell.waitForStarted(5000));
     const qint64 started = shell.processId();
     QVERIFY(shell.waitForFinished(5000));
