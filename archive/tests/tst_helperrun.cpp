@@ -58,7 +58,7 @@ Outcome runScript(Kind kind, const QString &script, const QStringList &answers =
     int asked = 0;
     QObject::connect(&run, &HelperRun::passwordWanted, &run, [&] { run.sendPassword(answers.value(asked++)); });
     QSignalSpy finished(&run, &HelperRun::finished);
-    run.start(kind, QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script});
+    run.start(kind, "/bin/sh", {"-c", script});
     if (!finished.wait(15000))
         return Outcome::Failed;
     if (prompts)
@@ -107,15 +107,15 @@ void TestHelperRun::outcomes_data()
     addRun("signalled", x, "", 255, Outcome::Interrupted);
     addRun("listing", Kind::Listing, "Unexpected end of archive\n***All OK****\nHow to Enter Password.txt\n", 0,
            Outcome::Succeeded,
-           {QStringLiteral("Unexpected end of archive"), QStringLiteral("***All OK****"),
-            QStringLiteral("How to Enter Password.txt"), QString()});
+           {"Unexpected end of archive", "***All OK****",
+            "How to Enter Password.txt", QString()});
     addRun("not an archive", Kind::Listing, "x.rar: Unrecognized archive format\n", 2, Outcome::Failed);
     addRun("listing cut", Kind::Listing, "a\nUnexpected end of archive\n", 2, Outcome::Damaged);
     addRun("no helper", Kind::Listing, "sh: 1: exec: /x/unrar: not found\n", 127, Outcome::HelperMissing);
     // Hidden names: the dialogue is no entry.
     const QByteArray refused = "\nThe specified password is incorrect.\n";
     addRun("password accepted", Kind::Listing, prompt + '^' + refused + prompt + "^\na.txt\nb/c.txt\n", 0,
-           Outcome::Succeeded, {QStringLiteral("a.txt"), QStringLiteral("b/c.txt"), QString()});
+           Outcome::Succeeded, {"a.txt", "b/c.txt", QString()});
     addRun("password refused", Kind::Listing,
            (prompt + '^' + refused).repeated(3) + "Wrong password for x.rar\n", 11, Outcome::PasswordRefused);
 }
@@ -142,25 +142,25 @@ void TestHelperRun::promptOnlyWhenTheHelperWaits()
                        &prompts, &entries),
              Outcome::Succeeded);
     QCOMPARE(prompts, 0);
-    QCOMPARE(entries, (QStringList{QString::fromLatin1(prompt), QStringLiteral("b"), QString()}));
+    QCOMPARE(entries, (QStringList{QString::fromLatin1(prompt), "b", QString()}));
 
     // The helper's prompt is answered once per prompt, and the answer is
     // what the helper reads.
     QCOMPARE(runScript(Kind::Extraction,
                        ask() + "echo \"got $answer\"; " + ask() + "[ \"$answer\" = 'two words' ] && echo '***All OK****'",
-                       {QStringLiteral("one"), QStringLiteral("two words")}, &prompts),
+                       {"one", "two words"}, &prompts),
              Outcome::Succeeded);
     QCOMPARE(prompts, 2);
 
     // The live status counts: killed from outside after the success line.
-    QCOMPARE(runScript(Kind::Extraction, QStringLiteral("echo '***All OK****'; kill -KILL $$")), Outcome::Interrupted);
+    QCOMPARE(runScript(Kind::Extraction, "echo '***All OK****'; kill -KILL $$"), Outcome::Interrupted);
 }
 
 void TestHelperRun::startStopAndAbandon()
 {
     HelperRun missing;
     QSignalSpy failed(&missing, &HelperRun::finished);
-    missing.start(Kind::Extraction, QStringLiteral("/nonexistent/unrar"), {});
+    missing.start(Kind::Extraction, "/nonexistent/unrar", {});
     QVERIFY(failed.wait(5000));
     QCOMPARE(failed.at(0).at(0).value<Outcome>(), Outcome::HelperMissing);
 
@@ -168,9 +168,9 @@ void TestHelperRun::startStopAndAbandon()
     HelperRun run;
     QSignalSpy finished(&run, &HelperRun::finished);
     connect(&run, &HelperRun::passwordWanted, &run, &HelperRun::stop);
-    run.start(Kind::Listing, QStringLiteral("/bin/sh"),
-              {QStringLiteral("-c"), QStringLiteral("trap 'echo Unexpected end of archive; exit 2' TERM; ") + ask()
-                                         + QStringLiteral("sleep 30")});
+    run.start(Kind::Listing, "/bin/sh",
+              {"-c", "trap 'echo Unexpected end of archive; exit 2' TERM; " + ask()
+                                         + "sleep 30"});
     QVERIFY(finished.wait(15000));
     QCOMPARE(finished.at(0).at(0).value<Outcome>(), Outcome::Stopped);
     QCOMPARE(run.takeEntries(), QStringList());
@@ -180,13 +180,13 @@ void TestHelperRun::startStopAndAbandon()
     auto *owned = new HelperRun;
     QPointer<HelperRun> watch(owned);
     connect(owned, &HelperRun::finished, owned, [owned] { delete owned; });
-    owned->start(Kind::Extraction, QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("exit 3")});
+    owned->start(Kind::Extraction, "/bin/sh", {"-c", "exit 3"});
     QTRY_VERIFY(watch.isNull());
 
     // Abandoned: no outcome, and the helper goes.
     HelperRun abandoned;
     QSignalSpy ended(&abandoned, &HelperRun::finished);
-    abandoned.start(Kind::Listing, QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("sleep 30")});
+    abandoned.start(Kind::Listing, "/bin/sh", {"-c", "sleep 30"});
     QTRY_VERIFY(abandoned.processId() > 0);
     const qint64 pid = abandoned.processId();
     abandoned.abandon();
@@ -202,8 +202,8 @@ void TestHelperRun::listingFromADeafHelperIsBounded()
     // at its bound instead of filling the memory.
     QElapsedTimer timer;
     timer.start();
-    QStringList entries = {QStringLiteral("unset")};
-    QCOMPARE(runScript(Kind::Listing, QStringLiteral("trap '' TERM; exec yes"), {}, nullptr, &entries),
+    QStringList entries = {"unset"};
+    QCOMPARE(runScript(Kind::Listing, "trap '' TERM; exec yes", {}, nullptr, &entries),
              Outcome::ListingTooLarge);
     QCOMPARE(entries, QStringList());
     QVERIFY(timer.elapsed() < 15000);

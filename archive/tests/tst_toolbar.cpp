@@ -55,8 +55,8 @@ void TestToolbar::initTestCase()
     QVERIFY(m_settingsDir.isValid());
     QSettings::setDefaultFormat(QSettings::IniFormat);
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settingsDir.path());
-    QCoreApplication::setOrganizationName(QStringLiteral("VorloTests"));
-    QCoreApplication::setApplicationName(QStringLiteral("tst_toolbar"));
+    QCoreApplication::setOrganizationName("VorloTests");
+    QCoreApplication::setApplicationName("tst_toolbar");
 }
 
 void TestToolbar::init()
@@ -79,15 +79,15 @@ void TestToolbar::itemsByIdentifier()
     }
 
     // Unknown identifiers, even close to known ones, give bare items.
-    for (const QString &identifier : {QStringLiteral("extractitem"), QStringLiteral("Bogus"), QString()}) {
+    for (const QString &identifier : QStringList{"extractitem", "Bogus", QString()}) {
         QAction *bare = DocumentToolbar::makeItem(identifier, &owner);
         QCOMPARE(bare->objectName(), identifier);
         QVERIFY(bare->text().isEmpty() && bare->toolTip().isEmpty() && bare->icon().isNull());
     }
 
     // The Extract command's folder: the one that holds the archive.
-    QCOMPARE(Items::folderOf(QStringLiteral("/path/to/a.rar")), QStringLiteral("/path/to"));
-    QCOMPARE(Items::folderOf(QStringLiteral("/a.rar")), QStringLiteral("/"));
+    QCOMPARE(Items::folderOf("/path/to/a.rar"), "/path/to");
+    QCOMPARE(Items::folderOf("/a.rar"), "/");
 }
 
 void TestToolbar::arrangementShownSavedAndRepaired()
