@@ -229,7 +229,6 @@ private slots:
     void namesHoldingTheHelpersWordsOrShellText();
     void unreadableArchivesAlertAndHide_data();
     void unreadableArchivesAlertAndHide();
-    void oneRunAtATime();
     void documentReleasedDuringTheFailureAlert();
     void missingHelperIsReported();
     void trashHidesTheWindowAndKeepsTheDocument();
@@ -637,23 +636,6 @@ void TestMyDocument::unreadableArchivesAlertAndHide()
     QCOMPARE(sheet->windowModality(), Qt::WindowModal);
     sheet->accept();
     QTRY_VERIFY(!document.window()->isVisible());
-}
-
-void TestMyDocument::oneRunAtATime()
-{
-    QTemporaryDir folder;
-    MyDocument document;
-    QSignalSpy finished(&document, &MyDocument::runFinished);
-    QSignalSpy refused(&document, &MyDocument::commandRefused);
-    document.readFromFile(rar5, QString());
-    document.showWindows();
-    document.launchExtractionTo(folder.path()); // refused: the listing still runs
-    QCOMPARE(refused.size(), 1);
-    QCOMPARE(document.action(), MyDocument::Action::Listing);
-    QVERIFY(finished.wait(20000));
-    QCOMPARE(finished.size(), 1);
-    QVERIFY(QDir(folder.path()).isEmpty());
-
 }
 
 void TestMyDocument::documentReleasedDuringTheFailureAlert()
