@@ -1,12 +1,18 @@
-// How a helper run ends. The outcome of a whole run is read from recorded
-// transcripts (what the helper wrote between its waits for a password, and
-// its exit status); what only a live process shows (whether it waits at a
-// prompt, stop, abandon, a helper deaf to the stop) from small shell scripts.
+// How a helper run starts and ends. The outcome of a whole run is read from
+// recorded transcripts (what the helper wrote between its waits for a
+// password, and its exit status); what only a live process shows (whether it
+// waits at a prompt, stop, abandon, a helper deaf to the stop, the listing's
+// shell) from small shell scripts.
 #include "HelperRun.h"
+#include "ListingCommand.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
 #include <QPointer>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
@@ -84,6 +90,8 @@ private slots:
     void promptOnlyWhenTheHelperWaits();
     void startStopAndAbandon();
     void listingFromADeafHelperIsBounded();
+    void listingShellReadsNamesBackUnchanged();
+    void listingHelperReplacesTheShell();
 };
 
 void TestHelperRun::outcomes_data()
@@ -202,6 +210,50 @@ void TestHelperRun::listingFromADeafHelperIsBounded()
              Outcome::ListingTooLarge);
     QCOMPARE(entries, QStringList());
     QVERIFY(timer.elapsed() < 15000);
+}
+
+// The listing's words are given to a real /bin/sh, which must read back
+// exactly the names we meant and run nothing hidden in them.
+void TestHelperRun::listingShellReadsNamesBackUnchanged()
+{
+    const QStringList names = {"plain.rar", "with space.rar", "quote\"back\\slash.rar",
+                               "$(touch pwned) `touch pwned` $HOME ${x}.rar",
+                               "it's; rm -rf nothing & echo | cat > x.rar", "line\nfeed.rar", "-rf.rar",
+                               "*?[a].rar", QStringLiteral("\u00e9t\u00e9 \u65e5\u672c.rar")};
+    const QString printer = "printf '%s|' ";
+    for (const QString &name : names) {
+        const QString command = ListingCommand::build("/bin/echo", name);
+        QVERIFY(command.startsWith("exec '/bin/echo' vb -v "));
+
+        // Replace the helper by a printer of its last argument.
+        const QString argument = command.mid(command.indexOf(" -v ") + 4);
+        QProcess shell;
+        shell.setWorkingDirectory(QDir::tempPath());
+        shell.start("/bin/sh", {"-c", printer + argument});
+        QVERIFY(shell.waitForFinished(5000));
+        const QString expected = name.startsWith(QLatin1Char('-')) ? "./" + name : name;
+        QCOMPARE(QString::fromUtf8(shell.readAllStandardOutput()), expected + QLatin1Char('|'));
+        QVERIFY(!QFile::exists(QDir::temp().filePath("pwned")));
+    }
+}
+
+// Stopping a run kills the process Vorlo started: that must be the helper,
+// not a shell that would leave the helper running on its own.
+void TestHelperRun::listingHelperReplacesTheShell()
+{
+    QTemporaryDir folder;
+    const QString helper = folder.filePath("helper");
+    QFile script(helper);
+    QVERIFY(script.open(QIODevice::WriteOnly) && script.write("#!/bin/sh\necho $$\n") > 0);
+    script.close();
+    QVERIFY(script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+
+    QProcess shell;
+    shell.start("/bin/sh", {"-c", ListingCommand::build(helper, "a.rar")});
+    QVERIFY(shell.waitForStarted(5000));
+    const qint64 started = shell.processId();
+    QVERIFY(shell.waitForFinished(5000));
+    QCOMPARE(shell.readAllStandardOutput().trimmed().toLongLong(), started);
 }
 
 QTEST_GUILESS_MAIN(TestHelperRun)
