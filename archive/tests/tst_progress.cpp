@@ -23,8 +23,8 @@ void TestProgress::countsTheSelectedDataAlone()
     const QStringList entries = {"other.bin", "docs", "docs/a.txt", "docs-x/b.txt", "big", "docs/c.txt"};
     EntryDetails details;
     details.reset(&entries);
-    for (const QByteArray &line : {"-- 300 300 - other.bin", "d- 0 - - docs", "-- 100 50 - docs/a.txt",
-                                   "-- 100 50 - docs-x/b.txt", "-- 1200 600 - big", "-- 100 0 - docs/c.txt"})
+    for (const char *line : {"-- 300 300 - other.bin", "d- 0 - - docs", "-- 100 50 - docs/a.txt",
+                             "-- 100 50 - docs-x/b.txt", "-- 1200 600 - big", "-- 100 0 - docs/c.txt"})
         details.addLine(line);
     QVERIFY(details.usable());
 
