@@ -573,8 +573,8 @@ void TestMyDocument::namesHoldingTheHelpersWordsOrShellText()
         {"dir/***All OK****", "seven"},
     };
     QTemporaryDir folder;
-    const char *name = "***All OK**** Unexpected end of archive Enter password "
-                       "-x \"q\" 'a' $(touch pwned) `touch pwned` \\ $HOME;&.rar";
+    const char *name = "***All OK**** Unexpected end of archive Enter password -x \"q\" 'a' "
+                       "$(touch pwned) `touch pwned` \\ $HOME;&*?[a]\n\xc3\xa9t\xc3\xa9.rar";
     auto document = open(writeRar(folder, name, files));
     QVERIFY(document);
     QCOMPARE(document->window()->windowTitle(), name);
