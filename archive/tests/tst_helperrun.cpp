@@ -1,11 +1,17 @@
-// A helper run against fake helpers: small shell scripts that print chosen
-// output, ask for a password like the helper does, and exit with a chosen
-// status.
+// How a helper run starts and ends. The outcome of a whole run is read from
+// recorded transcripts (what the helper wrote between its waits for a
+// password, and its exit status); what only a live process shows (whether it
+// waits at a prompt, stop, abandon, a helper deaf to the stop, the listing's
+// shell) from small shell scripts.
 #include "HelperRun.h"
+#include "ListingCommand.h"
 
 #include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
 #include <QPointer>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
@@ -18,37 +24,58 @@ Q_DECLARE_METATYPE(HelperRun::Kind)
 Q_DECLARE_METATYPE(HelperRun::Outcome)
 
 namespace {
-const QString prompt = QStringLiteral("Enter password (will not be echoed) for x.rar: ");
+const QByteArray prompt = "Enter password (will not be echoed) for x.rar: ";
+constexpr int killed = -1; // exit status of a helper ended by a signal
 
-// The helper's prompt: asks, reads one line, ends the line.
-QString ask()
+// Replays a recorded run as HelperRun reads a live helper: the helper
+// waited for an answer at each "^" of its output, then ended with `status`.
+Outcome replay(Kind kind, const QByteArray &transcript, int status, QStringList &entries)
 {
-    return QStringLiteral("printf '%1'; read answer; echo; ").arg(prompt);
+    OutputReader reader;
+    kind == Kind::Listing ? reader.startListing() : reader.startExtraction();
+    const QList<QByteArray> pieces = transcript.split('^');
+    for (qsizetype i = 0; i < pieces.size(); ++i) {
+        if (reader.readPiece(pieces.at(i)).atPromptLine && i + 1 < pieces.size())
+            reader.promptConfirmed();
+    }
+    HelperRun::Ending ending;
+    ending.crashed = status == killed;
+    ending.exitCode = qMax(status, 0);
+    ending.allOkLine = reader.allOkLine();
+    ending.damagedLine = reader.damagedLine();
+    ending.passwordRefused = reader.passwordRefused();
+    const Outcome outcome = HelperRun::outcomeOf(kind, ending);
+    entries = outcome == Outcome::Succeeded && kind == Kind::Listing ? reader.finishListing() : QStringList();
+    return outcome;
 }
 
-struct Finished
+void addRun(const char *name, Kind kind, const QByteArray &transcript, int status, Outcome outcome,
+            const QStringList &entries = {})
 {
-    Outcome outcome = Outcome::Failed;
-    QStringList entries;
-    int prompts = 0;
-};
+    QTest::newRow(name) << kind << transcript << status << outcome << entries;
+}
 
 // Runs `script` to its end, answering each prompt with the next of `answers`.
-Finished runScript(Kind kind, const QString &script, const QStringList &answers = {})
+Outcome runScript(Kind kind, const QString &script, const QStringList &answers = {}, int *prompts = nullptr,
+                  QStringList *entries = nullptr)
 {
     HelperRun run;
-    Finished result;
-    QObject::connect(&run, &HelperRun::passwordWanted, &run, [&] {
-        run.sendPassword(answers.value(result.prompts));
-        ++result.prompts;
-    });
+    int asked = 0;
+    QObject::connect(&run, &HelperRun::passwordWanted, &run, [&] { run.sendPassword(answers.value(asked++)); });
     QSignalSpy finished(&run, &HelperRun::finished);
-    run.start(kind, QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script});
+    run.start(kind, "/bin/sh", {"-c", script});
     if (!finished.wait(15000))
-        return result;
-    result.outcome = finished.at(0).at(0).value<Outcome>();
-    result.entries = run.takeEntries();
-    return result;
+        return Outcome::Failed;
+    if (prompts)
+        *prompts = asked;
+    if (entries)
+        *entries = run.takeEntries();
+    return finished.at(0).at(0).value<Outcome>();
+}
+
+QString ask()
+{
+    return QStringLiteral("printf '%1'; read answer; echo; ").arg(QString::fromLatin1(prompt));
 }
 } // namespace
 
@@ -61,67 +88,48 @@ private slots:
     void outcomes();
     void promptOnlyWhenTheHelperWaits();
     void startStopAndAbandon();
-    void listingBounded();
+    void listingFromADeafHelperIsBounded();
+    void listingHelperReplacesTheShell();
 };
 
 void TestHelperRun::outcomes_data()
 {
     QTest::addColumn<Kind>("kind");
-    QTest::addColumn<QString>("script");
+    QTest::addColumn<QByteArray>("transcript");
+    QTest::addColumn<int>("status");
     QTest::addColumn<Outcome>("outcome");
     QTest::addColumn<QStringList>("entries");
-    const QStringList none;
-
+    const Kind x = Kind::Extraction;
     // Success needs the line and the status; damage needs the line and a
     // failed run.
-    QTest::newRow("all OK, status 0") << Kind::Extraction << "echo 'Extracting  a  OK '; echo '***All OK****'"
-                                      << Outcome::Succeeded << none;
-    QTest::newRow("all OK, status 3") << Kind::Extraction << "echo '***All OK****'; exit 3" << Outcome::Failed << none;
-    QTest::newRow("all OK in a name") << Kind::Extraction
-                                      << "echo 'Extracting from ***All OK****.rar'; echo 'Extracting  ***All OK****  OK '"
-                                      << Outcome::Failed << none;
-    QTest::newRow("all OK cut short") << Kind::Extraction << "printf '***All OK****'" << Outcome::Failed << none;
-    QTest::newRow("damaged") << Kind::Extraction << "echo 'a.rar: bad'; echo 'Unexpected end of archive'; exit 2"
-                             << Outcome::Damaged << none;
-    QTest::newRow("damage in a name") << Kind::Extraction << "echo 'x/Unexpected end of archive'; exit 2"
-                                      << Outcome::Failed << none;
-    QTest::newRow("killed") << Kind::Extraction << "echo '***All OK****'; kill -KILL $$" << Outcome::Interrupted
-                            << none;
-    QTest::newRow("signalled") << Kind::Extraction << "exit 255" << Outcome::Interrupted << none;
-
-    QTest::newRow("listing") << Kind::Listing
-                             << "echo 'Unexpected end of archive'; echo '***All OK****'; echo 'How to Enter Password.txt'"
-                             << Outcome::Succeeded
-                             << QStringList{QStringLiteral("Unexpected end of archive"), QStringLiteral("***All OK****"),
-                                            QStringLiteral("How to Enter Password.txt"), QString()};
-    QTest::newRow("not an archive") << Kind::Listing << "echo 'x.rar: Unrecognized archive format'; exit 2"
-                                    << Outcome::Failed << none;
-    QTest::newRow("listing cut") << Kind::Listing << "echo a; echo 'Unexpected end of archive'; exit 2"
-                                 << Outcome::Damaged << none;
-    QTest::newRow("no helper") << Kind::Listing << "exec /nonexistent/unrar vb -v x.rar" << Outcome::HelperMissing
-                               << none;
-
+    addRun("all OK", x, "Extracting  a  OK \n***All OK****\n", 0, Outcome::Succeeded);
+    addRun("all OK, status 3", x, "***All OK****\n", 3, Outcome::Failed);
+    addRun("all OK cut short", x, "***All OK****", 0, Outcome::Failed);
+    addRun("damaged", x, "a.rar: bad\nUnexpected end of archive\n", 2, Outcome::Damaged);
+    addRun("killed", x, "***All OK****\n", killed, Outcome::Interrupted);
+    addRun("signalled", x, "", 255, Outcome::Interrupted);
+    addRun("listing", Kind::Listing, "Unexpected end of archive\n***All OK****\nHow to Enter Password.txt\n", 0,
+           Outcome::Succeeded, {"Unexpected end of archive", "***All OK****", "How to Enter Password.txt", QString()});
+    addRun("not an archive", Kind::Listing, "x.rar: Unrecognized archive format\n", 2, Outcome::Failed);
+    addRun("listing cut", Kind::Listing, "a\nUnexpected end of archive\n", 2, Outcome::Damaged);
+    addRun("no helper", Kind::Listing, "sh: 1: exec: /x/unrar: not found\n", 127, Outcome::HelperMissing);
     // Hidden names: the dialogue is no entry.
-    QTest::newRow("password accepted")
-        << Kind::Listing
-        << ask() + "echo 'The specified password is incorrect.'; " + ask() + "echo a.txt; echo b/c.txt"
-        << Outcome::Succeeded << QStringList{QStringLiteral("a.txt"), QStringLiteral("b/c.txt"), QString()};
-    QTest::newRow("password refused") << Kind::Listing
-                                      << "for i in 1 2 3; do " + ask()
-                                             + "echo 'The specified password is incorrect.'; done; "
-                                               "echo 'Wrong password for x.rar'; exit 11"
-                                      << Outcome::PasswordRefused << none;
+    const QByteArray refused = "\nThe specified password is incorrect.\n";
+    addRun("password accepted", Kind::Listing, prompt + '^' + refused + prompt + "^\na.txt\nb/c.txt\n", 0,
+           Outcome::Succeeded, {"a.txt", "b/c.txt", QString()});
+    addRun("password refused", Kind::Listing,
+           (prompt + '^' + refused).repeated(3) + "Wrong password for x.rar\n", 11, Outcome::PasswordRefused);
 }
 
 void TestHelperRun::outcomes()
 {
     QFETCH(Kind, kind);
-    QFETCH(QString, script);
-    QFETCH(Outcome, outcome);
+    QFETCH(QByteArray, transcript);
+    QFETCH(int, status);
     QFETCH(QStringList, entries);
-    const Finished finished = runScript(kind, script, {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")});
-    QCOMPARE(finished.outcome, outcome);
-    QCOMPARE(finished.entries, entries);
+    QStringList listed;
+    QTEST(replay(kind, transcript, status, listed), "outcome");
+    QCOMPARE(listed, entries);
 }
 
 void TestHelperRun::promptOnlyWhenTheHelperWaits()
@@ -129,25 +137,31 @@ void TestHelperRun::promptOnlyWhenTheHelperWaits()
     // A name that reads like the prompt stays at the end of the output for a
     // while, but the helper does not wait for input: no prompt, and the name
     // is listed.
-    Finished finished = runScript(Kind::Listing, QStringLiteral("printf '%1'; sleep 0.6; echo; echo b").arg(prompt));
-    QCOMPARE(finished.prompts, 0);
-    QCOMPARE(finished.outcome, Outcome::Succeeded);
-    QCOMPARE(finished.entries, (QStringList{prompt, QStringLiteral("b"), QString()}));
+    int prompts = -1;
+    QStringList entries;
+    QCOMPARE(runScript(Kind::Listing, QStringLiteral("printf '%1'; sleep 0.6; echo; echo b").arg(prompt), {},
+                       &prompts, &entries),
+             Outcome::Succeeded);
+    QCOMPARE(prompts, 0);
+    QCOMPARE(entries, (QStringList{QString::fromLatin1(prompt), "b", QString()}));
 
     // The helper's prompt is answered once per prompt, and the answer is
     // what the helper reads.
-    finished = runScript(Kind::Extraction,
-                         ask() + "echo \"got $answer\"; " + ask() + "[ \"$answer\" = 'two words' ] && echo '***All OK****'",
-                         {QStringLiteral("one"), QStringLiteral("two words")});
-    QCOMPARE(finished.prompts, 2);
-    QCOMPARE(finished.outcome, Outcome::Succeeded);
+    QCOMPARE(runScript(Kind::Extraction,
+                       ask() + "echo \"got $answer\"; " + ask() + "[ \"$answer\" = 'two words' ] && echo '***All OK****'",
+                       {"one", "two words"}, &prompts),
+             Outcome::Succeeded);
+    QCOMPARE(prompts, 2);
+
+    // The live status counts: killed from outside after the success line.
+    QCOMPARE(runScript(Kind::Extraction, "echo '***All OK****'; kill -KILL $$"), Outcome::Interrupted);
 }
 
 void TestHelperRun::startStopAndAbandon()
 {
     HelperRun missing;
     QSignalSpy failed(&missing, &HelperRun::finished);
-    missing.start(Kind::Extraction, QStringLiteral("/nonexistent/unrar"), {});
+    missing.start(Kind::Extraction, "/nonexistent/unrar", {});
     QVERIFY(failed.wait(5000));
     QCOMPARE(failed.at(0).at(0).value<Outcome>(), Outcome::HelperMissing);
 
@@ -155,9 +169,9 @@ void TestHelperRun::startStopAndAbandon()
     HelperRun run;
     QSignalSpy finished(&run, &HelperRun::finished);
     connect(&run, &HelperRun::passwordWanted, &run, &HelperRun::stop);
-    run.start(Kind::Listing, QStringLiteral("/bin/sh"),
-              {QStringLiteral("-c"), QStringLiteral("trap 'echo Unexpected end of archive; exit 2' TERM; ") + ask()
-                                         + QStringLiteral("sleep 30")});
+    run.start(Kind::Listing, "/bin/sh",
+              {"-c", "trap 'echo Unexpected end of archive; exit 2' TERM; " + ask()
+                                         + "sleep 30"});
     QVERIFY(finished.wait(15000));
     QCOMPARE(finished.at(0).at(0).value<Outcome>(), Outcome::Stopped);
     QCOMPARE(run.takeEntries(), QStringList());
@@ -167,13 +181,13 @@ void TestHelperRun::startStopAndAbandon()
     auto *owned = new HelperRun;
     QPointer<HelperRun> watch(owned);
     connect(owned, &HelperRun::finished, owned, [owned] { delete owned; });
-    owned->start(Kind::Extraction, QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("exit 3")});
+    owned->start(Kind::Extraction, "/bin/sh", {"-c", "exit 3"});
     QTRY_VERIFY(watch.isNull());
 
     // Abandoned: no outcome, and the helper goes.
     HelperRun abandoned;
     QSignalSpy ended(&abandoned, &HelperRun::finished);
-    abandoned.start(Kind::Listing, QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("sleep 30")});
+    abandoned.start(Kind::Listing, "/bin/sh", {"-c", "sleep 30"});
     QTRY_VERIFY(abandoned.processId() > 0);
     const qint64 pid = abandoned.processId();
     abandoned.abandon();
@@ -183,23 +197,36 @@ void TestHelperRun::startStopAndAbandon()
     QCOMPARE(ended.size(), 0);
 }
 
-void TestHelperRun::listingBounded()
+void TestHelperRun::listingFromADeafHelperIsBounded()
 {
-    // A listing without end (short names, huge ones, from a helper deaf to
-    // the stop) is stopped at its bound instead of filling the memory.
-    const QStringList scripts = {
-        QStringLiteral("exec yes"),
-        QStringLiteral("exec yes \"$(head -c 100000 /dev/zero | tr '\\0' n)\""),
-        QStringLiteral("trap '' TERM; exec yes"),
-    };
-    for (const QString &script : scripts) {
-        QElapsedTimer timer;
-        timer.start();
-        const Finished finished = runScript(Kind::Listing, script);
-        QCOMPARE(finished.outcome, Outcome::ListingTooLarge);
-        QCOMPARE(finished.entries, QStringList());
-        QVERIFY(timer.elapsed() < 15000);
-    }
+    // A listing without end, from a helper that ignores the stop, is ended
+    // at its bound instead of filling the memory.
+    QElapsedTimer timer;
+    timer.start();
+    QStringList entries = {"unset"};
+    QCOMPARE(runScript(Kind::Listing, "trap '' TERM; exec yes", {}, nullptr, &entries),
+             Outcome::ListingTooLarge);
+    QCOMPARE(entries, QStringList());
+    QVERIFY(timer.elapsed() < 15000);
+}
+
+// Stopping a run kills the process Vorlo started: that must be the helper,
+// not a shell that would leave the helper running on its own.
+void TestHelperRun::listingHelperReplacesTheShell()
+{
+    QTemporaryDir folder;
+    const QString helper = folder.filePath("helper");
+    QFile script(helper);
+    QVERIFY(script.open(QIODevice::WriteOnly) && script.write("#!/bin/sh\necho $$\n") > 0);
+    script.close();
+    QVERIFY(script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+
+    QProcess shell;
+    shell.start("/bin/sh", {"-c", ListingCommand::build(helper, "a.rar")});
+    QVERIFY(shell.waitForStarted(5000));
+    const qint64 started = shell.processId();
+    QVERIFY(shell.waitForFinished(5000));
+    QCOMPARE(shell.readAllStandardOutput().trimmed().toLongLong(), started);
 }
 
 QTEST_GUILESS_MAIN(TestHelperRun)
