@@ -26,11 +26,12 @@ void EntryTableModel::addDetails(QList<EntryRow> rows)
     fresh.reserve(rows.size());
     for (qsizetype i = 0; i < rows.size(); ++i)
         fresh.insert(rows.at(i).name, i);
+    // Only the names need to match: an empty folder's entry reads as a file
+    // until the details say what it is, and turning it into a folder must not
+    // reset the table (the user's row and selection would go with it).
     bool same = fresh.size() == m_rows.size() && rows.size() == m_rows.size();
-    for (qsizetype i = 0; same && i < m_rows.size(); ++i) {
-        const auto found = fresh.constFind(m_rows.at(i).name);
-        same = found != fresh.cend() && rows.at(*found) == m_rows.at(i);
-    }
+    for (qsizetype i = 0; same && i < m_rows.size(); ++i)
+        same = fresh.contains(m_rows.at(i).name);
     if (!same) {
         setRows(std::move(rows));
         return;
@@ -40,7 +41,7 @@ void EntryTableModel::addDetails(QList<EntryRow> rows)
     if (m_sortColumn > NameColumn)
         sort(m_sortColumn, m_sortOrder);
     if (!m_rows.isEmpty())
-        emit dataChanged(index(0, SizeColumn), index(int(m_rows.size()) - 1, LockColumn));
+        emit dataChanged(index(0, IconColumn), index(int(m_rows.size()) - 1, LockColumn));
 }
 
 int EntryTableModel::rowCount(const QModelIndex &parent) const
