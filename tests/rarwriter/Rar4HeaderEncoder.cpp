@@ -95,8 +95,7 @@ std::string Rar4HeaderEncoder::entryHeader(const ArchiveEntry &entry, const Data
     fields.u8(kVersionNeeded);
     fields.u8(kMethodStore);
     fields.u16(static_cast<std::uint16_t>(name.size()));
-    const std::uint32_t type = entry.directory ? S_IFDIR : !entry.linkTarget.empty() ? S_IFLNK : S_IFREG;
-    fields.u32(type | (entry.mode & 07777));
+    fields.u32((entry.directory ? S_IFDIR : S_IFREG) | (entry.mode & 07777));
     if (large) {
         fields.u32(static_cast<std::uint32_t>(part.size >> 32));
         fields.u32(static_cast<std::uint32_t>(entry.size >> 32));

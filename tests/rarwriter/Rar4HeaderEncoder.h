@@ -15,7 +15,6 @@ public:
     std::string volumeStart(unsigned volumeIndex, bool multiVolume, bool numberedParts) const override;
     std::string entryHeader(const ArchiveEntry &entry, const DataPart &part) const override;
     std::string volumeEnd(unsigned volumeIndex, bool multiVolume, bool moreVolumes) const override;
-    bool linkTargetIsData() const override { return true; }
 
     // The name field: plain bytes for an ASCII name; otherwise a byte-only
     // stand-in, a zero byte and the UTF-16 name packed as the format's

@@ -1,10 +1,9 @@
 // rarwrite: writes stored RAR 4 and RAR 5 archives for tests and benchmarks.
 
-#include "ByteSource.h"
 #include "RarWriteError.h"
 #include "RarWriter.h"
-#include "TreeWalker.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -14,8 +13,8 @@
 #include <iterator>
 #include <memory>
 #include <optional>
-#include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 using namespace vorlo::rarwriter;
@@ -29,9 +28,8 @@ const char kUsage[] =
     "Writes a RAR archive of stored (uncompressed) entries.\n"
     "\n"
     "Sources, added in the order given (several may be combined):\n"
-    "  -C DIR            every folder, file and symbolic link below DIR, named\n"
-    "                    relative to DIR, each folder before its contents, names\n"
-    "                    sorted bytewise\n"
+    "  -C DIR            every folder and file below DIR, named relative to DIR,\n"
+    "                    each folder before its contents, names sorted bytewise\n"
     "  --names FILE      entries named in FILE ('-': standard input), separated by\n"
     "                    NUL bytes, in that order; a name ending in '/' is a folder;\n"
     "                    a file holds its own name followed by a line feed\n"
@@ -40,9 +38,7 @@ const char kUsage[] =
     "                    (dirK/fileI.txt), each folder before its files\n"
     "  --file-size S     with --generate: S bytes of reproducible data per file\n"
     "                    (default: the line \"file I\")\n"
-    "  --big-file SIZE   one file (named by --name, default big.bin) of SIZE bytes\n"
-    "                    of reproducible pseudo-random data, streamed\n"
-    "  --symlink NAME TARGET  a symbolic link NAME to TARGET, stored as given\n"
+    "  --big-file SIZE   one file, big.bin, of SIZE bytes of reproducible data\n"
     "Options:\n"
     "  -4                RAR 4 instead of RAR 5\n"
     "  -v SIZE           split into volumes of at most SIZE bytes: ARCHIVE.part1.rar...\n"
@@ -51,23 +47,17 @@ const char kUsage[] =
     "  --mtime T         time stamp of every entry, in seconds since 1970\n"
     "                    (default: the files' own; 1700000000 for generated ones)\n"
     "  --list            print the path of each volume written\n"
-    "  -h, --help        this text\n"
     "SIZE takes the suffixes k, m and g (powers of 1024).\n"
-    "\n"
     "Names are stored as given (\"../x\" and \"/x\" included, for testing readers);\n"
-    "they must be UTF-8. RAR 4 readers take \"\\\" in a name as a folder separator.\n"
-    "Every volume but the last ends inside a file's data, and a RAR 5 last volume\n"
-    "is lengthened to 512 bytes when the file before it allows: libarchive 3.6\n"
-    "reads volume sets only so.\n";
+    "they must be UTF-8. RAR 4 readers take \"\\\" in a name as a folder separator.\n";
 
 struct Source {
-    enum Kind { Tree, Names, Generate, BigFile, Symlink } kind;
+    enum Kind { Tree, Names, Generate, BigFile } kind;
     std::string argument;
     bool withContents = false;
     std::uint64_t count = 0;
     std::uint64_t fanOut = 0;
     std::optional<std::uint64_t> fileSize = {};
-    std::string name = {};
 };
 
 struct Options {
@@ -91,16 +81,9 @@ std::uint64_t parseNumber(const std::string &text, bool suffixes)
     auto [p, ec] = std::from_chars(text.data(), end, value);
     if (ec != std::errc() || p == text.data())
         usageError("not a number: " + text);
-    if (suffixes && p != end) {
-        int shift = 0;
-        switch (*p) {
-        case 'k': case 'K': shift = 10; break;
-        case 'm': case 'M': shift = 20; break;
-        case 'g': case 'G': shift = 30; break;
-        default: usageError("not a size: " + text);
-        }
+    if (suffixes && p + 1 == end && std::strchr("kKmMgG", *p)) {
+        value <<= *p == 'k' || *p == 'K' ? 10 : *p == 'm' || *p == 'M' ? 20 : 30;
         ++p;
-        value <<= shift;
     }
     if (p != end)
         usageError("not a number: " + text);
@@ -110,13 +93,17 @@ std::uint64_t parseNumber(const std::string &text, bool suffixes)
 Options parseArguments(int argc, char **argv)
 {
     Options options;
-    std::string bigFileName = "big.bin";
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&]() -> std::string {
             if (i + 1 >= argc)
                 usageError(arg + " needs a value");
             return argv[++i];
+        };
+        const auto follow = [&](Source::Kind kind) -> Source & {
+            if (options.sources.empty() || options.sources.back().kind != kind)
+                usageError(arg + " belongs after the source it shapes");
+            return options.sources.back();
         };
         if (arg == "-h" || arg == "--help") {
             std::cout << kUsage;
@@ -140,34 +127,15 @@ Options parseArguments(int argc, char **argv)
         } else if (arg == "--names") {
             options.sources.push_back({Source::Names, value()});
         } else if (arg == "--with-contents") {
-            if (options.sources.empty() || options.sources.back().kind != Source::Names)
-                usageError("--with-contents follows --names");
-            options.sources.back().withContents = true;
+            follow(Source::Names).withContents = true;
         } else if (arg == "--generate") {
-            Source s{Source::Generate, {}};
-            s.count = parseNumber(value(), false);
-            options.sources.push_back(s);
-        } else if (arg == "--fan-out" || arg == "--file-size") {
-            if (options.sources.empty() || options.sources.back().kind != Source::Generate)
-                usageError(arg + " follows --generate");
-            const std::uint64_t n = parseNumber(value(), arg == "--file-size");
-            if (arg == "--fan-out")
-                options.sources.back().fanOut = n;
-            else
-                options.sources.back().fileSize = n;
+            options.sources.push_back({Source::Generate, {}, false, parseNumber(value(), false)});
+        } else if (arg == "--fan-out") {
+            follow(Source::Generate).fanOut = parseNumber(value(), false);
+        } else if (arg == "--file-size") {
+            follow(Source::Generate).fileSize = parseNumber(value(), true);
         } else if (arg == "--big-file") {
-            Source s{Source::BigFile, {}};
-            s.count = parseNumber(value(), true);
-            s.name = bigFileName;
-            options.sources.push_back(s);
-        } else if (arg == "--symlink") {
-            Source s{Source::Symlink, value()};
-            s.name = value();
-            options.sources.push_back(s);
-        } else if (arg == "--name") {
-            bigFileName = value();
-            if (!options.sources.empty() && options.sources.back().kind == Source::BigFile)
-                options.sources.back().name = bigFileName;
+            options.sources.push_back({Source::BigFile, {}, false, parseNumber(value(), true)});
         } else if (arg.size() > 1 && arg[0] == '-') {
             usageError("unknown option " + arg);
         } else if (options.archive.empty()) {
@@ -185,44 +153,87 @@ Options parseArguments(int argc, char **argv)
 
 std::string readAll(const std::string &file)
 {
-    if (file == "-")
-        return std::string(std::istreambuf_iterator<char>(std::cin), {});
-    std::ifstream in(file, std::ios::binary);
-    if (!in)
+    std::ifstream named(file == "-" ? "/dev/stdin" : file, std::ios::binary);
+    if (!named)
         throw RarWriteError("cannot read " + file + ": " + std::strerror(errno));
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return std::string(std::istreambuf_iterator<char>(named), {});
+}
+
+ByteSource fileContents(const std::filesystem::path &path)
+{
+    std::shared_ptr<std::FILE> file(std::fopen(path.c_str(), "rbe"), [](std::FILE *f) {
+        if (f)
+            std::fclose(f);
+    });
+    if (!file)
+        throw RarWriteError("cannot open " + path.string() + ": " + std::strerror(errno));
+    return [file, path](char *buffer, std::size_t size) {
+        const std::size_t n = std::fread(buffer, 1, size, file.get());
+        if (n < size && std::ferror(file.get()))
+            throw RarWriteError("cannot read " + path.string() + ": " + std::strerror(errno));
+        return n;
+    };
+}
+
+// `size` bytes of a reproducible pseudo-random stream (splitmix64): the same
+// seed gives the same bytes, and nothing in them repeats at a stride a reader
+// could slip by unnoticed.
+ByteSource pattern(std::uint64_t size, std::uint64_t state)
+{
+    return [size, state, word = std::uint64_t{0}, left = 0](char *buffer, std::size_t want) mutable {
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(want, size));
+        for (std::size_t i = 0; i < n; ++i, word >>= 8, --left) {
+            if (left == 0) {
+                std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+                z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+                z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+                word = z ^ (z >> 31);
+                left = 8;
+            }
+            buffer[i] = static_cast<char>(word & 0xFF);
+        }
+        size -= n;
+        return n;
+    };
 }
 
 std::vector<std::string> splitRecords(const std::string &text)
 {
     std::vector<std::string> records;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\0', start);
-        if (end == std::string::npos)
-            end = text.size();
+    for (std::size_t start = 0; start < text.size();) {
+        const std::size_t end = std::min(text.find('\0', start), text.size());
         records.push_back(text.substr(start, end - start));
         start = end + 1;
     }
     return records;
 }
 
-void addTree(RarWriter &writer, const Source &source, const Options &options)
+// Every folder and file below `folder`, each folder before its contents,
+// names sorted bytewise. Anything else (a link, a device, a pipe) is
+// refused: the archive would silently differ from the tree otherwise.
+void addTree(RarWriter &writer, const std::filesystem::path &folder, const std::string &prefix,
+             const Options &options)
 {
-    TreeWalker(source.argument).walk([&](const TreeWalker::Item &item) {
-        ArchiveEntry entry{item.name, item.directory, item.size, options.mtime.value_or(item.mtime), item.mode,
-                           item.linkTarget};
-        if (!item.linkTarget.empty()) {
-            writer.addSymlink(entry);
-        } else if (item.directory) {
+    std::vector<std::string> names;
+    for (const auto &item : std::filesystem::directory_iterator(folder))
+        names.push_back(item.path().filename().string());
+    std::sort(names.begin(), names.end());
+    for (const std::string &name : names) {
+        const std::filesystem::path path = folder / name;
+        struct stat st;
+        if (::lstat(path.c_str(), &st) != 0)
+            throw RarWriteError("cannot read " + path.string() + ": " + std::strerror(errno));
+        const ArchiveEntry entry{prefix + name, S_ISDIR(st.st_mode), static_cast<std::uint64_t>(st.st_size),
+                                 options.mtime.value_or(st.st_mtime), st.st_mode & 07777u};
+        if (S_ISDIR(st.st_mode)) {
             writer.addDirectory(entry);
+            addTree(writer, path, entry.name + "/", options);
+        } else if (S_ISREG(st.st_mode)) {
+            writer.addFile(entry, fileContents(path));
         } else {
-            FileSource contents(item.path);
-            writer.addFile(entry, contents);
+            throw RarWriteError("neither a file nor a folder: " + path.string());
         }
-    });
+    }
 }
 
 void addNames(RarWriter &writer, const Source &source, const Options &options)
@@ -235,9 +246,9 @@ void addNames(RarWriter &writer, const Source &source, const Options &options)
         std::string name = records[i];
         if (name.size() > 1 && name.back() == '/') {
             name.pop_back();
-            writer.addDirectory({name, true, 0, mtime, 0755, {}});
+            writer.addDirectory({name, true, 0, mtime, 0755});
         } else {
-            writer.addFile({name, false, 0, mtime, 0644, {}}, source.withContents ? records[i + 1] : name + "\n");
+            writer.addFile({name, false, 0, mtime, 0644}, source.withContents ? records[i + 1] : name + "\n");
         }
     }
 }
@@ -255,25 +266,16 @@ void addGenerated(RarWriter &writer, const Source &source, const Options &option
             std::snprintf(buffer, sizeof buffer, "dir%0*llu", folderDigits,
                           static_cast<unsigned long long>(i / source.fanOut));
             folder = buffer;
-            writer.addDirectory({folder, true, 0, mtime, 0755, {}});
+            writer.addDirectory({folder, true, 0, mtime, 0755});
             folder += '/';
         }
         std::snprintf(buffer, sizeof buffer, "file%0*llu.txt", fileDigits, static_cast<unsigned long long>(i));
-        ArchiveEntry entry{folder + buffer, false, 0, mtime, 0644, {}};
         if (source.fileSize) {
-            entry.size = *source.fileSize;
-            PatternSource contents(entry.size, i);
-            writer.addFile(entry, contents);
+            writer.addFile({folder + buffer, false, *source.fileSize, mtime, 0644}, pattern(*source.fileSize, i));
         } else {
-            writer.addFile(entry, "file " + std::to_string(i) + "\n");
+            writer.addFile({folder + buffer, false, 0, mtime, 0644}, "file " + std::to_string(i) + "\n");
         }
     }
-}
-
-void addBigFile(RarWriter &writer, const Source &source, const Options &options)
-{
-    PatternSource contents(source.count, 0);
-    writer.addFile({source.name, false, source.count, options.mtime.value_or(kGeneratedTime), 0644, {}}, contents);
 }
 
 } // namespace
@@ -287,12 +289,16 @@ int main(int argc, char **argv)
         RarWriter &writer = *output;
         for (const Source &source : options.sources) {
             switch (source.kind) {
-            case Source::Tree: addTree(writer, source, options); break;
+            case Source::Tree:
+                if (!std::filesystem::is_directory(source.argument))
+                    throw RarWriteError("not a folder: " + source.argument);
+                addTree(writer, source.argument, "", options);
+                break;
             case Source::Names: addNames(writer, source, options); break;
             case Source::Generate: addGenerated(writer, source, options); break;
-            case Source::BigFile: addBigFile(writer, source, options); break;
-            case Source::Symlink:
-                writer.addSymlink({source.argument, false, 0, options.mtime.value_or(kGeneratedTime), 0777, source.name});
+            case Source::BigFile:
+                writer.addFile({"big.bin", false, source.count, options.mtime.value_or(kGeneratedTime), 0644},
+                               pattern(source.count, 0));
                 break;
             }
         }
