@@ -1,6 +1,6 @@
 #pragma once
 // What a test or benchmark reads of its own process from /proc: descriptors, child
-// processes, memory. Header-only, for the tests and the benchmarks.
+// processes, memory, files being written. Header-only, for the tests and the benchmarks.
 #include <QByteArray>
 #include <QDir>
 #include <QElapsedTimer>
@@ -50,28 +50,6 @@ inline QList<qint64> childrenOf(qint64 pid)
     return children;
 }
 
-// Every process on the system running the program at `path` (whoever its
-// parent is now: an orphaned helper is adopted by another process).
-inline QList<qint64> processesRunning(const QString &path)
-{
-    QList<qint64> found;
-    const QString wanted = QFileInfo(path).canonicalFilePath();
-    if (wanted.isEmpty())
-        return found;
-    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString &entry : entries) {
-        bool number = false;
-        const qint64 pid = entry.toLongLong(&number);
-        if (!number)
-            continue;
-        QString exe = QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(pid));
-        exe.remove(QLatin1String(" (deleted)"));
-        if (exe == wanted)
-            found << pid;
-    }
-    return found;
-}
-
 // Whether process `pid` holds a file open directly in `folder` with more
 // than `minimumSize` bytes written: a file being extracted, without a name
 // or under a hidden one.
@@ -113,11 +91,6 @@ bool stepUntil(qint64 pid, Reached reached, Running running, int timeoutMs = 300
     }
     ::kill(pid_t(pid), SIGCONT);
     return false;
-}
-
-inline double mib(qint64 kib)
-{
-    return double(kib) / 1024.0;
 }
 
 } // namespace ProcessProbes
