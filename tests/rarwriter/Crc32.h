@@ -10,16 +10,14 @@ namespace vorlo::rarwriter {
 
 // The CRC-32 of both RAR formats, zlib's own: an implementation apart from
 // the helper's, so that the two cannot agree on a wrong checksum. Fed in
-// pieces, so that a file can be checksummed while it streams past.
+// pieces far below 4 GiB each (the writer's copy buffer).
 class Crc32 {
 public:
-    // `size` stays far below 4 GiB: the writer feeds its copy buffer.
     void update(const void *data, std::size_t size)
     {
-        value_ = static_cast<std::uint32_t>(::crc32(value_, static_cast<const Bytef *>(data), static_cast<uInt>(size)));
+        value_ = ::crc32(value_, static_cast<const Bytef *>(data), static_cast<uInt>(size));
     }
-    std::uint32_t value() const { return value_; }
-
+    std::uint32_t value() const { return static_cast<std::uint32_t>(value_); }
     static std::uint32_t of(std::string_view bytes)
     {
         Crc32 crc;
@@ -28,7 +26,7 @@ public:
     }
 
 private:
-    std::uint32_t value_ = 0;
+    uLong value_ = 0;
 };
 
 } // namespace vorlo::rarwriter

@@ -5,6 +5,7 @@
 #include "RarWriteError.h"
 #include "Utf8.h"
 
+#include <algorithm>
 #include <array>
 #include <ctime>
 #include <sys/stat.h>
@@ -118,10 +119,7 @@ std::string Rar4HeaderEncoder::volumeEnd(unsigned volumeIndex, bool multiVolume,
 std::string Rar4HeaderEncoder::encodeName(std::string_view utf8Name)
 {
     const std::u16string units = utf8ToUtf16(utf8Name);
-    bool ascii = true;
-    for (char16_t u : units)
-        ascii = ascii && u < 0x80;
-    if (ascii)
+    if (std::all_of(units.begin(), units.end(), [](char16_t u) { return u < 0x80; }))
         return std::string(utf8Name);
 
     std::string out;
@@ -150,21 +148,12 @@ std::string Rar4HeaderEncoder::encodeName(std::string_view utf8Name)
             flagsAt = out.size();
             out.push_back('\0');
         }
-        const std::uint8_t lo = units[i] & 0xFF, hi = units[i] >> 8;
-        const unsigned shift = 6 - 2 * (i % 4);
-        unsigned mode;
-        if (hi == 0) {
-            mode = 0;
-            out.push_back(static_cast<char>(lo));
-        } else if (hi == high) {
-            mode = 1;
-            out.push_back(static_cast<char>(lo));
-        } else {
-            mode = 2;
-            out.push_back(static_cast<char>(lo));
+        const std::uint8_t hi = units[i] >> 8;
+        const unsigned mode = hi == 0 ? 0 : hi == high ? 1 : 2;
+        out.push_back(static_cast<char>(units[i] & 0xFF));
+        if (mode == 2)
             out.push_back(static_cast<char>(hi));
-        }
-        out[flagsAt] = static_cast<char>(static_cast<std::uint8_t>(out[flagsAt]) | (mode << shift));
+        out[flagsAt] = static_cast<char>(static_cast<std::uint8_t>(out[flagsAt]) | mode << (6 - 2 * (i % 4)));
     }
     return out;
 }

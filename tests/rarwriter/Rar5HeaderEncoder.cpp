@@ -65,8 +65,10 @@ std::string Rar5HeaderEncoder::entryHeader(const ArchiveEntry &entry, const Data
     if (part.continuesInNext)
         headerFlags |= kDataInNextVolume;
     body.vint(headerFlags);
-    // Sized for the whole file, so that a piece can be shortened in place.
-    body.vint(part.size, ByteWriter::vintLength(entry.size));
+    // Sized for the whole file, so that a piece's header is as long.
+    ByteWriter whole;
+    whole.vint(entry.size);
+    body.vint(part.size, whole.size());
 
     const bool unixTime = entry.mtime >= 0 && entry.mtime <= 0xFFFFFFFFll;
     std::uint32_t fileFlags = entry.directory ? std::uint32_t{kDirectory} : std::uint32_t{kHasCrc};

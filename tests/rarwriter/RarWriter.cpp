@@ -21,9 +21,23 @@ void checkName(const std::string &name)
 {
     if (name.empty())
         throw RarWriteError("an entry needs a name");
-    if (name.find('\0') != std::string::npos)
-        throw RarWriteError("a name cannot hold a zero byte");
     utf8ToUtf16(name); // throws on malformed UTF-8
+}
+
+std::filesystem::path volumePath(std::filesystem::path base, unsigned index, const WriterOptions &options)
+{
+    if (options.volumeSize == 0)
+        return base;
+    if (base.extension() == ".rar")
+        base.replace_extension();
+    char number[32];
+    if (options.oldVolumeNames && index == 0)
+        return base.string() + ".rar";
+    if (options.oldVolumeNames)
+        std::snprintf(number, sizeof number, ".r%02u", index - 1);
+    else
+        std::snprintf(number, sizeof number, ".part%0*u.rar", static_cast<int>(options.volumeDigits), index + 1);
+    return base.string() + number;
 }
 
 } // namespace
@@ -47,26 +61,6 @@ RarWriter::~RarWriter()
 {
     if (volume_)
         std::fclose(volume_);
-}
-
-std::filesystem::path RarWriter::volumePath(const std::filesystem::path &archivePath, unsigned index,
-                                            const WriterOptions &options)
-{
-    if (options.volumeSize == 0)
-        return archivePath;
-    std::filesystem::path base = archivePath;
-    if (base.extension() == ".rar")
-        base.replace_extension();
-    char number[32];
-    if (options.oldVolumeNames) {
-        if (index == 0)
-            return base.string() + ".rar";
-        std::snprintf(number, sizeof number, ".r%02u", index - 1);
-        return base.string() + number;
-    }
-    std::snprintf(number, sizeof number, ".part%0*u.rar", static_cast<int>(std::max(1u, options.volumeDigits)),
-                  index + 1);
-    return base.string() + number;
 }
 
 void RarWriter::openVolume()
@@ -147,8 +141,6 @@ void RarWriter::addFile(ArchiveEntry entry, std::string_view contents)
 
 void RarWriter::addEntry(const ArchiveEntry &entry, const ByteSource *contents)
 {
-    if (finished_)
-        throw RarWriteError("the archive is already finished");
     checkName(entry.name);
 
     DataPart part;
@@ -219,10 +211,7 @@ void RarWriter::addEntry(const ArchiveEntry &entry, const ByteSource *contents)
 
 void RarWriter::finish()
 {
-    if (finished_)
-        return;
     closeVolume(false);
-    finished_ = true;
 }
 
 } // namespace vorlo::rarwriter

@@ -44,12 +44,11 @@ public:
     // Stores exactly entry.size bytes read from `contents`.
     void addFile(const ArchiveEntry &entry, const ByteSource &contents);
     void addFile(ArchiveEntry entry, std::string_view contents);
-    // Ends the archive; without it the last volume has no end header.
+    // Ends the archive (nothing can be added after it); without it the last
+    // volume has no end header.
     void finish();
 
     const std::vector<std::filesystem::path> &volumePaths() const { return volumePaths_; }
-    static std::filesystem::path volumePath(const std::filesystem::path &archivePath, unsigned index,
-                                            const WriterOptions &options);
 
 private:
     void addEntry(const ArchiveEntry &entry, const ByteSource *contents);
@@ -71,7 +70,6 @@ private:
     std::uint64_t volumeStartSize_ = 0;
     std::size_t endReserve_ = 0;
     std::vector<char> buffer_;
-    bool finished_ = false;
 };
 
 } // namespace vorlo::rarwriter

@@ -10,7 +10,6 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
-#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -25,31 +24,21 @@ constexpr std::int64_t kGeneratedTime = 1700000000; // 2023-11-14, any fixed tim
 
 const char kUsage[] =
     "usage: rarwrite [OPTIONS] ARCHIVE.rar SOURCE...\n"
-    "Writes a RAR archive of stored (uncompressed) entries.\n"
-    "\n"
-    "Sources, added in the order given (several may be combined):\n"
-    "  -C DIR            every folder and file below DIR, named relative to DIR,\n"
-    "                    each folder before its contents, names sorted bytewise\n"
-    "  --names FILE      entries named in FILE ('-': standard input), separated by\n"
-    "                    NUL bytes, in that order; a name ending in '/' is a folder;\n"
-    "                    a file holds its own name followed by a line feed\n"
-    "  --with-contents   with --names: records alternate name and contents\n"
-    "  --generate N      N small files; with --fan-out M, in folders of M files\n"
-    "                    (dirK/fileI.txt), each folder before its files\n"
-    "  --file-size S     with --generate: S bytes of reproducible data per file\n"
-    "                    (default: the line \"file I\")\n"
-    "  --big-file SIZE   one file, big.bin, of SIZE bytes of reproducible data\n"
-    "Options:\n"
-    "  -4                RAR 4 instead of RAR 5\n"
-    "  -v SIZE           split into volumes of at most SIZE bytes: ARCHIVE.part1.rar...\n"
-    "  --volume-digits N digits of the volume number (2: ARCHIVE.part01.rar)\n"
-    "  --old-volume-names  ARCHIVE.rar, ARCHIVE.r00, ARCHIVE.r01...\n"
-    "  --mtime T         time stamp of every entry, in seconds since 1970\n"
-    "                    (default: the files' own; 1700000000 for generated ones)\n"
-    "  --list            print the path of each volume written\n"
-    "SIZE takes the suffixes k, m and g (powers of 1024).\n"
-    "Names are stored as given (\"../x\" and \"/x\" included, for testing readers);\n"
-    "they must be UTF-8. RAR 4 readers take \"\\\" in a name as a folder separator.\n";
+    "Writes a RAR archive of stored entries, from these sources in the order given:\n"
+    "  -C DIR           the folders and files below DIR, each folder before its\n"
+    "                   contents, names sorted bytewise\n"
+    "  --names FILE     entries named in FILE ('-': standard input), NUL-separated;\n"
+    "                   a name ending in '/' is a folder, a file holds its name and\n"
+    "                   a line feed (--with-contents: records alternate name, contents)\n"
+    "  --generate N     files fileI.txt holding \"file I\" (--file-size S: S bytes of\n"
+    "                   reproducible data), in folders dirK of M files with --fan-out M\n"
+    "  --big-file SIZE  big.bin, SIZE bytes of reproducible data\n"
+    "Options: -4 (RAR 4, not 5); -v SIZE (volumes of at most SIZE bytes, ARCHIVE.partN.rar,\n"
+    "--volume-digits N digits of N, --old-volume-names: ARCHIVE.rar, .r00, .r01...);\n"
+    "--mtime T (seconds since 1970; default: the files' own, 1700000000 for the rest);\n"
+    "--list (print each volume's path). SIZE takes the suffixes k, m, g.\n"
+    "Names are stored as given (\"../x\" included), in UTF-8; RAR 4 readers take \"\\\"\n"
+    "for a folder separator.\n";
 
 struct Source {
     enum Kind { Tree, Names, Generate, BigFile } kind;
@@ -74,20 +63,16 @@ struct Options {
     std::exit(2);
 }
 
-std::uint64_t parseNumber(const std::string &text, bool suffixes)
+// A count or size, with k, m or g for powers of 1024.
+std::uint64_t parseNumber(const std::string &text)
 {
     std::uint64_t value = 0;
-    const char *end = text.data() + text.size();
-    auto [p, ec] = std::from_chars(text.data(), end, value);
-    if (ec != std::errc() || p == text.data())
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    const std::string_view suffix(end, static_cast<std::size_t>(text.data() + text.size() - end));
+    const int shift = suffix == "k" ? 10 : suffix == "m" ? 20 : suffix == "g" ? 30 : 0;
+    if (error != std::errc() || end == text.data() || (!suffix.empty() && shift == 0))
         usageError("not a number: " + text);
-    if (suffixes && p + 1 == end && std::strchr("kKmMgG", *p)) {
-        value <<= *p == 'k' || *p == 'K' ? 10 : *p == 'm' || *p == 'M' ? 20 : 30;
-        ++p;
-    }
-    if (p != end)
-        usageError("not a number: " + text);
-    return value;
+    return value << shift;
 }
 
 Options parseArguments(int argc, char **argv)
@@ -95,7 +80,7 @@ Options parseArguments(int argc, char **argv)
     Options options;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        auto value = [&]() -> std::string {
+        const auto value = [&]() -> std::string {
             if (i + 1 >= argc)
                 usageError(arg + " needs a value");
             return argv[++i];
@@ -111,31 +96,27 @@ Options parseArguments(int argc, char **argv)
         } else if (arg == "-4") {
             options.writer.format = RarFormat::Rar4;
         } else if (arg == "-v") {
-            options.writer.volumeSize = parseNumber(value(), true);
-            if (options.writer.volumeSize == 0)
+            if ((options.writer.volumeSize = parseNumber(value())) == 0)
                 usageError("the volume size must be positive");
         } else if (arg == "--volume-digits") {
-            options.writer.volumeDigits = static_cast<unsigned>(parseNumber(value(), false));
+            options.writer.volumeDigits = static_cast<unsigned>(parseNumber(value()));
         } else if (arg == "--old-volume-names") {
             options.writer.oldVolumeNames = true;
         } else if (arg == "--mtime") {
-            options.mtime = static_cast<std::int64_t>(parseNumber(value(), false));
+            options.mtime = static_cast<std::int64_t>(parseNumber(value()));
         } else if (arg == "--list") {
             options.list = true;
-        } else if (arg == "-C") {
-            options.sources.push_back({Source::Tree, value()});
-        } else if (arg == "--names") {
-            options.sources.push_back({Source::Names, value()});
+        } else if (arg == "-C" || arg == "--names") {
+            options.sources.push_back({arg == "-C" ? Source::Tree : Source::Names, value()});
         } else if (arg == "--with-contents") {
             follow(Source::Names).withContents = true;
-        } else if (arg == "--generate") {
-            options.sources.push_back({Source::Generate, {}, false, parseNumber(value(), false)});
+        } else if (arg == "--generate" || arg == "--big-file") {
+            options.sources.push_back({arg == "--generate" ? Source::Generate : Source::BigFile, {}, false,
+                                       parseNumber(value())});
         } else if (arg == "--fan-out") {
-            follow(Source::Generate).fanOut = parseNumber(value(), false);
+            follow(Source::Generate).fanOut = parseNumber(value());
         } else if (arg == "--file-size") {
-            follow(Source::Generate).fileSize = parseNumber(value(), true);
-        } else if (arg == "--big-file") {
-            options.sources.push_back({Source::BigFile, {}, false, parseNumber(value(), true)});
+            follow(Source::Generate).fileSize = parseNumber(value());
         } else if (arg.size() > 1 && arg[0] == '-') {
             usageError("unknown option " + arg);
         } else if (options.archive.empty()) {
@@ -144,34 +125,31 @@ Options parseArguments(int argc, char **argv)
             usageError("unexpected argument " + arg);
         }
     }
-    if (options.archive.empty())
-        usageError("no archive named");
-    if (options.sources.empty())
-        usageError("nothing to archive");
+    if (options.archive.empty() || options.sources.empty())
+        usageError("an archive and at least one source are needed");
     return options;
 }
 
-std::string readAll(const std::string &file)
+std::vector<std::string> readRecords(const std::string &file)
 {
-    std::ifstream named(file == "-" ? "/dev/stdin" : file, std::ios::binary);
-    if (!named)
+    std::ifstream in(file == "-" ? "/dev/stdin" : file, std::ios::binary);
+    if (!in)
         throw RarWriteError("cannot read " + file + ": " + std::strerror(errno));
-    return std::string(std::istreambuf_iterator<char>(named), {});
+    std::vector<std::string> records;
+    for (std::string record; std::getline(in, record, '\0');)
+        records.push_back(record);
+    return records;
 }
 
 ByteSource fileContents(const std::filesystem::path &path)
 {
-    std::shared_ptr<std::FILE> file(std::fopen(path.c_str(), "rbe"), [](std::FILE *f) {
-        if (f)
-            std::fclose(f);
-    });
-    if (!file)
+    const auto in = std::make_shared<std::ifstream>(path, std::ios::binary);
+    if (!*in)
         throw RarWriteError("cannot open " + path.string() + ": " + std::strerror(errno));
-    return [file, path](char *buffer, std::size_t size) {
-        const std::size_t n = std::fread(buffer, 1, size, file.get());
-        if (n < size && std::ferror(file.get()))
-            throw RarWriteError("cannot read " + path.string() + ": " + std::strerror(errno));
-        return n;
+    return [in, path](char *buffer, std::size_t size) {
+        if (in->read(buffer, static_cast<std::streamsize>(size)).bad())
+            throw RarWriteError("cannot read " + path.string());
+        return static_cast<std::size_t>(in->gcount());
     };
 }
 
@@ -195,17 +173,6 @@ ByteSource pattern(std::uint64_t size, std::uint64_t state)
         size -= n;
         return n;
     };
-}
-
-std::vector<std::string> splitRecords(const std::string &text)
-{
-    std::vector<std::string> records;
-    for (std::size_t start = 0; start < text.size();) {
-        const std::size_t end = std::min(text.find('\0', start), text.size());
-        records.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return records;
 }
 
 // Every folder and file below `folder`, each folder before its contents,
@@ -238,7 +205,7 @@ void addTree(RarWriter &writer, const std::filesystem::path &folder, const std::
 
 void addNames(RarWriter &writer, const Source &source, const Options &options)
 {
-    const std::vector<std::string> records = splitRecords(readAll(source.argument));
+    const std::vector<std::string> records = readRecords(source.argument);
     if (source.withContents && records.size() % 2 != 0)
         throw RarWriteError("--with-contents: the last name has no contents");
     const std::int64_t mtime = options.mtime.value_or(kGeneratedTime);
@@ -256,25 +223,23 @@ void addNames(RarWriter &writer, const Source &source, const Options &options)
 void addGenerated(RarWriter &writer, const Source &source, const Options &options)
 {
     const std::int64_t mtime = options.mtime.value_or(kGeneratedTime);
-    const std::uint64_t folders = source.fanOut ? (source.count + source.fanOut - 1) / source.fanOut : 0;
-    const int fileDigits = static_cast<int>(std::to_string(source.count ? source.count - 1 : 0).size());
-    const int folderDigits = static_cast<int>(std::to_string(folders ? folders - 1 : 0).size());
+    // Numbers padded to the width of the last one, so that names sort as numbers do.
+    const auto numbered = [](const char *stem, std::uint64_t n, std::uint64_t last) {
+        const std::string digits = std::to_string(n);
+        return stem + std::string(std::to_string(last).size() - digits.size(), '0') + digits;
+    };
     std::string folder;
-    char buffer[64];
     for (std::uint64_t i = 0; i < source.count; ++i) {
         if (source.fanOut && i % source.fanOut == 0) {
-            std::snprintf(buffer, sizeof buffer, "dir%0*llu", folderDigits,
-                          static_cast<unsigned long long>(i / source.fanOut));
-            folder = buffer;
+            folder = numbered("dir", i / source.fanOut, (source.count - 1) / source.fanOut);
             writer.addDirectory({folder, true, 0, mtime, 0755});
             folder += '/';
         }
-        std::snprintf(buffer, sizeof buffer, "file%0*llu.txt", fileDigits, static_cast<unsigned long long>(i));
-        if (source.fileSize) {
-            writer.addFile({folder + buffer, false, *source.fileSize, mtime, 0644}, pattern(*source.fileSize, i));
-        } else {
-            writer.addFile({folder + buffer, false, 0, mtime, 0644}, "file " + std::to_string(i) + "\n");
-        }
+        const std::string name = folder + numbered("file", i, source.count - 1) + ".txt";
+        if (source.fileSize)
+            writer.addFile({name, false, *source.fileSize, mtime, 0644}, pattern(*source.fileSize, i));
+        else
+            writer.addFile({name, false, 0, mtime, 0644}, "file " + std::to_string(i) + "\n");
     }
 }
 
@@ -289,11 +254,7 @@ int main(int argc, char **argv)
         RarWriter &writer = *output;
         for (const Source &source : options.sources) {
             switch (source.kind) {
-            case Source::Tree:
-                if (!std::filesystem::is_directory(source.argument))
-                    throw RarWriteError("not a folder: " + source.argument);
-                addTree(writer, source.argument, "", options);
-                break;
+            case Source::Tree: addTree(writer, source.argument, "", options); break;
             case Source::Names: addNames(writer, source, options); break;
             case Source::Generate: addGenerated(writer, source, options); break;
             case Source::BigFile:
@@ -309,14 +270,11 @@ int main(int argc, char **argv)
     } catch (const std::exception &e) {
         std::cerr << "rarwrite: " << e.what() << "\n";
         // A half-written archive would only mislead whoever finds it.
-        if (output) {
-            const auto paths = output->volumePaths();
-            output.reset();
-            for (const auto &path : paths) {
-                std::error_code ignored;
-                std::filesystem::remove(path, ignored);
-            }
-        }
+        const auto paths = output ? output->volumePaths() : std::vector<std::filesystem::path>();
+        output.reset();
+        std::error_code ignored;
+        for (const auto &path : paths)
+            std::filesystem::remove(path, ignored);
         return 1;
     }
     return 0;
