@@ -14,6 +14,7 @@
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -73,7 +74,6 @@ class TestFaults : public QObject
 
 private slots:
     void initTestCase();
-    void init();
     void listingPastItsBoundsIsStopped();
     void helperKilledDuringTheListing();
     void helperKilledDuringTheExtraction();
@@ -94,11 +94,6 @@ void TestFaults::initTestCase()
         QSKIP("the unrar helper is not built");
     if (!QFile::exists(fixture("Rar5.rar")))
         QSKIP("the third-party fixture archives are not beside the project");
-}
-
-void TestFaults::init()
-{
-    ResourceLocator::setSearchPathsForTesting({});
 }
 
 std::unique_ptr<MyDocument> TestFaults::open(const QString &path, bool waitForListing)
@@ -129,6 +124,7 @@ void TestFaults::listingPastItsBoundsIsStopped()
         "yes x | head -c 100000000\n",
     };
     const qint64 peakBefore = ProcessProbes::statusKiB("VmHWM");
+    auto realHelper = qScopeGuard([] { ResourceLocator::setSearchPathsForTesting({}); });
     for (const QByteArray &listing : listings) {
         QTemporaryDir fake;
         QFile script(fake.filePath(QStringLiteral("unrar")));

@@ -13,11 +13,7 @@ constexpr std::string_view kSignature{"Rar!\x1A\x07\x01\x00", 8};
 
 enum HeaderType : std::uint8_t { kMainHeader = 1, kFileHeader = 2, kEndHeader = 5 };
 
-enum HeaderFlag : std::uint32_t {
-    kHasDataArea = 0x0002,
-    kDataFromPreviousVolume = 0x0008,
-    kDataInNextVolume = 0x0010,
-};
+enum HeaderFlag : std::uint32_t { kHasDataArea = 0x0002, kDataFromPreviousVolume = 0x0008, kDataInNextVolume = 0x0010 };
 
 enum ArchiveFlag : std::uint32_t { kVolume = 0x0001, kHasVolumeNumber = 0x0002 };
 enum FileFlag : std::uint32_t { kDirectory = 0x0001, kHasUnixTime = 0x0002, kHasCrc = 0x0004 };

@@ -17,13 +17,6 @@ namespace {
 
 constexpr std::size_t kChunk = 1 << 20;
 
-void checkName(const std::string &name)
-{
-    if (name.empty())
-        throw RarWriteError("an entry needs a name");
-    utf8ToUtf16(name); // throws on malformed UTF-8
-}
-
 std::filesystem::path volumePath(std::filesystem::path base, unsigned index, const WriterOptions &options)
 {
     if (options.volumeSize == 0)
@@ -114,21 +107,6 @@ std::uint64_t RarWriter::roomLeft() const
     return used >= options_.volumeSize ? 0 : options_.volumeSize - used;
 }
 
-void RarWriter::addDirectory(const ArchiveEntry &entry)
-{
-    ArchiveEntry folder = entry;
-    folder.directory = true;
-    folder.size = 0;
-    addEntry(folder, nullptr);
-}
-
-void RarWriter::addFile(const ArchiveEntry &entry, const ByteSource &contents)
-{
-    ArchiveEntry file = entry;
-    file.directory = false;
-    addEntry(file, &contents);
-}
-
 void RarWriter::addFile(ArchiveEntry entry, std::string_view contents)
 {
     entry.size = contents.size();
@@ -141,7 +119,9 @@ void RarWriter::addFile(ArchiveEntry entry, std::string_view contents)
 
 void RarWriter::addEntry(const ArchiveEntry &entry, const ByteSource *contents)
 {
-    checkName(entry.name);
+    if (entry.name.empty())
+        throw RarWriteError("an entry needs a name");
+    utf8ToUtf16(entry.name); // throws on malformed UTF-8
 
     DataPart part;
     std::uint64_t remaining = entry.size;

@@ -40,9 +40,9 @@ public:
     RarWriter(const RarWriter &) = delete;
     RarWriter &operator=(const RarWriter &) = delete;
 
-    void addDirectory(const ArchiveEntry &entry);
+    void addDirectory(ArchiveEntry entry) { entry.directory = true; entry.size = 0; addEntry(entry, nullptr); }
     // Stores exactly entry.size bytes read from `contents`.
-    void addFile(const ArchiveEntry &entry, const ByteSource &contents);
+    void addFile(ArchiveEntry entry, const ByteSource &contents) { entry.directory = false; addEntry(entry, &contents); }
     void addFile(ArchiveEntry entry, std::string_view contents);
     // Ends the archive (nothing can be added after it); without it the last
     // volume has no end header.

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
-#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -25,20 +24,17 @@ constexpr std::int64_t kGeneratedTime = 1700000000; // 2023-11-14, any fixed tim
 const char kUsage[] =
     "usage: rarwrite [OPTIONS] ARCHIVE.rar SOURCE...\n"
     "Writes a RAR archive of stored entries, from these sources in the order given:\n"
-    "  -C DIR           the folders and files below DIR, each folder before its\n"
-    "                   contents, names sorted bytewise\n"
-    "  --names FILE     entries named in FILE ('-': standard input), NUL-separated;\n"
-    "                   a name ending in '/' is a folder, a file holds its name and\n"
-    "                   a line feed (--with-contents: records alternate name, contents)\n"
-    "  --generate N     files fileI.txt holding \"file I\" (--file-size S: S bytes of\n"
-    "                   reproducible data), in folders dirK of M files with --fan-out M\n"
+    "  -C DIR           the folders and files below DIR, each folder first, sorted bytewise\n"
+    "  --names FILE     NUL-separated names in FILE ('-': standard input), a folder's\n"
+    "                   ending in '/', a file holding its name and a line feed\n"
+    "                   (--with-contents: records alternate name and contents)\n"
+    "  --generate N     fileI.txt holding \"file I\" (--file-size S: S bytes of\n"
+    "                   reproducible data), in dirK of M files (--fan-out M)\n"
     "  --big-file SIZE  big.bin, SIZE bytes of reproducible data\n"
-    "Options: -4 (RAR 4, not 5); -v SIZE (volumes of at most SIZE bytes, ARCHIVE.partN.rar,\n"
-    "--volume-digits N digits of N, --old-volume-names: ARCHIVE.rar, .r00, .r01...);\n"
-    "--mtime T (seconds since 1970; default: the files' own, 1700000000 for the rest);\n"
-    "--list (print each volume's path). SIZE takes the suffixes k, m, g.\n"
-    "Names are stored as given (\"../x\" included), in UTF-8; RAR 4 readers take \"\\\"\n"
-    "for a folder separator.\n";
+    "Options: -4 (RAR 4), -v SIZE (volumes ARCHIVE.partN.rar of at most SIZE bytes;\n"
+    "--volume-digits N digits of N; --old-volume-names: ARCHIVE.rar, .r00, .r01...),\n"
+    "--mtime SECONDS (default: the files' own, else 1700000000), --list (print the\n"
+    "volumes). SIZE takes k, m and g. Names are stored as given, \"../x\" included.\n";
 
 struct Source {
     enum Kind { Tree, Names, Generate, BigFile } kind;

@@ -19,14 +19,12 @@ inline int openDescriptors()
     return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::System).size());
 }
 
-// A field of /proc/<pid>/status in KiB ("VmRSS", "VmHWM"); -1 when absent.
-inline qint64 statusKiB(const char *field, qint64 pid = 0)
+// A field of /proc/self/status in KiB ("VmRSS", "VmHWM"); -1 when absent.
+inline qint64 statusKiB(const char *field)
 {
-    QFile status(pid > 0 ? QStringLiteral("/proc/%1/status").arg(pid) : QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
+    QFile status(QStringLiteral("/proc/self/status"));
     const QByteArray wanted = QByteArray(field) + ':';
-    for (const QByteArray &line : status.readAll().split('\n')) {
+    for (const QByteArray &line : status.open(QIODevice::ReadOnly) ? status.readAll().split('\n') : QByteArrayList()) {
         if (line.startsWith(wanted))
             return line.mid(wanted.size()).trimmed().split(' ').value(0).toLongLong();
     }
@@ -40,9 +38,7 @@ inline QList<qint64> childrenOf(qint64 pid)
     const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
     for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         QFile file(tasks.filePath(task + QStringLiteral("/children")));
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        for (const QByteArray &word : file.readAll().split(' ')) {
+        for (const QByteArray &word : file.open(QIODevice::ReadOnly) ? file.readAll().split(' ') : QByteArrayList()) {
             if (!word.trimmed().isEmpty())
                 children << word.trimmed().toLongLong();
         }

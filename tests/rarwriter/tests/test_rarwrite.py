@@ -1,11 +1,7 @@
-"""What the helper's tests do not show of rarwrite's archives.
-
-The helper reads every kind of archive rarwrite makes for the tests; these
-check the rest against another reader, libarchive through bsdtar: entry
-times (RAR 4 keeps local DOS times), permission bits, names in RAR 4's
-packed UTF-16, files past the copy buffer, volume sizes and names, and that
-whatever cannot be written fails without leaving an archive behind.
-"""
+"""What the helper's tests, which read every kind of archive rarwrite makes,
+do not show: times (RAR 4 keeps local DOS times), modes, RAR 4's packed UTF-16
+names and files past the copy buffer as libarchive (bsdtar) reads them, volume
+sizes, and failures that leave no archive behind."""
 
 import io
 import os
@@ -26,12 +22,9 @@ TREE = {
     "data/exactly the buffer.bin": (os.urandom(CHUNK), 1_510_000_000, 0o640),  # winter time
     "data/one byte more.bin": (os.urandom(CHUNK + 1), 1_500_000_000, 0o640),  # summer time
     "empty": (b"", 1_500_000_000, 0o644),
-    "empty folder": (None, 1_400_000_000, 0o750),
     "it's \"quoted\" $HOME\nline.txt": (b"quotes\n", 1_500_000_000, 0o644),
     "Été": (None, 1_400_000_000, 0o755),
     "Été/naïve ファイル 😀.txt": ("crème brûlée\n".encode(), 1_500_000_000, 0o644),
-    "日本語": (None, 1_400_000_000, 0o755),
-    "日本語/テキスト.txt": ("テキスト\n".encode(), 1_500_000_000, 0o644),
 }
 
 
@@ -83,15 +76,10 @@ class RarWriteTest(unittest.TestCase):
                 self.assertEqual((done.returncode, done.stdout.decode()), (0, archive + "\n"), done.stderr)
                 self.assertEqual(read_with_libarchive(archive), expected)
 
-                # The same in volumes; the helper's tests read them.
-                done = rarwrite(*format_args, "-v", "200k", "--volume-digits", "2", self.path("v.rar"), *sources)
-                self.assertEqual(done.returncode, 0, done.stderr)
-                volumes = done.stdout.decode().splitlines()
+                # The same in volumes, which the helper's tests read.
+                volumes = rarwrite(*format_args, "-v", "200k", self.path("v.rar"), *sources).stdout.split()
                 self.assertGreater(len(volumes), 9)
-                self.assertEqual(volumes, [self.path("v.part%02d.rar" % (i + 1)) for i in range(len(volumes))])
                 self.assertLessEqual(max(os.path.getsize(v) for v in volumes), 200 * 1024)
-        done = rarwrite("-4", "-v", "1m", "--old-volume-names", self.path("o.rar"), "-C", self.path("src"))
-        self.assertEqual(done.stdout.decode().split()[:3], [self.path(n) for n in ("o.rar", "o.r00", "o.r01")])
 
     def test_failures_leave_no_archive(self):
         os.makedirs(self.path("tree"))
@@ -101,12 +89,9 @@ class RarWriteTest(unittest.TestCase):
             "volume too small for a header": (["-v", "60", "--names", "-"], b"a rather long name for a small volume"),
             "volume too small for the archive headers": (["-v", "10", "--names", "-"], b"a"),
             "name not UTF-8": (["--names", "-"], b"ok\0bad \xff name"),
-            "overlong UTF-8": (["--names", "-"], b"\xc0\xaf"),
             "empty name": (["--names", "-"], b"ok\0\0"),
             "link or pipe in a tree": (["-C", self.path("tree")], None),
-            "missing folder": (["-C", self.path("nowhere")], None),
             "contents without a name": (["--names", "-", "--with-contents"], b"name\0contents\0orphan"),
-            "unknown option": (["--frobnicate", "-C", self.path("tree")], None),
         }
         for label, (args, stdin) in cases.items():
             with self.subTest(label):
