@@ -112,8 +112,9 @@ std::uint32_t dosTime(std::int64_t unixTime)
 
 std::string Rar4HeaderEncoder::volumeStart(unsigned volumeIndex, bool multiVolume, bool numberedParts) const
 {
-    const int flags = multiVolume ? kVolume | (numberedParts ? kNumberedParts : 0) | (volumeIndex == 0 ? kFirstVolume : 0)
-                                  : 0;
+    int flags = 0;
+    if (multiVolume)
+        flags = kVolume | (numberedParts ? kNumberedParts : 0) | (volumeIndex == 0 ? kFirstVolume : 0);
     ByteWriter fields;
     fields.u16(0); // reserved
     fields.u32(0); // reserved

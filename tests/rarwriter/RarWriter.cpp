@@ -158,7 +158,8 @@ void RarWriter::addEntry(const ArchiveEntry &entry, const ByteSource *contents)
         std::size_t held = 0;
         for (std::uint64_t left = part.size; left > 0;) {
             char *at = buffer_.data() + held;
-            const std::size_t got = (*contents)(at, static_cast<std::size_t>(std::min<std::uint64_t>(left, kChunk - held)));
+            const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(left, kChunk - held));
+            const std::size_t got = (*contents)(at, want);
             if (got == 0)
                 throw RarWriteError("the contents of " + entry.name + " ended before its declared size");
             partCrc.update(at, got);

@@ -41,8 +41,8 @@ public:
     RarWriter &operator=(const RarWriter &) = delete;
 
     void addDirectory(ArchiveEntry entry) { entry.directory = true; entry.size = 0; addEntry(entry, nullptr); }
-    // Stores exactly entry.size bytes read from `contents`.
-    void addFile(ArchiveEntry entry, const ByteSource &contents) { entry.directory = false; addEntry(entry, &contents); }
+    // Stores exactly entry.size bytes read from `data`.
+    void addFile(ArchiveEntry entry, const ByteSource &data) { entry.directory = false; addEntry(entry, &data); }
     void addFile(ArchiveEntry entry, std::string_view contents);
     // Ends the archive (nothing can be added after it); without it the last
     // volume has no end header.
