@@ -13,7 +13,7 @@
 #include "EventWait.h"
 #include "MyDocument.h"
 #include "PasswordWindow.h"
-#include "ProcessProbes.h"
+#include "ProcessCensus.h"
 #include "ResourceLocator.h"
 #include "VorloCtrl.h"
 

@@ -10,7 +10,7 @@
 #include "EntryTableModel.h"
 #include "EventWait.h"
 #include "MyDocument.h"
-#include "ProcessProbes.h"
+#include "ProcessCensus.h"
 #include "ResourceLocator.h"
 #include "VorloCtrl.h"
 

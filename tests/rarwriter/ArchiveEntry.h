@@ -12,7 +12,6 @@ struct ArchiveEntry {
     std::uint64_t size = 0;    // bytes of a file's contents; 0 for a folder
     std::int64_t mtime = 0;    // seconds since 1970, UTC
     std::uint32_t mode = 0644; // Unix permission bits
-    std::string linkTarget;    // not empty: a symbolic link to this path
 };
 
 // One header's share of an entry's data: a file split over volumes has one

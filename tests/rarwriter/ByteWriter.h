@@ -26,15 +26,6 @@ public:
         }
         u8(static_cast<std::uint8_t>(v));
     }
-    static std::size_t vintLength(std::uint64_t v)
-    {
-        std::size_t n = 1;
-        while (v >= 0x80) {
-            v >>= 7;
-            ++n;
-        }
-        return n;
-    }
     void bytes(std::string_view b) { bytes_.append(b); }
 
     std::size_t size() const { return bytes_.size(); }

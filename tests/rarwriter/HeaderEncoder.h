@@ -23,9 +23,6 @@ public:
     virtual std::string entryHeader(const ArchiveEntry &entry, const DataPart &part) const = 0;
     // The end-of-archive header closing volume `volumeIndex`.
     virtual std::string volumeEnd(unsigned volumeIndex, bool multiVolume, bool moreVolumes) const = 0;
-    // Whether a symbolic link keeps its target as file data (RAR 4) rather
-    // than in its header (RAR 5).
-    virtual bool linkTargetIsData() const = 0;
 
     static std::unique_ptr<HeaderEncoder> create(RarFormat format);
 };

@@ -5,6 +5,7 @@
 #include "RarWriteError.h"
 #include "Utf8.h"
 
+#include <algorithm>
 #include <array>
 #include <ctime>
 #include <sys/stat.h>
@@ -20,12 +21,8 @@ enum BlockType : std::uint8_t { kMainBlock = 0x73, kFileBlock = 0x74, kEndBlock 
 enum MainFlag : std::uint16_t { kVolume = 0x0001, kNumberedParts = 0x0010, kFirstVolume = 0x0100 };
 
 enum FileFlag : std::uint16_t {
-    kSplitBefore = 0x0001,
-    kSplitAfter = 0x0002,
-    kDirectoryEntry = 0x00E0,
-    kLargeSizes = 0x0100,
-    kUnicodeName = 0x0200,
-    kHasAddSize = 0x8000,
+    kSplitBefore = 0x0001, kSplitAfter = 0x0002, kDirectoryEntry = 0x00E0,
+    kLargeSizes = 0x0100, kUnicodeName = 0x0200, kHasAddSize = 0x8000
 };
 
 enum EndFlag : std::uint16_t { kNextVolume = 0x0001, kHasVolumeNumber = 0x0008 };
@@ -52,77 +49,13 @@ std::string block(std::uint8_t type, std::uint16_t flags, const ByteWriter &fiel
     return header.str();
 }
 
-} // namespace
-
-std::string Rar4HeaderEncoder::volumeStart(unsigned volumeIndex, bool multiVolume, bool numberedParts) const
-{
-    std::uint16_t flags = 0;
-    if (multiVolume) {
-        flags |= kVolume;
-        if (numberedParts)
-            flags |= kNumberedParts;
-        if (volumeIndex == 0)
-            flags |= kFirstVolume;
-    }
-    ByteWriter fields;
-    fields.u16(0); // reserved
-    fields.u32(0); // reserved
-    return std::string(kMarker) + block(kMainBlock, flags, fields);
-}
-
-std::string Rar4HeaderEncoder::entryHeader(const ArchiveEntry &entry, const DataPart &part) const
-{
-    const std::string name = encodeName(entry.name);
-    const bool large = entry.size > 0xFFFFFFFFull;
-    std::uint16_t flags = kHasAddSize;
-    if (entry.directory)
-        flags |= kDirectoryEntry;
-    if (part.continuedFromPrevious)
-        flags |= kSplitBefore;
-    if (part.continuesInNext)
-        flags |= kSplitAfter;
-    if (large)
-        flags |= kLargeSizes;
-    if (name.size() != entry.name.size())
-        flags |= kUnicodeName;
-
-    ByteWriter fields;
-    fields.u32(static_cast<std::uint32_t>(part.size));
-    fields.u32(static_cast<std::uint32_t>(entry.size));
-    fields.u8(kHostUnix);
-    fields.u32(entry.directory ? 0 : part.crc);
-    fields.u32(dosTime(entry.mtime));
-    fields.u8(kVersionNeeded);
-    fields.u8(kMethodStore);
-    fields.u16(static_cast<std::uint16_t>(name.size()));
-    const std::uint32_t type = entry.directory ? S_IFDIR : !entry.linkTarget.empty() ? S_IFLNK : S_IFREG;
-    fields.u32(type | (entry.mode & 07777));
-    if (large) {
-        fields.u32(static_cast<std::uint32_t>(part.size >> 32));
-        fields.u32(static_cast<std::uint32_t>(entry.size >> 32));
-    }
-    fields.bytes(name);
-    return block(kFileBlock, flags, fields);
-}
-
-std::string Rar4HeaderEncoder::volumeEnd(unsigned volumeIndex, bool multiVolume, bool moreVolumes) const
-{
-    ByteWriter fields;
-    std::uint16_t flags = 0;
-    if (multiVolume) {
-        flags |= kHasVolumeNumber | (moreVolumes ? kNextVolume : 0);
-        fields.u16(static_cast<std::uint16_t>(volumeIndex));
-    }
-    return block(kEndBlock, flags, fields);
-}
-
-std::string Rar4HeaderEncoder::encodeName(std::string_view utf8Name)
+// The name field: plain bytes for an ASCII name; otherwise a byte-only
+// stand-in, a zero byte and the UTF-16 name packed as the format's readers
+// expect.
+std::string encodeName(std::string_view utf8Name)
 {
     const std::u16string units = utf8ToUtf16(utf8Name);
-    bool ascii = true;
-    for (char16_t u : units)
-        ascii = ascii && u < 0x80;
-    if (ascii)
+    if (std::all_of(units.begin(), units.end(), [](char16_t u) { return u < 0x80; }))
         return std::string(utf8Name);
 
     std::string out;
@@ -151,26 +84,18 @@ std::string Rar4HeaderEncoder::encodeName(std::string_view utf8Name)
             flagsAt = out.size();
             out.push_back('\0');
         }
-        const std::uint8_t lo = units[i] & 0xFF, hi = units[i] >> 8;
-        const unsigned shift = 6 - 2 * (i % 4);
-        unsigned mode;
-        if (hi == 0) {
-            mode = 0;
-            out.push_back(static_cast<char>(lo));
-        } else if (hi == high) {
-            mode = 1;
-            out.push_back(static_cast<char>(lo));
-        } else {
-            mode = 2;
-            out.push_back(static_cast<char>(lo));
+        const std::uint8_t hi = units[i] >> 8;
+        const unsigned mode = hi == 0 ? 0 : hi == high ? 1 : 2;
+        out.push_back(static_cast<char>(units[i] & 0xFF));
+        if (mode == 2)
             out.push_back(static_cast<char>(hi));
-        }
-        out[flagsAt] = static_cast<char>(static_cast<std::uint8_t>(out[flagsAt]) | (mode << shift));
+        out[flagsAt] = static_cast<char>(static_cast<std::uint8_t>(out[flagsAt]) | mode << (6 - 2 * (i % 4)));
     }
     return out;
 }
 
-std::uint32_t Rar4HeaderEncoder::dosTime(std::int64_t unixTime)
+// The MS-DOS date and time of a Unix time, in local time as RAR 4 keeps it.
+std::uint32_t dosTime(std::int64_t unixTime)
 {
     const std::time_t t = static_cast<std::time_t>(unixTime);
     std::tm tm{};
@@ -181,6 +106,64 @@ std::uint32_t Rar4HeaderEncoder::dosTime(std::int64_t unixTime)
     return static_cast<std::uint32_t>(tm.tm_year - 80) << 25 | static_cast<std::uint32_t>(tm.tm_mon + 1) << 21
         | static_cast<std::uint32_t>(tm.tm_mday) << 16 | static_cast<std::uint32_t>(tm.tm_hour) << 11
         | static_cast<std::uint32_t>(tm.tm_min) << 5 | static_cast<std::uint32_t>(tm.tm_sec / 2);
+}
+
+} // namespace
+
+std::string Rar4HeaderEncoder::volumeStart(unsigned volumeIndex, bool multiVolume, bool numberedParts) const
+{
+    int flags = 0;
+    if (multiVolume)
+        flags = kVolume | (numberedParts ? kNumberedParts : 0) | (volumeIndex == 0 ? kFirstVolume : 0);
+    ByteWriter fields;
+    fields.u16(0); // reserved
+    fields.u32(0); // reserved
+    return std::string(kMarker) + block(kMainBlock, static_cast<std::uint16_t>(flags), fields);
+}
+
+std::string Rar4HeaderEncoder::entryHeader(const ArchiveEntry &entry, const DataPart &part) const
+{
+    const std::string name = encodeName(entry.name);
+    const bool large = entry.size > 0xFFFFFFFFull;
+    std::uint16_t flags = kHasAddSize;
+    if (entry.directory)
+        flags |= kDirectoryEntry;
+    if (part.continuedFromPrevious)
+        flags |= kSplitBefore;
+    if (part.continuesInNext)
+        flags |= kSplitAfter;
+    if (large)
+        flags |= kLargeSizes;
+    if (name.size() != entry.name.size())
+        flags |= kUnicodeName;
+
+    ByteWriter fields;
+    fields.u32(static_cast<std::uint32_t>(part.size));
+    fields.u32(static_cast<std::uint32_t>(entry.size));
+    fields.u8(kHostUnix);
+    fields.u32(entry.directory ? 0 : part.crc);
+    fields.u32(dosTime(entry.mtime));
+    fields.u8(kVersionNeeded);
+    fields.u8(kMethodStore);
+    fields.u16(static_cast<std::uint16_t>(name.size()));
+    fields.u32((entry.directory ? S_IFDIR : S_IFREG) | (entry.mode & 07777));
+    if (large) {
+        fields.u32(static_cast<std::uint32_t>(part.size >> 32));
+        fields.u32(static_cast<std::uint32_t>(entry.size >> 32));
+    }
+    fields.bytes(name);
+    return block(kFileBlock, flags, fields);
+}
+
+std::string Rar4HeaderEncoder::volumeEnd(unsigned volumeIndex, bool multiVolume, bool moreVolumes) const
+{
+    ByteWriter fields;
+    std::uint16_t flags = 0;
+    if (multiVolume) {
+        flags |= kHasVolumeNumber | (moreVolumes ? kNextVolume : 0);
+        fields.u16(static_cast<std::uint16_t>(volumeIndex));
+    }
+    return block(kEndBlock, flags, fields);
 }
 
 } // namespace vorlo::rarwriter

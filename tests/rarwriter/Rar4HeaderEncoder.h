@@ -2,9 +2,7 @@
 
 #include "HeaderEncoder.h"
 
-#include <cstdint>
 #include <string>
-#include <string_view>
 
 namespace vorlo::rarwriter {
 
@@ -15,14 +13,6 @@ public:
     std::string volumeStart(unsigned volumeIndex, bool multiVolume, bool numberedParts) const override;
     std::string entryHeader(const ArchiveEntry &entry, const DataPart &part) const override;
     std::string volumeEnd(unsigned volumeIndex, bool multiVolume, bool moreVolumes) const override;
-    bool linkTargetIsData() const override { return true; }
-
-    // The name field: plain bytes for an ASCII name; otherwise a byte-only
-    // stand-in, a zero byte and the UTF-16 name packed as the format's
-    // readers expect.
-    static std::string encodeName(std::string_view utf8Name);
-    // The MS-DOS date and time of a Unix time, in local time as RAR 4 keeps it.
-    static std::uint32_t dosTime(std::int64_t unixTime);
 };
 
 } // namespace vorlo::rarwriter

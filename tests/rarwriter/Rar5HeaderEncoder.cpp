@@ -13,20 +13,13 @@ constexpr std::string_view kSignature{"Rar!\x1A\x07\x01\x00", 8};
 
 enum HeaderType : std::uint8_t { kMainHeader = 1, kFileHeader = 2, kEndHeader = 5 };
 
-enum HeaderFlag : std::uint32_t {
-    kHasExtraArea = 0x0001,
-    kHasDataArea = 0x0002,
-    kDataFromPreviousVolume = 0x0008,
-    kDataInNextVolume = 0x0010,
-};
+enum HeaderFlag : std::uint32_t { kHasDataArea = 0x0002, kDataFromPreviousVolume = 0x0008, kDataInNextVolume = 0x0010 };
 
 enum ArchiveFlag : std::uint32_t { kVolume = 0x0001, kHasVolumeNumber = 0x0002 };
 enum FileFlag : std::uint32_t { kDirectory = 0x0001, kHasUnixTime = 0x0002, kHasCrc = 0x0004 };
 enum EndFlag : std::uint32_t { kNotLastVolume = 0x0001 };
 
 constexpr std::uint32_t kHostUnix = 1;
-constexpr std::uint32_t kRedirectionRecord = 5;
-constexpr std::uint32_t kUnixSymlink = 1;
 
 // Frames a header body (type onwards) with its size and the CRC-32 that
 // covers the size and the body.
@@ -67,24 +60,11 @@ std::string Rar5HeaderEncoder::entryHeader(const ArchiveEntry &entry, const Data
         headerFlags |= kDataFromPreviousVolume;
     if (part.continuesInNext)
         headerFlags |= kDataInNextVolume;
-    // A symbolic link names its target in a redirection record.
-    ByteWriter extra;
-    if (!entry.linkTarget.empty()) {
-        ByteWriter record;
-        record.vint(kRedirectionRecord);
-        record.vint(kUnixSymlink);
-        record.vint(0); // flags: not a link to a folder
-        record.vint(entry.linkTarget.size());
-        record.bytes(entry.linkTarget);
-        extra.vint(record.size());
-        extra.bytes(record.str());
-        headerFlags |= kHasExtraArea;
-    }
     body.vint(headerFlags);
-    if (headerFlags & kHasExtraArea)
-        body.vint(extra.size());
-    // Sized for the whole file, so that a piece can be shortened in place.
-    body.vint(part.size, ByteWriter::vintLength(entry.size));
+    // Sized for the whole file, so that a piece's header is as long.
+    ByteWriter whole;
+    whole.vint(entry.size);
+    body.vint(part.size, whole.size());
 
     const bool unixTime = entry.mtime >= 0 && entry.mtime <= 0xFFFFFFFFll;
     std::uint32_t fileFlags = entry.directory ? std::uint32_t{kDirectory} : std::uint32_t{kHasCrc};
@@ -92,8 +72,7 @@ std::string Rar5HeaderEncoder::entryHeader(const ArchiveEntry &entry, const Data
         fileFlags |= kHasUnixTime;
     body.vint(fileFlags);
     body.vint(entry.directory ? 0 : entry.size);
-    const std::uint32_t type = entry.directory ? S_IFDIR : !entry.linkTarget.empty() ? S_IFLNK : S_IFREG;
-    body.vint(type | (entry.mode & 07777));
+    body.vint((entry.directory ? S_IFDIR : S_IFREG) | (entry.mode & 07777));
     if (unixTime)
         body.u32(static_cast<std::uint32_t>(entry.mtime));
     if (fileFlags & kHasCrc)
@@ -102,7 +81,6 @@ std::string Rar5HeaderEncoder::entryHeader(const ArchiveEntry &entry, const Data
     body.vint(kHostUnix);
     body.vint(entry.name.size());
     body.bytes(entry.name);
-    body.bytes(extra.str());
     return framed(body);
 }
 

@@ -10,7 +10,6 @@ public:
     std::string volumeStart(unsigned volumeIndex, bool multiVolume, bool numberedParts) const override;
     std::string entryHeader(const ArchiveEntry &entry, const DataPart &part) const override;
     std::string volumeEnd(unsigned volumeIndex, bool multiVolume, bool moreVolumes) const override;
-    bool linkTargetIsData() const override { return false; }
 };
 
 } // namespace vorlo::rarwriter

@@ -1,19 +1,22 @@
 #pragma once
 
 #include "ArchiveEntry.h"
-#include "ByteSource.h"
 #include "HeaderEncoder.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <memory>
-#include <optional>
 #include <string_view>
 #include <vector>
 
 namespace vorlo::rarwriter {
 
-class OutputFile;
+// Where the bytes of one archived file come from, pulled in pieces so that no
+// file is ever held in memory whole: fills up to `size` bytes and returns how
+// many, 0 once exhausted.
+using ByteSource = std::function<std::size_t(char *buffer, std::size_t size)>;
 
 struct WriterOptions {
     RarFormat format = RarFormat::Rar5;
@@ -28,13 +31,8 @@ struct WriterOptions {
 // Writes a RAR archive of stored (uncompressed) entries, in the order they
 // are added, streaming each file's contents straight to disk. With a volume
 // size the archive is split into volumes, a file's data running on from one
-// volume into the next as it must.
-//
-// Like the volumes of the usual archivers, every volume but the last ends
-// inside a file's data: when the next header does not fit, the file before
-// it is shortened by a byte that moves to the next volume. libarchive 3.6
-// depends on it: at a volume boundary between two entries it stops (RAR 4)
-// or fails (RAR 5).
+// volume into the next; a header that does not fit, with at least a byte of
+// its data, opens the next volume instead.
 class RarWriter {
 public:
     RarWriter(std::filesystem::path archivePath, WriterOptions options = {});
@@ -42,55 +40,36 @@ public:
     RarWriter(const RarWriter &) = delete;
     RarWriter &operator=(const RarWriter &) = delete;
 
-    void addDirectory(const ArchiveEntry &entry);
-    // Stores exactly entry.size bytes read from `contents`.
-    void addFile(const ArchiveEntry &entry, ByteSource &contents);
+    void addDirectory(ArchiveEntry entry) { entry.directory = true; entry.size = 0; addEntry(entry, nullptr); }
+    // Stores exactly entry.size bytes read from `data`.
+    void addFile(ArchiveEntry entry, const ByteSource &data) { entry.directory = false; addEntry(entry, &data); }
     void addFile(ArchiveEntry entry, std::string_view contents);
-    // A symbolic link; entry.linkTarget names its target, stored as given.
-    void addSymlink(const ArchiveEntry &entry);
-    // Ends the archive; without it the last volume has no end header.
+    // Ends the archive (nothing can be added after it); without it the last
+    // volume has no end header.
     void finish();
 
     const std::vector<std::filesystem::path> &volumePaths() const { return volumePaths_; }
-    static std::filesystem::path volumePath(const std::filesystem::path &archivePath, unsigned index,
-                                            const WriterOptions &options);
 
 private:
-    // The last piece of file data written to the current volume, with what
-    // it takes to move its last byte into the next volume.
-    struct Piece {
-        ArchiveEntry entry;
-        DataPart part;
-        std::uint64_t headerOffset = 0;
-        std::size_t headerSize = 0;
-        std::uint32_t crcBeforeLastByte = 0;
-        std::uint32_t wholeCrc = 0;
-        char lastByte = 0;
-    };
-
-    void addEntry(const ArchiveEntry &entry, ByteSource *contents);
-    void nextVolume();
-    void writeHeaderOnly(const ArchiveEntry &entry, const DataPart &part);
-    void lengthenLastVolume();
+    void addEntry(const ArchiveEntry &entry, const ByteSource *contents);
     void openVolume();
     void closeVolume(bool moreVolumes);
+    void append(const char *data, std::size_t size);
+    void append(std::string_view bytes) { append(bytes.data(), bytes.size()); }
+    // Overwrites bytes already appended to the current volume.
+    void patch(std::uint64_t offset, std::string_view bytes);
+    void check(bool ok, const char *what) const;
     std::uint64_t roomLeft() const;
 
     std::filesystem::path archivePath_;
     WriterOptions options_;
     std::unique_ptr<HeaderEncoder> encoder_;
-    std::unique_ptr<OutputFile> volume_;
     std::vector<std::filesystem::path> volumePaths_;
-    std::vector<char> buffer_;
+    std::FILE *volume_ = nullptr;
+    std::uint64_t written_ = 0; // bytes in the current volume
     std::uint64_t volumeStartSize_ = 0;
     std::size_t endReserve_ = 0;
-    bool finished_ = false;
-    std::optional<Piece> lastPiece_;
-    std::vector<ArchiveEntry> entriesAfterLastPiece_;
-    // The piece that ends the previous volume and the piece that continues
-    // it at the start of the current one, for lengthenLastVolume().
-    std::optional<Piece> previousVolumeEnd_;
-    std::optional<Piece> volumeStartPiece_;
+    std::vector<char> buffer_;
 };
 
 } // namespace vorlo::rarwriter

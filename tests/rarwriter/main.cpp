@@ -1,21 +1,18 @@
 // rarwrite: writes stored RAR 4 and RAR 5 archives for tests and benchmarks.
 
-#include "ByteSource.h"
 #include "RarWriteError.h"
 #include "RarWriter.h"
-#include "TreeWalker.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
-#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iostream>
-#include <iterator>
 #include <memory>
 #include <optional>
-#include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 using namespace vorlo::rarwriter;
@@ -26,48 +23,26 @@ constexpr std::int64_t kGeneratedTime = 1700000000; // 2023-11-14, any fixed tim
 
 const char kUsage[] =
     "usage: rarwrite [OPTIONS] ARCHIVE.rar SOURCE...\n"
-    "Writes a RAR archive of stored (uncompressed) entries.\n"
-    "\n"
-    "Sources, added in the order given (several may be combined):\n"
-    "  -C DIR            every folder, file and symbolic link below DIR, named\n"
-    "                    relative to DIR, each folder before its contents, names\n"
-    "                    sorted bytewise\n"
-    "  --names FILE      entries named in FILE ('-': standard input), separated by\n"
-    "                    NUL bytes, in that order; a name ending in '/' is a folder;\n"
-    "                    a file holds its own name followed by a line feed\n"
-    "  --with-contents   with --names: records alternate name and contents\n"
-    "  --generate N      N small files; with --fan-out M, in folders of M files\n"
-    "                    (dirK/fileI.txt), each folder before its files\n"
-    "  --file-size S     with --generate: S bytes of reproducible data per file\n"
-    "                    (default: the line \"file I\")\n"
-    "  --big-file SIZE   one file (named by --name, default big.bin) of SIZE bytes\n"
-    "                    of reproducible pseudo-random data, streamed\n"
-    "  --symlink NAME TARGET  a symbolic link NAME to TARGET, stored as given\n"
-    "Options:\n"
-    "  -4                RAR 4 instead of RAR 5\n"
-    "  -v SIZE           split into volumes of at most SIZE bytes: ARCHIVE.part1.rar...\n"
-    "  --volume-digits N digits of the volume number (2: ARCHIVE.part01.rar)\n"
-    "  --old-volume-names  ARCHIVE.rar, ARCHIVE.r00, ARCHIVE.r01...\n"
-    "  --mtime T         time stamp of every entry, in seconds since 1970\n"
-    "                    (default: the files' own; 1700000000 for generated ones)\n"
-    "  --list            print the path of each volume written\n"
-    "  -h, --help        this text\n"
-    "SIZE takes the suffixes k, m and g (powers of 1024).\n"
-    "\n"
-    "Names are stored as given (\"../x\" and \"/x\" included, for testing readers);\n"
-    "they must be UTF-8. RAR 4 readers take \"\\\" in a name as a folder separator.\n"
-    "Every volume but the last ends inside a file's data, and a RAR 5 last volume\n"
-    "is lengthened to 512 bytes when the file before it allows: libarchive 3.6\n"
-    "reads volume sets only so.\n";
+    "Writes a RAR archive of stored entries, from these sources in the order given:\n"
+    "  -C DIR           the folders and files below DIR, each folder first, sorted bytewise\n"
+    "  --names FILE     NUL-separated names in FILE ('-': standard input), a folder's\n"
+    "                   ending in '/', a file holding its name and a line feed\n"
+    "                   (--with-contents: records alternate name and contents)\n"
+    "  --generate N     fileI.txt holding \"file I\" (--file-size S: S bytes of\n"
+    "                   reproducible data), in dirK of M files (--fan-out M)\n"
+    "  --big-file SIZE  big.bin, SIZE bytes of reproducible data\n"
+    "Options: -4 (RAR 4), -v SIZE (volumes ARCHIVE.partN.rar of at most SIZE bytes;\n"
+    "--volume-digits N digits of N; --old-volume-names: ARCHIVE.rar, .r00, .r01...),\n"
+    "--mtime SECONDS (default: the files' own, else 1700000000), --list (print the\n"
+    "volumes). SIZE takes k, m and g. Names are stored as given, \"../x\" included.\n";
 
 struct Source {
-    enum Kind { Tree, Names, Generate, BigFile, Symlink } kind;
+    enum Kind { Tree, Names, Generate, BigFile } kind;
     std::string argument;
     bool withContents = false;
     std::uint64_t count = 0;
     std::uint64_t fanOut = 0;
     std::optional<std::uint64_t> fileSize = {};
-    std::string name = {};
 };
 
 struct Options {
@@ -84,39 +59,32 @@ struct Options {
     std::exit(2);
 }
 
-std::uint64_t parseNumber(const std::string &text, bool suffixes)
+// A count or size, with k, m or g for powers of 1024.
+std::uint64_t parseNumber(const std::string &text)
 {
     std::uint64_t value = 0;
-    const char *end = text.data() + text.size();
-    auto [p, ec] = std::from_chars(text.data(), end, value);
-    if (ec != std::errc() || p == text.data())
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    const std::string_view suffix(end, static_cast<std::size_t>(text.data() + text.size() - end));
+    const int shift = suffix == "k" ? 10 : suffix == "m" ? 20 : suffix == "g" ? 30 : 0;
+    if (error != std::errc() || end == text.data() || (!suffix.empty() && shift == 0))
         usageError("not a number: " + text);
-    if (suffixes && p != end) {
-        int shift = 0;
-        switch (*p) {
-        case 'k': case 'K': shift = 10; break;
-        case 'm': case 'M': shift = 20; break;
-        case 'g': case 'G': shift = 30; break;
-        default: usageError("not a size: " + text);
-        }
-        ++p;
-        value <<= shift;
-    }
-    if (p != end)
-        usageError("not a number: " + text);
-    return value;
+    return value << shift;
 }
 
 Options parseArguments(int argc, char **argv)
 {
     Options options;
-    std::string bigFileName = "big.bin";
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        auto value = [&]() -> std::string {
+        const auto value = [&]() -> std::string {
             if (i + 1 >= argc)
                 usageError(arg + " needs a value");
             return argv[++i];
+        };
+        const auto follow = [&](Source::Kind kind) -> Source & {
+            if (options.sources.empty() || options.sources.back().kind != kind)
+                usageError(arg + " belongs after the source it shapes");
+            return options.sources.back();
         };
         if (arg == "-h" || arg == "--help") {
             std::cout << kUsage;
@@ -124,50 +92,27 @@ Options parseArguments(int argc, char **argv)
         } else if (arg == "-4") {
             options.writer.format = RarFormat::Rar4;
         } else if (arg == "-v") {
-            options.writer.volumeSize = parseNumber(value(), true);
-            if (options.writer.volumeSize == 0)
+            if ((options.writer.volumeSize = parseNumber(value())) == 0)
                 usageError("the volume size must be positive");
         } else if (arg == "--volume-digits") {
-            options.writer.volumeDigits = static_cast<unsigned>(parseNumber(value(), false));
+            options.writer.volumeDigits = static_cast<unsigned>(parseNumber(value()));
         } else if (arg == "--old-volume-names") {
             options.writer.oldVolumeNames = true;
         } else if (arg == "--mtime") {
-            options.mtime = static_cast<std::int64_t>(parseNumber(value(), false));
+            options.mtime = static_cast<std::int64_t>(parseNumber(value()));
         } else if (arg == "--list") {
             options.list = true;
-        } else if (arg == "-C") {
-            options.sources.push_back({Source::Tree, value()});
-        } else if (arg == "--names") {
-            options.sources.push_back({Source::Names, value()});
+        } else if (arg == "-C" || arg == "--names") {
+            options.sources.push_back({arg == "-C" ? Source::Tree : Source::Names, value()});
         } else if (arg == "--with-contents") {
-            if (options.sources.empty() || options.sources.back().kind != Source::Names)
-                usageError("--with-contents follows --names");
-            options.sources.back().withContents = true;
-        } else if (arg == "--generate") {
-            Source s{Source::Generate, {}};
-            s.count = parseNumber(value(), false);
-            options.sources.push_back(s);
-        } else if (arg == "--fan-out" || arg == "--file-size") {
-            if (options.sources.empty() || options.sources.back().kind != Source::Generate)
-                usageError(arg + " follows --generate");
-            const std::uint64_t n = parseNumber(value(), arg == "--file-size");
-            if (arg == "--fan-out")
-                options.sources.back().fanOut = n;
-            else
-                options.sources.back().fileSize = n;
-        } else if (arg == "--big-file") {
-            Source s{Source::BigFile, {}};
-            s.count = parseNumber(value(), true);
-            s.name = bigFileName;
-            options.sources.push_back(s);
-        } else if (arg == "--symlink") {
-            Source s{Source::Symlink, value()};
-            s.name = value();
-            options.sources.push_back(s);
-        } else if (arg == "--name") {
-            bigFileName = value();
-            if (!options.sources.empty() && options.sources.back().kind == Source::BigFile)
-                options.sources.back().name = bigFileName;
+            follow(Source::Names).withContents = true;
+        } else if (arg == "--generate" || arg == "--big-file") {
+            options.sources.push_back({arg == "--generate" ? Source::Generate : Source::BigFile, {}, false,
+                                       parseNumber(value())});
+        } else if (arg == "--fan-out") {
+            follow(Source::Generate).fanOut = parseNumber(value());
+        } else if (arg == "--file-size") {
+            follow(Source::Generate).fileSize = parseNumber(value());
         } else if (arg.size() > 1 && arg[0] == '-') {
             usageError("unknown option " + arg);
         } else if (options.archive.empty()) {
@@ -176,58 +121,87 @@ Options parseArguments(int argc, char **argv)
             usageError("unexpected argument " + arg);
         }
     }
-    if (options.archive.empty())
-        usageError("no archive named");
-    if (options.sources.empty())
-        usageError("nothing to archive");
+    if (options.archive.empty() || options.sources.empty())
+        usageError("an archive and at least one source are needed");
     return options;
 }
 
-std::string readAll(const std::string &file)
+std::vector<std::string> readRecords(const std::string &file)
 {
-    if (file == "-")
-        return std::string(std::istreambuf_iterator<char>(std::cin), {});
-    std::ifstream in(file, std::ios::binary);
+    std::ifstream in(file == "-" ? "/dev/stdin" : file, std::ios::binary);
     if (!in)
         throw RarWriteError("cannot read " + file + ": " + std::strerror(errno));
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::vector<std::string> splitRecords(const std::string &text)
-{
     std::vector<std::string> records;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\0', start);
-        if (end == std::string::npos)
-            end = text.size();
-        records.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
+    for (std::string record; std::getline(in, record, '\0');)
+        records.push_back(record);
     return records;
 }
 
-void addTree(RarWriter &writer, const Source &source, const Options &options)
+ByteSource fileContents(const std::filesystem::path &path)
 {
-    TreeWalker(source.argument).walk([&](const TreeWalker::Item &item) {
-        ArchiveEntry entry{item.name, item.directory, item.size, options.mtime.value_or(item.mtime), item.mode,
-                           item.linkTarget};
-        if (!item.linkTarget.empty()) {
-            writer.addSymlink(entry);
-        } else if (item.directory) {
-            writer.addDirectory(entry);
-        } else {
-            FileSource contents(item.path);
-            writer.addFile(entry, contents);
+    const auto in = std::make_shared<std::ifstream>(path, std::ios::binary);
+    if (!*in)
+        throw RarWriteError("cannot open " + path.string() + ": " + std::strerror(errno));
+    return [in, path](char *buffer, std::size_t size) {
+        if (in->read(buffer, static_cast<std::streamsize>(size)).bad())
+            throw RarWriteError("cannot read " + path.string());
+        return static_cast<std::size_t>(in->gcount());
+    };
+}
+
+// `size` bytes of a reproducible pseudo-random stream (splitmix64): the same
+// seed gives the same bytes, and nothing in them repeats at a stride a reader
+// could slip by unnoticed.
+ByteSource pattern(std::uint64_t size, std::uint64_t state)
+{
+    return [size, state, word = std::uint64_t{0}, left = 0](char *buffer, std::size_t want) mutable {
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(want, size));
+        for (std::size_t i = 0; i < n; ++i, word >>= 8, --left) {
+            if (left == 0) {
+                std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+                z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+                z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+                word = z ^ (z >> 31);
+                left = 8;
+            }
+            buffer[i] = static_cast<char>(word & 0xFF);
         }
-    });
+        size -= n;
+        return n;
+    };
+}
+
+// Every folder and file below `folder`, each folder before its contents,
+// names sorted bytewise. Anything else (a link, a device, a pipe) is
+// refused: the archive would silently differ from the tree otherwise.
+void addTree(RarWriter &writer, const std::filesystem::path &folder, const std::string &prefix,
+             const Options &options)
+{
+    std::vector<std::string> names;
+    for (const auto &item : std::filesystem::directory_iterator(folder))
+        names.push_back(item.path().filename().string());
+    std::sort(names.begin(), names.end());
+    for (const std::string &name : names) {
+        const std::filesystem::path path = folder / name;
+        struct stat st;
+        if (::lstat(path.c_str(), &st) != 0)
+            throw RarWriteError("cannot read " + path.string() + ": " + std::strerror(errno));
+        const ArchiveEntry entry{prefix + name, S_ISDIR(st.st_mode), static_cast<std::uint64_t>(st.st_size),
+                                 options.mtime.value_or(st.st_mtime), st.st_mode & 07777u};
+        if (S_ISDIR(st.st_mode)) {
+            writer.addDirectory(entry);
+            addTree(writer, path, entry.name + "/", options);
+        } else if (S_ISREG(st.st_mode)) {
+            writer.addFile(entry, fileContents(path));
+        } else {
+            throw RarWriteError("neither a file nor a folder: " + path.string());
+        }
+    }
 }
 
 void addNames(RarWriter &writer, const Source &source, const Options &options)
 {
-    const std::vector<std::string> records = splitRecords(readAll(source.argument));
+    const std::vector<std::string> records = readRecords(source.argument);
     if (source.withContents && records.size() % 2 != 0)
         throw RarWriteError("--with-contents: the last name has no contents");
     const std::int64_t mtime = options.mtime.value_or(kGeneratedTime);
@@ -235,9 +209,9 @@ void addNames(RarWriter &writer, const Source &source, const Options &options)
         std::string name = records[i];
         if (name.size() > 1 && name.back() == '/') {
             name.pop_back();
-            writer.addDirectory({name, true, 0, mtime, 0755, {}});
+            writer.addDirectory({name, true, 0, mtime, 0755});
         } else {
-            writer.addFile({name, false, 0, mtime, 0644, {}}, source.withContents ? records[i + 1] : name + "\n");
+            writer.addFile({name, false, 0, mtime, 0644}, source.withContents ? records[i + 1] : name + "\n");
         }
     }
 }
@@ -245,35 +219,24 @@ void addNames(RarWriter &writer, const Source &source, const Options &options)
 void addGenerated(RarWriter &writer, const Source &source, const Options &options)
 {
     const std::int64_t mtime = options.mtime.value_or(kGeneratedTime);
-    const std::uint64_t folders = source.fanOut ? (source.count + source.fanOut - 1) / source.fanOut : 0;
-    const int fileDigits = static_cast<int>(std::to_string(source.count ? source.count - 1 : 0).size());
-    const int folderDigits = static_cast<int>(std::to_string(folders ? folders - 1 : 0).size());
+    // Numbers padded to the width of the last one, so that names sort as numbers do.
+    const auto numbered = [](const char *stem, std::uint64_t n, std::uint64_t last) {
+        const std::string digits = std::to_string(n);
+        return stem + std::string(std::to_string(last).size() - digits.size(), '0') + digits;
+    };
     std::string folder;
-    char buffer[64];
     for (std::uint64_t i = 0; i < source.count; ++i) {
         if (source.fanOut && i % source.fanOut == 0) {
-            std::snprintf(buffer, sizeof buffer, "dir%0*llu", folderDigits,
-                          static_cast<unsigned long long>(i / source.fanOut));
-            folder = buffer;
-            writer.addDirectory({folder, true, 0, mtime, 0755, {}});
+            folder = numbered("dir", i / source.fanOut, (source.count - 1) / source.fanOut);
+            writer.addDirectory({folder, true, 0, mtime, 0755});
             folder += '/';
         }
-        std::snprintf(buffer, sizeof buffer, "file%0*llu.txt", fileDigits, static_cast<unsigned long long>(i));
-        ArchiveEntry entry{folder + buffer, false, 0, mtime, 0644, {}};
-        if (source.fileSize) {
-            entry.size = *source.fileSize;
-            PatternSource contents(entry.size, i);
-            writer.addFile(entry, contents);
-        } else {
-            writer.addFile(entry, "file " + std::to_string(i) + "\n");
-        }
+        const std::string name = folder + numbered("file", i, source.count - 1) + ".txt";
+        if (source.fileSize)
+            writer.addFile({name, false, *source.fileSize, mtime, 0644}, pattern(*source.fileSize, i));
+        else
+            writer.addFile({name, false, 0, mtime, 0644}, "file " + std::to_string(i) + "\n");
     }
-}
-
-void addBigFile(RarWriter &writer, const Source &source, const Options &options)
-{
-    PatternSource contents(source.count, 0);
-    writer.addFile({source.name, false, source.count, options.mtime.value_or(kGeneratedTime), 0644, {}}, contents);
 }
 
 } // namespace
@@ -287,12 +250,12 @@ int main(int argc, char **argv)
         RarWriter &writer = *output;
         for (const Source &source : options.sources) {
             switch (source.kind) {
-            case Source::Tree: addTree(writer, source, options); break;
+            case Source::Tree: addTree(writer, source.argument, "", options); break;
             case Source::Names: addNames(writer, source, options); break;
             case Source::Generate: addGenerated(writer, source, options); break;
-            case Source::BigFile: addBigFile(writer, source, options); break;
-            case Source::Symlink:
-                writer.addSymlink({source.argument, false, 0, options.mtime.value_or(kGeneratedTime), 0777, source.name});
+            case Source::BigFile:
+                writer.addFile({"big.bin", false, source.count, options.mtime.value_or(kGeneratedTime), 0644},
+                               pattern(source.count, 0));
                 break;
             }
         }
@@ -303,14 +266,11 @@ int main(int argc, char **argv)
     } catch (const std::exception &e) {
         std::cerr << "rarwrite: " << e.what() << "\n";
         // A half-written archive would only mislead whoever finds it.
-        if (output) {
-            const auto paths = output->volumePaths();
-            output.reset();
-            for (const auto &path : paths) {
-                std::error_code ignored;
-                std::filesystem::remove(path, ignored);
-            }
-        }
+        const auto paths = output ? output->volumePaths() : std::vector<std::filesystem::path>();
+        output.reset();
+        std::error_code ignored;
+        for (const auto &path : paths)
+            std::filesystem::remove(path, ignored);
         return 1;
     }
     return 0;

@@ -1,6 +1,6 @@
 #pragma once
 // What a test or benchmark reads of its own process from /proc: descriptors, child
-// processes, memory. Header-only, for the tests and the benchmarks.
+// processes, memory, files being written. Header-only, for the tests and the benchmarks.
 #include <QByteArray>
 #include <QDir>
 #include <QElapsedTimer>
@@ -19,14 +19,12 @@ inline int openDescriptors()
     return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::System).size());
 }
 
-// A field of /proc/<pid>/status in KiB ("VmRSS", "VmHWM"); -1 when absent.
-inline qint64 statusKiB(const char *field, qint64 pid = 0)
+// A field of /proc/self/status in KiB ("VmRSS", "VmHWM"); -1 when absent.
+inline qint64 statusKiB(const char *field)
 {
-    QFile status(pid > 0 ? QStringLiteral("/proc/%1/status").arg(pid) : QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
+    QFile status(QStringLiteral("/proc/self/status"));
     const QByteArray wanted = QByteArray(field) + ':';
-    for (const QByteArray &line : status.readAll().split('\n')) {
+    for (const QByteArray &line : status.open(QIODevice::ReadOnly) ? status.readAll().split('\n') : QByteArrayList()) {
         if (line.startsWith(wanted))
             return line.mid(wanted.size()).trimmed().split(' ').value(0).toLongLong();
     }
@@ -40,36 +38,12 @@ inline QList<qint64> childrenOf(qint64 pid)
     const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
     for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         QFile file(tasks.filePath(task + QStringLiteral("/children")));
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        for (const QByteArray &word : file.readAll().split(' ')) {
+        for (const QByteArray &word : file.open(QIODevice::ReadOnly) ? file.readAll().split(' ') : QByteArrayList()) {
             if (!word.trimmed().isEmpty())
                 children << word.trimmed().toLongLong();
         }
     }
     return children;
-}
-
-// Every process on the system running the program at `path` (whoever its
-// parent is now: an orphaned helper is adopted by another process).
-inline QList<qint64> processesRunning(const QString &path)
-{
-    QList<qint64> found;
-    const QString wanted = QFileInfo(path).canonicalFilePath();
-    if (wanted.isEmpty())
-        return found;
-    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString &entry : entries) {
-        bool number = false;
-        const qint64 pid = entry.toLongLong(&number);
-        if (!number)
-            continue;
-        QString exe = QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(pid));
-        exe.remove(QLatin1String(" (deleted)"));
-        if (exe == wanted)
-            found << pid;
-    }
-    return found;
 }
 
 // Whether process `pid` holds a file open directly in `folder` with more
@@ -113,11 +87,6 @@ bool stepUntil(qint64 pid, Reached reached, Running running, int timeoutMs = 300
     }
     ::kill(pid_t(pid), SIGCONT);
     return false;
-}
-
-inline double mib(qint64 kib)
-{
-    return double(kib) / 1024.0;
 }
 
 } // namespace ProcessProbes
