@@ -4,11 +4,8 @@ Debian's zip, 7zz, tar and compressors and the project's rarwrite, then
 damaged where their checksums should catch it.
 
     test_integrity.py HELPER RARWRITE
-
-Exits 77 (skipped) without rarwrite.
 """
 
-import io
 import os
 import random
 import re
@@ -16,26 +13,15 @@ import shutil
 import struct
 import subprocess
 import sys
-import tarfile
 import zipfile
 import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import helperlib  # noqa: E402
-from helperlib import ALL_OK, UNEXPECTED_END, HelperTestCase, run  # noqa: E402
+from helperlib import ALL_OK, AS_NOBODY, NOBODY, UNEXPECTED_END, HelperTestCase, flip, run, tar_bytes  # noqa: E402
 
-RARWRITE = None
-NOBODY = 65534
 GOOD = b"an entry that is sound\n" * 40
 ORIGINAL = b"the original contents of the damaged entry\n" * 200
-
-
-def flip(path, position):
-    with open(path, "r+b") as handle:
-        handle.seek(position)
-        byte = handle.read(1)[0]
-        handle.seek(position)
-        handle.write(bytes([byte ^ 0x01]))
 
 
 def line(text):
@@ -50,9 +36,7 @@ class IntegrityTest(HelperTestCase):
         self.write("tree/zz-bad.txt", ORIGINAL)
 
     def assertNothingHalfWritten(self, dest):
-        for _, _, files in os.walk(dest):
-            for name in files:
-                self.assertFalse(name.endswith(".part"), name)
+        self.assertEqual([name for _, _, files in os.walk(dest) for name in files if name.endswith(".part")], [])
 
     def assertFailedExtraction(self, archive, status_wanted, bad_name="zz-bad.txt", dest="out"):
         """x and t both fail, and the damaged entry never takes its name."""
@@ -72,11 +56,7 @@ class IntegrityTest(HelperTestCase):
         self.need("zip")
         self.need("7zz")
         tree = self.path("tree")
-        makers = {
-            "stored.zip": ["zip", "-q", "-0", "-X"],
-            "copy.7z": ["7zz", "a", "-bd", "-bso0", "-m0=Copy"],
-        }
-        for name, command in makers.items():
+        for name, command in (("stored.zip", ["zip", "-q", "-0", "-X"]), ("copy.7z", ["7zz", "a", "-bso0", "-m0=Copy"])):
             with self.subTest(archive=name):
                 archive = self.path(name)
                 subprocess.run(command + [archive, "good.txt", "zz-bad.txt"], cwd=tree, check=True)
@@ -132,13 +112,7 @@ class IntegrityTest(HelperTestCase):
         raise AssertionError("no password passes the check")
 
     def test_damaged_tar_header_fails_the_run(self):
-        buffer = io.BytesIO()
-        with tarfile.open(fileobj=buffer, mode="w", format=tarfile.USTAR_FORMAT) as archive:
-            for name, data in (("a.txt", GOOD), ("b.bin", os.urandom(20000)), ("c.txt", GOOD)):
-                info = tarfile.TarInfo(name)
-                info.size = len(data)
-                archive.addfile(info, io.BytesIO(data))
-        data = bytearray(buffer.getvalue())
+        data = bytearray(tar_bytes([("a.txt", GOOD), ("b.bin", os.urandom(20000)), ("c.txt", GOOD)]))
         second = data.index(b"b.bin")
         data[second + 148] ^= 0x01  # the header's own checksum
         archive = self.write("damaged.tar", bytes(data))
@@ -197,46 +171,36 @@ class IntegrityTest(HelperTestCase):
                     self.assertNothingHalfWritten(self.path("out-" + tool))
                     shutil.rmtree(self.path("out-" + tool))
 
-    def make_set(self, version):
-        for name in os.listdir(self.work):
-            if name.startswith("set."):
-                os.remove(self.path(name))
-        self.write("vtree/a.bin", random.Random(3).randbytes(150000))
-        self.write("vtree/z.txt", GOOD)
-        subprocess.run([RARWRITE, *version, "-v", "40k", "set.rar", "-C", "vtree"], cwd=self.work, check=True,
-                       stdout=subprocess.DEVNULL)
-        volumes = sorted(name for name in os.listdir(self.work) if name.startswith("set."))
-        self.assertGreater(len(volumes), 2)
-        return volumes
-
     def test_volume_set_with_a_bad_later_volume(self):
         """The first file spans the first volumes; its checksum is in the last of them."""
         os.chmod(self.work, 0o755)
+        self.write("vtree/a.bin", random.Random(3).randbytes(150000))
+        self.write("vtree/z.txt", GOOD)
         for version in ([], ["-4"]):
             for how in ("missing", "empty", "cut", "unreadable"):
                 with self.subTest(version=version, damage=how):
-                    volumes = self.make_set(version)
+                    for name in os.listdir(self.work):
+                        if name.startswith("set."):
+                            os.remove(self.path(name))
+                    self.rarwrite(*version, "-v", "40k", "set.rar", "-C", "vtree")
+                    volumes = sorted(name for name in os.listdir(self.work) if name.startswith("set."))
                     second = self.path(volumes[1])
                     if how == "missing":
                         os.remove(second)
-                    elif how == "empty":
-                        open(second, "wb").close()
-                    elif how == "cut":
-                        os.truncate(second, os.path.getsize(second) // 2)
-                    else:
+                    elif how == "unreadable":
                         os.chmod(second, 0)
+                    else:
+                        os.truncate(second, 0 if how == "empty" else os.path.getsize(second) // 2)
                     dest = self.path("out")
                     shutil.rmtree(dest, ignore_errors=True)
                     os.makedirs(dest)
                     prefix = []
                     if os.geteuid() == 0:
                         # Root reads anything: the helper runs as nobody.
-                        prefix = ["setpriv", "--reuid=%d" % NOBODY, "--regid=%d" % NOBODY, "--clear-groups"]
+                        prefix = AS_NOBODY
                         os.chown(dest, NOBODY, NOBODY)
-                    done = subprocess.run(prefix + [self.helper, "x", self.path(volumes[0]), dest, "-o+"],
-                                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-                    output = done.stdout.decode("utf-8", "replace")
-                    self.assertIn(done.returncode, (2, 3), output)
+                    status, output = run(self.helper, ["x", self.path(volumes[0]), dest, "-o+"], prefix=prefix)
+                    self.assertIn(status, (2, 3), output)
                     self.assertNotIn(ALL_OK, output)
                     self.assertRegex(output, line(UNEXPECTED_END))
                     self.assertFalse(os.path.exists(os.path.join(dest, "a.bin")), output)
@@ -246,8 +210,8 @@ class IntegrityTest(HelperTestCase):
         self.write("sig5.rar", b"Rar!\x1a\x07\x01\x00")
         self.write("sig4.rar", b"Rar!\x1a\x07\x00")
         os.makedirs(self.path("nothing"))
-        subprocess.run([RARWRITE, "empty5.rar", "-C", "nothing"], cwd=self.work, check=True)
-        subprocess.run([RARWRITE, "-4", "empty4.rar", "-C", "nothing"], cwd=self.work, check=True)
+        self.rarwrite("empty5.rar", "-C", "nothing")
+        self.rarwrite("-4", "empty4.rar", "-C", "nothing")
         for name in ("sig5.rar", "sig4.rar"):
             for command in (["vb", "-v", name], ["l", name], ["t", name]):
                 with self.subTest(archive=name, command=command[0]):
@@ -263,8 +227,4 @@ class IntegrityTest(HelperTestCase):
 
 
 if __name__ == "__main__":
-    RARWRITE = os.path.abspath(sys.argv.pop(2)) if len(sys.argv) > 2 else ""
-    if not os.access(RARWRITE, os.X_OK):
-        print("rarwrite is not built: skipped")
-        sys.exit(77)
-    helperlib.main(globals())
+    helperlib.main(rarwrite=True)
