@@ -1,11 +1,9 @@
 // Unit tests of the helper's pure parts: volume sets, the display of hostile
-// names, the read-ahead window, the CRC and the files written through
-// StagedFile. The rest is tested through the real program (test_*.py). Only
+// names, the CRC and the files written through StagedFile. The rest is tested through the real program (test_*.py). Only
 // this test links Qt; the helper does not.
 
 #include "Console.h"
 #include "Crc32.h"
-#include "ReadWindow.h"
 #include "StagedFile.h"
 #include "VolumeSet.h"
 
@@ -21,7 +19,6 @@
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 using rarcontainer::VolumeSet;
 
@@ -130,37 +127,6 @@ private slots:
         QFETCH(QByteArray, name);
         QFETCH(QByteArray, shown);
         QCOMPARE(QByteArray::fromStdString(Console::displayName(name.toStdString())), shown);
-    }
-
-    // Small reads served from the read-ahead window give the file's bytes,
-    // whatever the order, near a file's end, and when the file changes.
-    void readWindowGivesTheFilesBytes()
-    {
-        std::vector<std::vector<unsigned char>> files {std::vector<unsigned char>(200000), std::vector<unsigned char>(70000)};
-        for (std::size_t f = 0; f < files.size(); ++f)
-            for (std::size_t i = 0; i < files[f].size(); ++i)
-                files[f][i] = static_cast<unsigned char>((i * 131 + f * 7 + i / 251) & 0xFF);
-        rarcontainer::ReadWindow window;
-        int directReads = 0;
-        std::uint32_t seed = 1;
-        const auto next = [&seed](std::uint32_t bound) {
-            seed = seed * 1664525u + 1013904223u;
-            return (seed >> 8) % bound;
-        };
-        for (int i = 0; i < 20000; ++i) {
-            const std::size_t f = next(10) == 0 ? 1 : 0;
-            const std::vector<unsigned char>& file = files[f];
-            const std::size_t n = next(8) == 0 ? 20000 + next(40000) : 1 + next(64);
-            const std::uint64_t offset = next(std::uint32_t(file.size() - n + 1));
-            std::vector<unsigned char> got(n);
-            QVERIFY(window.read(f, offset, got.data(), n, file.size(), [&](std::uint64_t at, void* into, std::size_t count) {
-                ++directReads;
-                std::memcpy(into, file.data() + at, count);
-                return true;
-            }));
-            QVERIFY2(std::memcmp(got.data(), file.data() + offset, n) == 0, qPrintable(QString("read %1").arg(i)));
-        }
-        QVERIFY(directReads < 20000);
     }
 
     // The fast paths (tables, carry-less folding from 64 bytes on) against

@@ -176,9 +176,8 @@ def check_contents(item, dest):
 class Verdict:
     name: str
     valid: bool
-    listing_ok: bool = False
-    extract_ok: bool = False
-    false_success: bool = False
+    ok: bool = False        # listed and extracted as expected (valid), or failed cleanly (damaged)
+    lied: bool = False      # claimed a success with wrong or missing contents
     crashed: bool = False
     note: str = ""
 
@@ -186,40 +185,29 @@ class Verdict:
 def judge(helper, fixtures_dir, item):
     """Lists and extracts one fixture through the application's two command lines."""
     archive = os.path.join(fixtures_dir, item["archive"])
-    verdict = Verdict(name=fixture_name(item), valid=not item["damaged"])
+    verdict = Verdict(fixture_name(item), not item["damaged"])
     answer = (item["password"] + "\n") * 3 if item.get("password") else None
     status, output = run(helper, ["vb", "-v", os.path.basename(archive)], answer, os.path.dirname(archive), 40)
     verdict.crashed = crashed(status)
     # The prompt ends its own line after the answer: drop it with that line.
     prompt = PROMPT % os.path.basename(archive)
     lines = output.split("\n")
-    lines = lines[:-1] if lines[-1] == "" else lines
-    lines = [line.replace(prompt, "") for line in lines if line != prompt]
-    if item["expected_names"] is not None:
-        verdict.listing_ok = status == 0 and lines == item["expected_names"]
-    else:
-        # A listing reads headers only: it may well succeed on damaged data.
-        verdict.listing_ok = status == 0 if verdict.valid else not verdict.crashed
-    if not verdict.listing_ok:
-        verdict.note = "listing: exit %d: %s; " % (status, tail(output))
+    lines = [line.replace(prompt, "") for line in lines[:-1 if lines[-1] == "" else None] if line != prompt]
+    # A listing reads headers only: it may well succeed on damaged data.
+    listed = status == 0 and lines == item["expected_names"] if item["expected_names"] is not None else \
+        status == 0 or not verdict.valid
+    verdict.note = "" if listed else "listing: exit %d: %s; " % (status, tail(output))
 
     dest = tempfile.mkdtemp(prefix="vorlo-fixture-")
-    try:
-        status, output = run(helper, ["x", archive, dest, "-o+"], answer, timeout=40)
-        verdict.crashed |= crashed(status)
-        claimed = status == 0 or ALL_OK in output
-        problem = check_contents(item, dest) if item["entries"] is not None else "no expected contents"
-        if verdict.valid:
-            verdict.extract_ok = status == 0 and ALL_OK in output and problem == ""
-            verdict.false_success = claimed and problem != ""
-        else:
-            accepted = verdict.name in DAMAGED_BUT_VERIFIED
-            verdict.extract_ok = (accepted or not claimed) and not verdict.crashed
-            verdict.false_success = claimed and not accepted
-        if not verdict.extract_ok or verdict.false_success:
-            verdict.note += "extraction: exit %d: %s" % (status, problem if claimed else tail(output))
-    finally:
-        shutil.rmtree(dest, ignore_errors=True)
+    status, output = run(helper, ["x", archive, dest, "-o+"], answer, timeout=40)
+    problem = check_contents(item, dest) if item["entries"] is not None else "no expected contents"
+    shutil.rmtree(dest, ignore_errors=True)
+    verdict.crashed |= crashed(status)
+    claimed = status == 0 or ALL_OK in output
+    verdict.lied = claimed and (problem != "" if verdict.valid else verdict.name not in DAMAGED_BUT_VERIFIED)
+    verdict.ok = listed and status == 0 and ALL_OK in output and problem == "" if verdict.valid else \
+        not verdict.lied and not verdict.crashed
+    verdict.note += "extraction: exit %d: %s" % (status, problem if claimed else tail(output))
     return verdict
 
 

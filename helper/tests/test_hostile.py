@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
-"""Hostile archives of another kind than test_safety.py's escapes: absurd
-depth, more data than the disk holds, and damaged copies of every fixture.
+"""Hostile archives: the helper never writes outside the destination, nor
+follows a link out of it, and survives absurd depth, more data than the disk
+holds, and damaged copies of every fixture.
 
     test_hostile.py HELPER [FIXTURES_DIR]
 
-The small filesystem is a size-limited tmpfs when this runs as root and may
-mount; a file size limit (RLIMIT_FSIZE) stands in for it in every case.
+The destination sits in a sandbox folder beside a file that must stay as it
+is. The small filesystem is a size-limited tmpfs when this runs as root and
+may mount; a file size limit (RLIMIT_FSIZE) stands in for it in every case.
 """
 
 import os
@@ -13,12 +15,16 @@ import random
 import shutil
 import subprocess
 import sys
+import tarfile
+import uuid
 import zipfile
 from concurrent.futures import ThreadPoolExecutor
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import helperlib  # noqa: E402
 from helperlib import ALL_OK, MIB, HelperTestCase, crashed, run, tar_bytes  # noqa: E402
+
+PRECIOUS = b"must not change"
 
 
 class HostileTest(HelperTestCase):
@@ -27,54 +33,129 @@ class HostileTest(HelperTestCase):
         self.sandbox = self.path("sandbox")
         self.dest = os.path.join(self.sandbox, "dest")
         os.makedirs(self.dest)
+        self.write("sandbox/outside.txt", PRECIOUS)
+        self.absolute = "/tmp/vorlo-absolute-%s.txt" % uuid.uuid4().hex
+        self.addCleanup(lambda: os.path.exists(self.absolute) and os.remove(self.absolute))
 
-    def assertOnlyDestination(self):
-        self.assertEqual(os.listdir(self.sandbox), ["dest"])
+    def make_tar(self, members):
+        """members: (name, kind, payload) with kind file, dir, symlink or hardlink."""
+        kinds = {"symlink": tarfile.SYMTYPE, "hardlink": tarfile.LNKTYPE}
+        return self.write("hostile.tar", tar_bytes(
+            [(name, payload if kind == "file" else None if kind == "dir" else
+              {"type": kinds[kind], "linkname": payload}) for name, kind, payload in members]))
 
-    def small_filesystem(self, size):
-        """Mounts a tmpfs of `size` bytes on the destination; False when not allowed."""
-        if os.geteuid() != 0 or not shutil.which("mount"):
-            return False
-        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=%d" % size, "vorlo-test", self.dest],
-                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0
-        if mounted:
-            self.addCleanup(subprocess.run, ["umount", "-l", self.dest])
-        return mounted
+    def extract(self, archive):
+        return run(self.helper, ["x", archive, self.dest, "-o+"])
+
+    def assertSandboxIntact(self):
+        self.assertEqual(self.read("sandbox/outside.txt"), PRECIOUS)
+        self.assertEqual(sorted(os.listdir(self.sandbox)), ["dest", "outside.txt"])
+        self.assertFalse(os.path.exists(self.absolute))
+
+    def assertContained(self, status, output, refused):
+        """Failed, nothing outside touched, every link inside resolving inside, the refused named."""
+        self.assertFailedRun(status, output)
+        self.assertSandboxIntact()
+        real_dest = os.path.realpath(self.dest)
+        for folder, subfolders, files in os.walk(self.dest):
+            for name in subfolders + files:
+                target = os.path.realpath(os.path.join(folder, name))
+                self.assertTrue(target == real_dest or target.startswith(real_dest + os.sep),
+                                "%s resolves to %s" % (name, target))
+        for name in refused:
+            self.assertRegex(output, r"(?m)^Refused unsafe entry %s|^Cannot create %s" % (name, name))
+
+    def test_paths_and_links_out_of_the_destination(self):
+        archive = self.make_tar([
+            ("good.txt", "file", "fine"),
+            (self.absolute, "file", "absolute"),
+            ("../parent.txt", "file", "parent"),
+            ("sub/../../sneaky.txt", "file", "sneaky"),
+            ("up", "symlink", "../outside.txt"),
+            ("root", "symlink", "/etc"),
+            ("dot", "symlink", "."),
+            ("climb", "symlink", "dot/../outside.txt"),
+            ("hard", "hardlink", "../outside.txt"),
+            ("hard-abs", "hardlink", self.absolute),
+            ("sub/ok-link", "symlink", "../good.txt"),
+        ])
+        status, output = self.extract(archive)
+        self.assertContained(status, output, ["up", "root", "climb", "hard", "hard-abs"])
+        self.assertEqual(status, 9, output)
+        self.assertEqual(self.read("sandbox/dest/good.txt"), b"fine")
+        self.assertEqual(os.readlink(os.path.join(self.dest, "sub/ok-link")), "../good.txt")
+        self.assertEqual(os.readlink(os.path.join(self.dest, "dot")), ".")
+
+    def test_writing_through_links(self):
+        archive = self.make_tar([
+            ("sub", "dir", None),
+            # The classic: a link to the parent, then a file "through" it.
+            ("esc", "symlink", ".."),
+            ("esc/payload.txt", "file", "payload"),
+            # A harmless link, but a file may not be written through it either.
+            ("in", "symlink", "sub"),
+            ("in/through.txt", "file", "through"),
+            # A hard link to a file outside, then data written into it.
+            ("hard", "hardlink", "../outside.txt"),
+            ("hard", "file", "overwritten"),
+        ])
+        status, output = self.extract(archive)
+        self.assertContained(status, output, ["esc", "in/through.txt", "hard"])
+        self.assertFalse(os.path.exists(os.path.join(self.dest, "sub", "through.txt")))
+
+    def test_links_in_the_way_are_replaced_not_followed(self):
+        # One planted before the run (pointing outside), one made by the archive.
+        os.symlink("../outside.txt", os.path.join(self.dest, "planted.txt"))
+        archive = self.make_tar([
+            ("good.txt", "file", "fine"),
+            ("alias.txt", "symlink", "good.txt"),
+            ("alias.txt", "file", "replaced"),
+            ("planted.txt", "file", "replaced too"),
+        ])
+        status, output = self.extract(archive)
+        self.assertEqual(status, 0, output)
+        self.assertEqual(helperlib.tree(self.dest),
+                         {"good.txt": b"fine", "alias.txt": b"replaced", "planted.txt": b"replaced too"})
+        self.assertSandboxIntact()
+
+    def test_zip_paths(self):
+        with zipfile.ZipFile(self.path("hostile.zip"), "w") as archive:
+            archive.writestr("../zip-parent.txt", "x")
+            archive.writestr(self.absolute, "x")
+            archive.writestr("fine/inside.txt", "ok")
+        status, output = self.extract(self.path("hostile.zip"))
+        self.assertContained(status, output, ["../zip-parent.txt"])
+        self.assertEqual(self.read("sandbox/dest/fine/inside.txt"), b"ok")
 
     def test_ten_thousand_levels(self):
         # Python's own tree removal recurses: too deep for it.
         self.addCleanup(subprocess.run, ["rm", "-rf", self.dest])
         deep = "d/" * 10000 + "leaf.txt"
         archive = self.write("deep.tar", tar_bytes([(deep, b"bottom")]))
-        status, output = run(self.helper, ["vb", "-v", "deep.tar"], cwd=self.work)
-        self.assertFalse(crashed(status), output[-300:])
-        if status == 0:
-            # Shown cut, with a mark: one name never makes a line of megabytes.
-            self.assertEqual(output, deep[:4093] + "\u2026\n")
-
+        # Shown cut, with a mark: one name never makes a line of megabytes.
+        self.assertEqual(run(self.helper, ["vb", "-v", archive]), (0, deep[:4093] + "\u2026\n"))
         status, output = run(self.helper, ["x", archive, self.dest, "-o+"], cwd=self.sandbox)
-        self.assertFalse(crashed(status), output[-300:])
-        self.assertOnlyDestination()
-        if ALL_OK in output:
-            # Walk down by file descriptors: the whole path is too long for one call.
-            folder = os.open(self.dest, os.O_RDONLY)
-            try:
-                for _ in range(10000):
-                    below = os.open("d", os.O_RDONLY, dir_fd=folder)
-                    os.close(folder)
-                    folder = below
-                leaf = os.open("leaf.txt", os.O_RDONLY, dir_fd=folder)
-                self.assertEqual(os.read(leaf, 100), b"bottom")
-                os.close(leaf)
-            finally:
-                os.close(folder)
-        else:
-            self.assertNotEqual(status, 0, output[-300:])
-            self.assertRegex(output, r"(?m)^(Cannot create|Refused unsafe entry) ")
+        self.assertEqual(status, 0, output[-300:])
+        self.assertIn(ALL_OK, output)
+        self.assertSandboxIntact()
+        # Walk down by file descriptors: the whole path is too long for one call.
+        folder = os.open(self.dest, os.O_RDONLY)
+        for _ in range(10000):
+            below = os.open("d", os.O_RDONLY, dir_fd=folder)
+            os.close(folder)
+            folder = below
+        leaf = os.open("leaf.txt", os.O_RDONLY, dir_fd=folder)
+        self.assertEqual(os.read(leaf, 100), b"bottom")
+        os.close(leaf)
+        os.close(folder)
 
     def extract_to_small_disk(self, archive, size, mount):
-        """Extracts onto a filesystem of `size` bytes, or else under a file size limit of `size`."""
-        mounted = mount and self.small_filesystem(size)
+        """Extracts onto a tmpfs of `size` bytes where allowed, else under a file size limit of `size`."""
+        mounted = mount and os.geteuid() == 0 and subprocess.run(
+            ["mount", "-t", "tmpfs", "-o", "size=%d" % size, "vorlo-test", self.dest],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0
+        if mounted:
+            self.addCleanup(subprocess.run, ["umount", "-l", self.dest])
         return mounted, run(self.helper, ["x", archive, self.dest, "-o+"], timeout=120,
                             file_limit=None if mounted else size)
 
@@ -95,10 +176,8 @@ class HostileTest(HelperTestCase):
                 else:
                     # The file size limit's signal is no end: the error is told.
                     self.assertRegex(output, r"(?m)^Write error in huge\.bin")
-                # What was extracted before stays; nothing half written is left.
-                with open(os.path.join(self.dest, "first.bin"), "rb") as handle:
-                    self.assertEqual(handle.read(), small)
-                self.assertEqual(os.listdir(self.dest), ["first.bin"])  # no temporary file either
+                # What was extracted before stays; nothing half written is left, no temporary file either.
+                self.assertEqual(helperlib.tree(self.dest), {"first.bin": small})
 
     def test_zip_bomb_stops_before_the_disk_is_full(self):
         archive = self.path("bomb.zip")
