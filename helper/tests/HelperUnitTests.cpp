@@ -1,8 +1,7 @@
-// Unit tests of the helper's pure parts: volume sets, the display of hostile
-// names, the CRC and the files written through StagedFile. The rest is tested through the real program (test_*.py). Only
-// this test links Qt; the helper does not.
+// Unit tests of the helper's pure parts: volume sets, the CRC and the files
+// written through StagedFile. The rest is tested through the real program
+// (test_*.py). Only this test links Qt; the helper does not.
 
-#include "Console.h"
 #include "Crc32.h"
 #include "StagedFile.h"
 #include "VolumeSet.h"
@@ -108,27 +107,6 @@ private slots:
         QCOMPARE(int(found.kind()), kind);
     }
 
-    // Everything not printable becomes "?"; long names are cut between characters, with a mark.
-    void displayNames_data()
-    {
-        QTest::addColumn<QByteArray>("name");
-        QTest::addColumn<QByteArray>("shown");
-        QTest::newRow("control characters") << QByteArray("a\nb\rc\x1b[31m") << QByteArray("a?b?c?[31m");
-        QTest::newRow("UTF-8 kept") << QByteArray("\xD1\x82\xD0\xB5\xD1\x81\xD1\x82 \xF0\x9F\x91\x8B")
-                                    << QByteArray("\xD1\x82\xD0\xB5\xD1\x81\xD1\x82 \xF0\x9F\x91\x8B");
-        QTest::newRow("invalid UTF-8") << QByteArray("bad\xFF\xC3(x") << QByteArray("bad?" "?(x");
-        QTest::newRow("Unicode line breaks") << QByteArray("a\xC2\x85" "b\xE2\x80\xA8" "c") << QByteArray("a?b?c");
-        QTest::newRow("DEL") << QByteArray("del\x7F") << QByteArray("del?");
-        QTest::newRow("long") << QByteArray("\xC3\xA9").repeated(3000) << QByteArray("\xC3\xA9").repeated(2046) + "\xE2\x80\xA6";
-    }
-
-    void displayNames()
-    {
-        QFETCH(QByteArray, name);
-        QFETCH(QByteArray, shown);
-        QCOMPARE(QByteArray::fromStdString(Console::displayName(name.toStdString())), shown);
-    }
-
     // The fast paths (tables, carry-less folding from 64 bytes on) against
     // the bit-by-bit definition, at every length and split around the edges;
     // continued from a first piece's value, as the container code checks
@@ -161,22 +139,6 @@ private slots:
                 QCOMPARE(continued.value(), ~slow);
             }
         }
-    }
-
-    // Hidden, beside the final name, within a file name's 255 bytes, never
-    // cutting a UTF-8 sequence in two; messages name the final file.
-    void stagedNames()
-    {
-        std::string longName = "a"; // puts the sequences across the cut
-        while (longName.size() < 252)
-            longName += "\xc3\xa9";
-        const std::string name = StagedFile::nameFor(longName, 0xabc);
-        QVERIFY(name.size() <= 255 && name[0] == '.');
-        QVERIFY2(name.find("\xc3.") == std::string::npos && name.find(".000000000abc.part") != std::string::npos, name.c_str());
-        QCOMPARE(StagedFile::nameFor("a.txt", 1), std::string(".a.txt.000000000001.part"));
-        QVERIFY(StagedFile::temporaryNameFor("sub/dir/file.bin").starts_with("sub/dir/.file.bin."));
-        QCOMPARE(StagedFile::showFinalName("Can't create 'd/.x.1.part' (d/.x.1.part)", "d/.x.1.part", "d/x"),
-                 std::string("Can't create 'd/x' (d/x)"));
     }
 
     // For a file written through a StagedFile (one announced as empty is

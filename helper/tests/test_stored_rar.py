@@ -4,7 +4,7 @@
     test_stored_rar.py HELPER RARWRITE
 
 Names no third-party fixture has (shell metacharacters, line feeds, non-ASCII,
-deep folders), volume sets of every naming scheme, a million entries.
+deep folders, the longest a file may have) and a million entries.
 """
 
 import os
@@ -22,6 +22,7 @@ HOSTILE_NAMES = [
     "Crème brûlée/日本語/emoji 👋.txt",
     "/".join("deep%d" % level for level in range(40)) + "/bottom.txt",
     "-starts-with-dash.txt",
+    "\u00e9" * 125 + ".txt",  # 254 bytes: the hidden name it is written under must be cut
 ]
 
 
@@ -43,28 +44,6 @@ class StoredRarTest(HelperTestCase):
                     if not name.endswith("/"):
                         self.assertEqual(self.read(os.path.join(out, name)), name.encode() + b"\n")
                 self.assertFalse(os.path.exists(self.path("pwned")))
-
-    def test_volume_sets(self):
-        self.write("tree/a.bin", os.urandom(150000))
-        self.write("tree/b/c.bin", os.urandom(90000))
-        layouts = {
-            "new": (["-v", "40k"], "set.part1.rar"),
-            "padded": (["-v", "40k", "--volume-digits", "3"], "set.part001.rar"),
-            "old": (["-4", "-v", "40k", "--old-volume-names"], "set.rar"),
-        }
-        for layout, (options, first) in layouts.items():
-            with self.subTest(layout=layout):
-                for name in os.listdir(self.work):
-                    if name.startswith("set."):
-                        os.remove(self.path(name))
-                self.rarwrite(*options, "set.rar", "-C", "tree")
-                self.assertGreater(len([name for name in os.listdir(self.work) if name.startswith("set.")]), 3)
-                status, output = run(self.helper, ["vb", "-v", first], cwd=self.work)
-                self.assertEqual((status, output), (0, "a.bin\nb\nb/c.bin\n"))
-                status, output = run(self.helper, ["x", self.path(first), self.path("out", layout), "-o+"])
-                self.assertEqual(status, 0, output)
-                self.assertEqual(helperlib.tree(self.path("out", layout)), helperlib.tree(self.path("tree")))
-                self.assertEqual(helperlib.marks(output), sorted(helperlib.marks(output)))
 
     def test_a_million_entries_are_not_taken_for_a_cut_archive(self):
         # The header walk that looks for a missing end block stops after a
