@@ -141,11 +141,11 @@ private slots:
         }
     }
 
-    // For a file written through a StagedFile (one announced as empty is
-    // made only when it takes its name, unless data comes after all) and one
-    // staged by libarchive under a hidden name: no replacing without -o+, a
-    // link in the way replaced and never followed, a folder only when empty,
-    // nothing left by failed attempts.
+    // The rename that gives a file its name is the last guard against a
+    // file that appeared meanwhile: without -o+ it never replaces, and with
+    // it a folder goes only when empty. Through a StagedFile (one announced
+    // as empty is made only then) and for a hard link staged under a hidden
+    // name; failed attempts leave nothing.
     void overwriteRules_data()
     {
         QTest::addColumn<int>("how");
@@ -171,34 +171,20 @@ private slots:
             StagedFile file;
             file.create(folder.fd, "", name, 0644, how == 1);
             file.write(data.constData(), std::size_t(data.size()), 0);
-            const timespec modified {1000000000, 0};
-            if (file.flush() != 0 || file.finish(data.size(), nullptr, &modified) != 0)
+            if (file.flush() != 0 || file.finish(data.size(), nullptr, nullptr) != 0)
                 return -1;
             return file.commit(replace);
         };
-        const std::string expected = data.toStdString();
         put(folder / "old", "old");
         QCOMPARE(attempt("old", false), EEXIST);
         QCOMPARE(contents(folder / "old"), std::string("old"));
         QCOMPARE(attempt("old", true), 0);
-        QCOMPARE(contents(folder / "old"), expected);
-        put(folder / "outside", "outside");
-        ::symlink((folder / "outside").c_str(), (folder / "link").c_str());
-        QCOMPARE(attempt("link", true), 0);
-        QCOMPARE(contents(folder / "outside"), std::string("outside"));
-        QCOMPARE(contents(folder / "link"), expected);
+        QCOMPARE(contents(folder / "old"), data.toStdString());
         ::mkdir((folder / "full").c_str(), 0755);
         put(folder / "full/inside", "inside");
         QVERIFY(attempt("full", true) != 0);
         QCOMPARE(contents(folder / "full/inside"), std::string("inside"));
-        ::mkdir((folder / "empty").c_str(), 0755);
-        QCOMPARE(attempt("empty", true), 0);
-        QCOMPARE(contents(folder / "empty"), expected);
-        struct stat made {};
-        QCOMPARE(attempt("fresh", false), 0);
-        QVERIFY(::lstat((folder / "fresh").c_str(), &made) == 0 && S_ISREG(made.st_mode));
-        QVERIFY(how == 2 || made.st_mtim.tv_sec == 1000000000);
-        QCOMPARE(namesIn(folder.path), (std::set<std::string> {"old", "outside", "link", "full", "empty", "fresh"}));
+        QCOMPARE(namesIn(folder.path), (std::set<std::string> {"old", "full"}));
     }
 
     // Pieces across the gathering size, a hole and a sparse end: the file is

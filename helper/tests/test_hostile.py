@@ -17,7 +17,6 @@ import subprocess
 import sys
 import tarfile
 import uuid
-import zipfile
 from concurrent.futures import ThreadPoolExecutor
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -104,28 +103,28 @@ class HostileTest(HelperTestCase):
         self.assertFalse(os.path.exists(os.path.join(self.dest, "sub", "through.txt")))
 
     def test_links_in_the_way_are_replaced_not_followed(self):
-        # One planted before the run (pointing outside), one made by the archive.
-        os.symlink("../outside.txt", os.path.join(self.dest, "planted.txt"))
+        # Links planted before the run (pointing outside) or made by the archive, for a file with
+        # data and an empty one (made only when complete); a folder in the way goes only when empty.
+        for planted in ("planted.txt", "planted-empty.txt"):
+            os.symlink("../outside.txt", os.path.join(self.dest, planted))
+        os.makedirs(os.path.join(self.dest, "empty-folder"))
+        self.write("sandbox/dest/full-folder/mine.txt", b"mine")
         archive = self.make_tar([
             ("good.txt", "file", "fine"),
             ("alias.txt", "symlink", "good.txt"),
             ("alias.txt", "file", "replaced"),
             ("planted.txt", "file", "replaced too"),
+            ("planted-empty.txt", "file", ""),
+            ("empty-folder", "file", "a file now"),
+            ("full-folder", "file", "refused"),
         ])
         status, output = self.extract(archive)
-        self.assertEqual(status, 0, output)
-        self.assertEqual(helperlib.tree(self.dest),
-                         {"good.txt": b"fine", "alias.txt": b"replaced", "planted.txt": b"replaced too"})
+        self.assertEqual(status, 9, output)
+        self.assertRegex(output, r"(?m)^Cannot create full-folder: Is a directory$")
+        self.assertEqual(helperlib.tree(self.dest), {
+            "good.txt": b"fine", "alias.txt": b"replaced", "planted.txt": b"replaced too", "planted-empty.txt": b"",
+            "empty-folder": b"a file now", "full-folder": None, "full-folder/mine.txt": b"mine"})
         self.assertSandboxIntact()
-
-    def test_zip_paths(self):
-        with zipfile.ZipFile(self.path("hostile.zip"), "w") as archive:
-            archive.writestr("../zip-parent.txt", "x")
-            archive.writestr(self.absolute, "x")
-            archive.writestr("fine/inside.txt", "ok")
-        status, output = self.extract(self.path("hostile.zip"))
-        self.assertContained(status, output, ["../zip-parent.txt"])
-        self.assertEqual(self.read("sandbox/dest/fine/inside.txt"), b"ok")
 
     def test_ten_thousand_levels(self):
         # Python's own tree removal recurses: too deep for it.
@@ -149,52 +148,33 @@ class HostileTest(HelperTestCase):
         os.close(leaf)
         os.close(folder)
 
-    def extract_to_small_disk(self, archive, size, mount):
-        """Extracts onto a tmpfs of `size` bytes where allowed, else under a file size limit of `size`."""
-        mounted = mount and os.geteuid() == 0 and subprocess.run(
-            ["mount", "-t", "tmpfs", "-o", "size=%d" % size, "vorlo-test", self.dest],
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0
-        if mounted:
-            self.addCleanup(subprocess.run, ["umount", "-l", self.dest])
-        return mounted, run(self.helper, ["x", archive, self.dest, "-o+"], timeout=120,
-                            file_limit=None if mounted else size)
-
     def test_entry_larger_than_the_free_space(self):
+        # A tmpfs of 8 MiB where this may mount one, and in any case a file size limit of as much.
         small = os.urandom(64 * 1024)
         archive = self.write("big.tar", tar_bytes([("first.bin", small), ("huge.bin", os.urandom(24 * MIB)),
                                                    ("after.txt", b"x")]))
         for mount in (False, True):
             with self.subTest(mount=mount):
-                mounted, (status, output) = self.extract_to_small_disk(archive, 8 * MIB, mount)
-                if mount and not mounted:
+                if mount and (os.geteuid() != 0 or subprocess.run(
+                        ["mount", "-t", "tmpfs", "-o", "size=%d" % (8 * MIB), "vorlo-test", self.dest],
+                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode != 0):
                     self.skipTest("no small filesystem here")
+                if mount:
+                    self.addCleanup(subprocess.run, ["umount", "-l", self.dest])
+                status, output = run(self.helper, ["x", archive, self.dest, "-o+"], timeout=120,
+                                     file_limit=None if mount else 8 * MIB)
                 self.assertEqual(status, 5, output)
                 self.assertNotIn(ALL_OK, output)
-                if mounted:
+                if mount:
+                    # Stopped with the reserve still free, even in the middle of the file.
                     self.assertIn("nearly full", output)
+                    self.assertNotIn("No space left", output)
                     self.assertRegex(output, r"(?m)^(Write error in|Cannot write|Cannot create) huge\.bin")
                 else:
                     # The file size limit's signal is no end: the error is told.
                     self.assertRegex(output, r"(?m)^Write error in huge\.bin")
                 # What was extracted before stays; nothing half written is left, no temporary file either.
                 self.assertEqual(helperlib.tree(self.dest), {"first.bin": small})
-
-    def test_zip_bomb_stops_before_the_disk_is_full(self):
-        archive = self.path("bomb.zip")
-        with zipfile.ZipFile(archive, "w", zipfile.ZIP_DEFLATED, compresslevel=9) as bomb:
-            with bomb.open("zeros.bin", "w", force_zip64=True) as member:
-                for _ in range(256):
-                    member.write(bytes(MIB))
-        self.assertLess(os.path.getsize(archive), MIB)
-        mounted, (status, output) = self.extract_to_small_disk(archive, 32 * MIB, True)
-        self.assertEqual(status, 5, output)
-        self.assertNotIn(ALL_OK, output)
-        self.assertRegex(output, r"(?m)^(Write error in|Cannot write) zeros\.bin")
-        self.assertEqual(os.listdir(self.dest), [])
-        if mounted:
-            self.assertIn("nearly full", output)
-            # Stopped with the reserve still free, even while the file was being written.
-            self.assertNotIn("No space left", output)
 
     def test_damaged_copies_of_every_fixture(self):
         """Truncated and bit-flipped copies: a clean error or the right content.
@@ -209,10 +189,8 @@ class HostileTest(HelperTestCase):
         self.assertGreater(len(items), 60)
         cases = []
         for item in items:
-            parts = []
-            for part in item["parts"]:
-                with open(os.path.join(self.fixtures, part), "rb") as handle:
-                    parts.append((os.path.basename(part), handle.read()))
+            parts = [(os.path.basename(part), open(os.path.join(self.fixtures, part), "rb").read())
+                     for part in item["parts"]]
             rng = random.Random(helperlib.fixture_name(item))
             single = len(parts) == 1
             for index in [0] if single else [0, len(parts) - 1]:
@@ -220,12 +198,11 @@ class HostileTest(HelperTestCase):
                 cuts = (len(data) // 3, 2 * len(data) // 3, len(data) - 7)[:3 if single else 2]
                 damaged = [("cut%d" % cut, data[:cut]) for cut in cuts]
                 for _ in range(4 if single and len(data) <= 2 * MIB else 1):
-                    flipped = bytearray(data)
-                    position = rng.randrange(len(data))
+                    position, flipped = rng.randrange(len(data)), bytearray(data)
                     flipped[position] ^= 1 << rng.randrange(8)
                     damaged.append(("flip%d" % position, bytes(flipped)))
-                for how, copy in damaged:
-                    cases.append((item, "v%d-%s" % (index, how), parts[:index] + [(name, copy)] + parts[index + 1:]))
+                cases += [(item, "v%d-%s" % (index, how), parts[:index] + [(name, copy)] + parts[index + 1:])
+                          for how, copy in damaged]
 
         def check(case):
             item, how, parts = case
