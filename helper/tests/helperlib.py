@@ -69,20 +69,17 @@ def tail(output, lines=2):
     return " | ".join([line for line in output.replace("\b", "").splitlines() if line.strip()][-lines:])
 
 
+def read_file(path):
+    with open(path, "rb") as handle:
+        return handle.read()
+
+
 def tree(folder):
     """Every file below `folder` with its contents, every folder as None, every link as "-> target"."""
-    found = {}
-    for root, folders, files in os.walk(folder):
-        for name in folders + files:
-            path = os.path.join(root, name)
-            if os.path.islink(path):
-                found[os.path.relpath(path, folder)] = "-> " + os.readlink(path)
-            elif os.path.isdir(path):
-                found[os.path.relpath(path, folder)] = None
-            else:
-                with open(path, "rb") as handle:
-                    found[os.path.relpath(path, folder)] = handle.read()
-    return found
+    return {os.path.relpath(path, folder): "-> " + os.readlink(path) if os.path.islink(path) else
+            None if os.path.isdir(path) else read_file(path)
+            for root, folders, files in os.walk(folder)
+            for path in (os.path.join(root, name) for name in folders + files)}
 
 
 def tar_bytes(members, fmt=tarfile.GNU_FORMAT, encoding="utf-8"):
@@ -104,19 +101,17 @@ def tar_bytes(members, fmt=tarfile.GNU_FORMAT, encoding="utf-8"):
 
 
 def flip(path, position):
-    with open(path, "r+b") as handle:
-        handle.seek(position)
-        byte = handle.read(1)[0]
-        handle.seek(position)
-        handle.write(bytes([byte ^ 0x01]))
+    data = bytearray(read_file(path))
+    data[position] ^= 0x01
+    with open(path, "wb") as handle:
+        handle.write(data)
 
 
 def unnamed_files_supported(folder):
     """Whether files without a name (O_TMPFILE) can be made in `folder`: the
     helper stages files that way there, else under hidden names."""
     try:
-        os.close(os.open(folder, os.O_TMPFILE | os.O_WRONLY, 0o600))
-        return True
+        return os.close(os.open(folder, os.O_TMPFILE | os.O_WRONLY, 0o600)) is None
     except OSError:
         return False
 
@@ -129,8 +124,7 @@ def marks(output):
 
 
 def load_manifest(fixtures_dir):
-    with open(os.path.join(fixtures_dir, "manifest.json"), encoding="utf-8") as handle:
-        return json.load(handle)
+    return json.loads(read_file(os.path.join(fixtures_dir, "manifest.json")))
 
 
 def fixture_name(item):
@@ -159,8 +153,7 @@ def check_contents(item, dest):
         path = os.path.join(dest, entry["name"])
         if not os.path.isfile(path) or os.path.islink(path):
             return "missing " + entry["name"]
-        with open(path, "rb") as handle:
-            data = handle.read()
+        data = read_file(path)
         if len(data) != entry["size"]:
             return "wrong size of " + entry["name"]
         if entry["encrypted"] and fixture_name(item) in KEYED_CHECKSUMS:
@@ -231,8 +224,7 @@ class HelperTestCase(unittest.TestCase):
         return target
 
     def read(self, relative):
-        with open(self.path(relative), "rb") as handle:
-            return handle.read()
+        return read_file(self.path(relative))
 
     def fixture(self, relative):
         path = os.path.join(self.fixtures or "/nonexistent", "rar", relative)
@@ -270,5 +262,4 @@ def main(test_globals=None, rarwrite=False, fixtures=False):
     if fixtures and not os.path.isfile(os.path.join(second, "manifest.json")):
         print("no fixtures at %s: skipped" % second)
         sys.exit(77)
-    module = test_globals["__name__"] if test_globals else "__main__"
-    sys.exit(0 if unittest.main(module=module, argv=sys.argv[:1], exit=False).result.wasSuccessful() else 1)
+    unittest.main(module=test_globals["__name__"] if test_globals else "__main__", argv=sys.argv[:1])
