@@ -30,64 +30,41 @@ class SelectionTest(HelperTestCase):
             archive.writestr("-dash.txt", b"dash")
             archive.writestr("empty/", b"")
 
-    def extract(self, *names, switches=(), dest="dest"):
-        return run(self.helper, ["x", self.archive, self.path(dest), "-o+"] + list(switches) + list(names))
-
     def list_file(self, lines, name="names.txt"):
         return self.write(name, "".join(line + "\n" for line in lines))
 
     def test_named_files_and_folders_give_exactly_those(self):
-        status, output = self.extract("--", "a.txt", "docs", "-dash.txt", "empty")
-        self.assertEqual(status, 0, output)
-        self.assertIn(ALL_OK, output)
-        self.assertEqual(tree(self.path("dest")), {
-            "a.txt": b"alpha", "docs": None, "docs/one.txt": b"one", "docs/sub": None,
-            "docs/sub/two.txt": b"two", "-dash.txt": b"dash", "empty": None})
-        # Only what was taken is named in the output.
-        self.assertNotIn("three.txt", output)
-        self.assertNotIn("p.png", output)
+        docs = {"docs": None, "docs/one.txt": b"one", "docs/sub": None, "docs/sub/two.txt": b"two"}
+        for label, names, wanted, expected in (
+                ("names", ["--", "a.txt", "docs", "-dash.txt", "empty"], 0,
+                 dict(docs, **{"a.txt": b"alpha", "-dash.txt": b"dash", "empty": None})),
+                # Untidy slashes, a name given twice; a folder with an entry of its own takes its contents.
+                ("list", ["-n@" + self.list_file(["docs/sub/", "//pics", "", "docs/sub"])], 0,
+                 {"docs": None, "docs/sub": None, "docs/sub/two.txt": b"two", "pics": None, "pics/p.png": b"png"}),
+                # What was found is still extracted; "doc" is not "docs"; names are case sensitive.
+                ("some match nothing", ["a.txt", "doc", "nothing.txt"], 1, {"a.txt": b"alpha"}),
+                ("none matches", ["A.TXT"], 10, {}),
+                # An empty list selects nothing rather than everything; an unreadable one is refused.
+                ("empty list", ["-n@" + self.list_file([], "empty.txt")], 10, {}),
+                ("list from standard input", ["-n@-"], 7, {}),
+                ("missing list", ["-n@" + self.path("missing.txt")], 7, {})):
+            with self.subTest(label):
+                dest = self.path(label)
+                status, output = run(self.helper, ["x", self.archive, dest, "-o+"] + names)
+                self.assertEqual(status, wanted, output)
+                self.assertEqual(ALL_OK in output, status == 0, output)
+                self.assertEqual(tree(dest), expected)
+                for name in [name for name in names if not name.startswith("-")] if wanted in (1, 10) else []:
+                    self.assertEqual("No entry named %s in" % name in output, name not in expected, output)
 
-        # The same from a list file, untidy slashes and all, plus a name
-        # given twice; a folder with an entry of its own takes its contents.
-        names = self.list_file(["docs/sub/", "//pics", "", "docs/sub"])
-        status, output = self.extract(switches=["-n@" + names], dest="listed")
-        self.assertEqual(status, 0, output)
-        self.assertEqual(tree(self.path("listed")), {
-            "docs": None, "docs/sub": None, "docs/sub/two.txt": b"two", "pics": None, "pics/p.png": b"png"})
-
-        # "t" takes names too: only the named entry is tested.
+    def test_bad_name_lists_are_refused(self):
+        # Listings take no names; "t" does, and tests only the named entries.
+        for command in (["vb", self.archive, "a.txt"], ["vb", "-n@" + self.list_file(["a.txt"]), self.archive]):
+            self.assertEqual(run(self.helper, command)[0], 7, command)
         status, output = run(self.helper, ["t", self.archive, "docs/one.txt"])
         self.assertEqual(status, 0, output)
         self.assertIn("docs/one.txt", output)
         self.assertNotIn("a.txt", output)
-
-    def test_names_that_match_nothing_fail_the_run(self):
-        status, output = self.extract("a.txt", "doc", "nothing.txt")
-        self.assertEqual(status, 1, output)
-        self.assertNotIn(ALL_OK, output)
-        self.assertIn("No entry named doc in", output)
-        self.assertIn("No entry named nothing.txt in", output)
-        # What was found is still extracted.
-        self.assertEqual(tree(self.path("dest")), {"a.txt": b"alpha"})
-
-        status, output = self.extract("A.TXT", dest="none")
-        self.assertEqual(status, 10, output)
-        self.assertNotIn(ALL_OK, output)
-        self.assertFalse(os.path.exists(self.path("none", "a.txt")))
-
-        # An empty list selects nothing rather than everything.
-        status, output = self.extract(switches=["-n@" + self.list_file([], "empty.txt")], dest="empty")
-        self.assertEqual(status, 10, output)
-        self.assertFalse(os.path.exists(self.path("empty", "a.txt")))
-
-    def test_bad_name_lists_are_refused(self):
-        # A list that cannot be read; listings take no names: an extra word is still an error.
-        for command in (["x", self.archive, self.path("dest"), "-n@-"],
-                        ["x", self.archive, self.path("dest"), "-n@" + self.path("missing.txt")],
-                        ["vb", self.archive, "a.txt"], ["vb", "-n@" + self.list_file(["a.txt"]), self.archive]):
-            status, output = run(self.helper, command)
-            self.assertEqual(status, 7, output)
-            self.assertFalse(os.path.exists(self.path("dest", "a.txt")))
 
     def test_every_fixture_by_its_listed_names(self):
         """Naming every entry "vb" lists extracts what a whole extraction does."""
