@@ -211,24 +211,19 @@ class HostileTest(HelperTestCase):
             dest = os.path.join(folder, "dest")
             os.makedirs(dest)
             for part, data in parts:
-                with open(os.path.join(folder, part), "wb") as handle:
-                    handle.write(data)
+                self.write(os.path.join(folder, part), data)
             answer = (item["password"] + "\n") * 3 if item.get("password") else None
             problems = []
-            status, output = run(self.helper, ["vb", "-v", parts[0][0]], answer, folder, timeout=30)
-            if crashed(status):
-                problems.append("listing crashed or hung (%d): %s" % (status, helperlib.tail(output)))
-            status, output = run(self.helper, ["x", parts[0][0], dest, "-o+"], answer, folder, timeout=30)
-            if crashed(status):
-                problems.append("extraction crashed or hung (%d): %s" % (status, helperlib.tail(output)))
-            elif (ALL_OK in output or status == 0) and helperlib.check_contents(item, dest):
+            for command in (["vb", "-v", parts[0][0]], ["x", parts[0][0], dest, "-o+"]):
+                status, output = run(self.helper, command, answer, folder, timeout=30)
+                if crashed(status):
+                    problems.append("%s crashed or hung (%d): %s" % (command[0], status, helperlib.tail(output)))
+            if not crashed(status) and (ALL_OK in output or status == 0) and helperlib.check_contents(item, dest):
                 problems.append("success claimed with " + helperlib.check_contents(item, dest))
             if sorted(os.listdir(folder)) != sorted([part for part, _ in parts] + ["dest"]):
                 problems.append("wrote outside the destination: %s" % os.listdir(folder))
-            left = [name for _, _, files in os.walk(dest) for name in files
-                    if name.startswith(".") and name.endswith(".part")]
-            if left:
-                problems.append("temporary files left: %s" % left)
+            problems += ["temporary file left: " + name for _, _, files in os.walk(dest) for name in files
+                         if name.startswith(".") and name.endswith(".part")]
             shutil.rmtree(folder, ignore_errors=True)
             return label, problems
 

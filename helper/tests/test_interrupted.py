@@ -35,41 +35,34 @@ class InterruptedTest(HelperTestCase):
         self.rarwrite(self.archive, "-C", "tree", "--big-file", str(BIG_SIZE), "--names", "-", names=[AFTER])
 
     def start(self, dest, prefix=()):
-        log = open(self.path("log-" + os.path.basename(dest)), "w+b")
-        self.addCleanup(log.close)
-        proc = subprocess.Popen([*prefix, self.helper, "x", self.archive, dest, "-o+"],
-                                stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT)
+        self.log = self.path("log-" + os.path.basename(dest))
+        with open(self.log, "wb") as log:
+            proc = subprocess.Popen([*prefix, self.helper, "x", self.archive, dest, "-o+"],
+                                    stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT)
         self.addCleanup(lambda: proc.poll() is None and proc.kill())
-        return proc, log
+        return proc
 
-    def output(self, log):
-        log.seek(0)
-        return log.read().decode("utf-8", "replace")
+    def output(self):
+        return self.read(self.log).decode("utf-8", "replace")
 
     def file_being_written(self, proc, dest):
         """The size of the helper's open file in `dest` other than a folder (with or without a name), or -1."""
-        folder = os.path.realpath(dest) + "/"
-        fds = "/proc/%d/fd" % proc.pid
+        folder, fds = os.path.realpath(dest) + "/", "/proc/%d/fd/" % proc.pid
         try:
             for fd in os.listdir(fds):
-                link = os.readlink(os.path.join(fds, fd))
-                name = link[len(folder):]
-                if link.startswith(folder) and "/" not in name and name != AFTER:
-                    info = os.stat(os.path.join(fds, fd))
-                    if stat.S_ISREG(info.st_mode):
-                        return info.st_size
+                link, info = os.readlink(fds + fd), os.stat(fds + fd)
+                if link.startswith(folder) and link[len(folder):] not in ("", AFTER) and "/" not in link[len(folder):] \
+                        and stat.S_ISREG(info.st_mode):
+                    return info.st_size
         except OSError:
             pass
         return -1
 
-    def wait_for_big_entry(self, proc, log, dest):
+    def wait_for_big_entry(self, proc, dest):
         """True once big.bin is being written (some data in it), the helper still running."""
         deadline = time.monotonic() + 60
         while proc.poll() is None and time.monotonic() < deadline:
-            # Read through a handle of its own: the helper writes through the shared one.
-            with open(log.name, "rb") as text:
-                started = b"big.bin" in text.read()
-            if started and self.file_being_written(proc, dest) > 14:
+            if "big.bin" in self.output() and self.file_being_written(proc, dest) > 14:
                 return True
             time.sleep(0.002)
         return False
@@ -93,8 +86,8 @@ class InterruptedTest(HelperTestCase):
                 os.makedirs(dest)
                 if replacing:
                     self.write(os.path.join(dest, "big.bin"), b"an older copy\n")
-                proc, log = self.start(dest)
-                self.assertTrue(self.wait_for_big_entry(proc, log, dest), self.output(log))
+                proc = self.start(dest)
+                self.assertTrue(self.wait_for_big_entry(proc, dest), self.output())
                 proc.kill()
                 proc.wait(timeout=30)
                 self.assertEarlierEntriesIntact(dest)
@@ -128,13 +121,13 @@ class InterruptedTest(HelperTestCase):
             os.chown(dest, NOBODY, NOBODY)
         else:
             self.addCleanup(os.chmod, dest, 0o755)
-        proc, log = self.start(dest, prefix)
-        self.assertTrue(self.wait_for_big_entry(proc, log, dest), self.output(log))
+        proc = self.start(dest, prefix)
+        self.assertTrue(self.wait_for_big_entry(proc, dest), self.output())
         proc.send_signal(signal.SIGSTOP)
         os.chmod(dest, 0o555)
         proc.send_signal(signal.SIGCONT)
         status = proc.wait(timeout=120)
-        output = self.output(log)
+        output = self.output()
         self.assertEqual(status, 5, output)
         self.assertNotIn(ALL_OK, output)
         self.assertRegex(output, r"(?m)^Cannot create big\.bin: Permission denied$")
