@@ -15,7 +15,7 @@ import tarfile
 import tempfile
 import unittest
 import zlib
-from dataclasses import dataclass
+from types import SimpleNamespace
 
 PROMPT = "Enter password (will not be echoed) for %s: "
 INCORRECT = "The specified password is incorrect."
@@ -101,10 +101,9 @@ def tar_bytes(members, fmt=tarfile.GNU_FORMAT, encoding="utf-8"):
 
 
 def flip(path, position):
-    data = bytearray(read_file(path))
-    data[position] ^= 0x01
-    with open(path, "wb") as handle:
-        handle.write(data)
+    with open(path, "r+b") as handle:
+        handle.seek(position)
+        handle.write(bytes([read_file(path)[position] ^ 0x01]))
 
 
 def unnamed_files_supported(folder):
@@ -165,43 +164,36 @@ def check_contents(item, dest):
     return ""
 
 
-@dataclass
-class Verdict:
-    name: str
-    valid: bool
-    ok: bool = False        # listed and extracted as expected (valid), or failed cleanly (damaged)
-    lied: bool = False      # claimed a success with wrong or missing contents
-    crashed: bool = False
-    note: str = ""
-
-
 def judge(helper, fixtures_dir, item):
-    """Lists and extracts one fixture through the application's two command lines."""
+    """Lists and extracts one fixture through the application's two command lines: `ok` when a
+    valid one listed and extracted as expected or a damaged one failed (or verified), `lied` when
+    a success was claimed with wrong or missing contents, `crashed`, and notes."""
     archive = os.path.join(fixtures_dir, item["archive"])
-    verdict = Verdict(fixture_name(item), not item["damaged"])
+    name, valid = fixture_name(item), not item["damaged"]
     answer = (item["password"] + "\n") * 3 if item.get("password") else None
-    status, output = run(helper, ["vb", "-v", os.path.basename(archive)], answer, os.path.dirname(archive), 40)
-    verdict.crashed = crashed(status)
+    # Names are UTF-8 whatever the locale: listed under the plainest one.
+    status, output = run(helper, ["vb", "-v", os.path.basename(archive)], answer, os.path.dirname(archive), 40,
+                         env=dict(os.environ, LC_ALL="C", LANG="C"))
     # The prompt ends its own line after the answer: drop it with that line.
     prompt = PROMPT % os.path.basename(archive)
     lines = output.split("\n")
     lines = [line.replace(prompt, "") for line in lines[:-1 if lines[-1] == "" else None] if line != prompt]
     # A listing reads headers only: it may well succeed on damaged data.
     listed = status == 0 and lines == item["expected_names"] if item["expected_names"] is not None else \
-        status == 0 or not verdict.valid
-    verdict.note = "" if listed else "listing: exit %d: %s; " % (status, tail(output))
-
+        status == 0 or not valid
+    note = "" if listed else "listing: exit %d: %s; " % (status, tail(output))
     dest = tempfile.mkdtemp(prefix="vorlo-fixture-")
+    broke = crashed(status)
     status, output = run(helper, ["x", archive, dest, "-o+"], answer, timeout=40)
     problem = check_contents(item, dest) if item["entries"] is not None else "no expected contents"
     shutil.rmtree(dest, ignore_errors=True)
-    verdict.crashed |= crashed(status)
+    broke |= crashed(status)
     claimed = status == 0 or ALL_OK in output
-    verdict.lied = claimed and (problem != "" if verdict.valid else verdict.name not in DAMAGED_BUT_VERIFIED)
-    verdict.ok = listed and status == 0 and ALL_OK in output and problem == "" if verdict.valid else \
-        not verdict.lied and not verdict.crashed
-    verdict.note += "extraction: exit %d: %s" % (status, problem if claimed else tail(output))
-    return verdict
+    lied = claimed and (problem != "" if valid else name not in DAMAGED_BUT_VERIFIED)
+    return SimpleNamespace(name=name, valid=valid, lied=lied, crashed=broke,
+                           ok=listed and status == 0 and ALL_OK in output and not problem if valid else
+                           not lied and not broke,
+                           note=note + "extraction: exit %d: %s" % (status, problem if claimed else tail(output)))
 
 
 class HelperTestCase(unittest.TestCase):
@@ -252,14 +244,10 @@ def main(test_globals=None, rarwrite=False, fixtures=False):
     """HELPER then FIXTURES_DIR (or RARWRITE with `rarwrite`); exits 77 (skipped) without what is needed."""
     second = os.path.abspath(sys.argv[2]) if len(sys.argv) > 2 else ""
     HelperTestCase.helper = os.path.abspath(sys.argv[1])
-    if rarwrite:
-        HelperTestCase.rarwrite_program = second
-        if not os.access(second, os.X_OK):
-            print("rarwrite is not built: skipped")
-            sys.exit(77)
-    else:
-        HelperTestCase.fixtures = second or None
-    if fixtures and not os.path.isfile(os.path.join(second, "manifest.json")):
-        print("no fixtures at %s: skipped" % second)
+    HelperTestCase.rarwrite_program, HelperTestCase.fixtures = (second, None) if rarwrite else (None, second or None)
+    missing = "rarwrite is not built" if rarwrite and not os.access(second, os.X_OK) else "no fixtures at " + second \
+        if fixtures and not os.path.isfile(os.path.join(second, "manifest.json")) else ""
+    if missing:
+        print(missing + ": skipped")
         sys.exit(77)
     unittest.main(module=test_globals["__name__"] if test_globals else "__main__", argv=sys.argv[:1])

@@ -47,13 +47,6 @@ class CommandLineTest(HelperTestCase):
                 self.assertIn(name, output)
             self.assertFalse(os.path.exists(self.path("out/leak")))
 
-    def test_names_are_utf8_whatever_the_locale(self):
-        archive = self.fixture("sharpcompress/Rar4.rar")
-        for locale in ("C", "POSIX", "C.UTF-8"):
-            status, output = run(self.helper, ["vb", "-v", archive], env=dict(os.environ, LC_ALL=locale, LANG=locale))
-            self.assertEqual(status, 0, locale)
-            self.assertIn("тест.txt", output, locale)
-
 
 class ExtractionTest(HelperTestCase):
     def make_zip(self, name, files):

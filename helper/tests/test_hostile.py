@@ -74,20 +74,8 @@ class HostileTest(HelperTestCase):
             ("root", "symlink", "/etc"),
             ("dot", "symlink", "."),
             ("climb", "symlink", "dot/../outside.txt"),
-            ("hard", "hardlink", "../outside.txt"),
             ("hard-abs", "hardlink", self.absolute),
             ("sub/ok-link", "symlink", "../good.txt"),
-        ])
-        status, output = self.extract(archive)
-        self.assertContained(status, output, ["up", "root", "climb", "hard", "hard-abs"])
-        self.assertEqual(status, 9, output)
-        self.assertEqual(self.read("sandbox/dest/good.txt"), b"fine")
-        self.assertEqual(os.readlink(os.path.join(self.dest, "sub/ok-link")), "../good.txt")
-        self.assertEqual(os.readlink(os.path.join(self.dest, "dot")), ".")
-
-    def test_writing_through_links(self):
-        archive = self.make_tar([
-            ("sub", "dir", None),
             # The classic: a link to the parent, then a file "through" it.
             ("esc", "symlink", ".."),
             ("esc/payload.txt", "file", "payload"),
@@ -99,7 +87,11 @@ class HostileTest(HelperTestCase):
             ("hard", "file", "overwritten"),
         ])
         status, output = self.extract(archive)
-        self.assertContained(status, output, ["esc", "in/through.txt", "hard"])
+        self.assertContained(status, output, ["up", "root", "climb", "hard", "hard-abs", "esc", "in/through.txt"])
+        self.assertEqual(status, 9, output)
+        self.assertEqual(self.read("sandbox/dest/good.txt"), b"fine")
+        self.assertEqual(os.readlink(os.path.join(self.dest, "sub/ok-link")), "../good.txt")
+        self.assertEqual(os.readlink(os.path.join(self.dest, "dot")), ".")
         self.assertFalse(os.path.exists(os.path.join(self.dest, "sub", "through.txt")))
 
     def test_links_in_the_way_are_replaced_not_followed(self):
