@@ -197,9 +197,7 @@ def judge(helper, fixtures_dir, item):
 
 
 class HelperTestCase(unittest.TestCase):
-    helper = None
-    fixtures = None
-    rarwrite_program = None
+    helper = fixtures = rarwrite_program = None
 
     def setUp(self):
         self.work = tempfile.mkdtemp(prefix="vorlo-helper-test-")

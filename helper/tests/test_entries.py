@@ -174,12 +174,8 @@ class EntriesTest(HelperTestCase):
         self.assertInShort("Extracting  " + "\u00e9" * 2046 + CUT_MARK, output)
         self.assertInShort("Cannot create " + "h" * 4093 + CUT_MARK + ": ", output)
 
-        status, output = run(self.helper, ["v", archive], cwd=self.work)
-        self.assertEqual(status, 0, output[:2000])
-        lines = output.split("\n")
-        self.assertTrue(any(line.endswith("  " + "h" * 4093 + CUT_MARK) for line in lines))
-        self.assertLess(max(len(line.encode()) for line in lines), MAX_NAME_BYTES + 64)
         status, output = run(self.helper, ["vb", archive], cwd=self.work)
+        self.assertIn("h" * 4093 + CUT_MARK, output.split("\n"), output[:300])
         self.assertIn("\u00e9" * 2046 + CUT_MARK, output.split("\n"), output[:300])
 
     def test_endless_password_line_is_refused_in_bounded_memory(self):
