@@ -25,11 +25,6 @@ QByteArray contents(const std::string& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(none)");
 }
 
-void put(const std::string& path, const char* text)
-{
-    std::ofstream(path) << text;
-}
-
 // A temporary folder, open for the *at() calls of StagedFile.
 struct Folder {
     QTemporaryDir dir;
@@ -146,6 +141,7 @@ private slots:
         QFETCH(int, how);
         QFETCH(QByteArray, data);
         Folder folder;
+        const auto put = [](const std::string& path, const char* text) { std::ofstream(path) << text; };
         const auto attempt = [&](const char* name, bool replace) {
             if (how == 2) {
                 put(folder / ".staged", data.constData());

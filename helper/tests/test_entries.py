@@ -6,6 +6,7 @@ helper's messages, an endless password line.
     test_entries.py HELPER [FIXTURES_DIR]
 """
 
+import functools
 import io
 import os
 import shutil
@@ -21,10 +22,7 @@ from helperlib import ALL_OK, INCORRECT, MIB, UNEXPECTED_END, HelperTestCase, ru
 
 CUT_MARK = "\u2026"
 MAX_NAME_BYTES = 4096
-
-
-def tar_bytes(members, fmt=tarfile.PAX_FORMAT, encoding="utf-8"):
-    return helperlib.tar_bytes(members, fmt, encoding)
+tar_bytes = functools.partial(helperlib.tar_bytes, fmt=tarfile.PAX_FORMAT)
 
 
 class EntriesTest(HelperTestCase):
@@ -36,9 +34,6 @@ class EntriesTest(HelperTestCase):
     def extract(self, archive, *switches):
         shutil.rmtree(self.dest, ignore_errors=True)
         return run(self.helper, ["x", archive, self.dest] + list(switches), cwd=self.work)
-
-    def dest_file(self, name):
-        return self.read(os.path.join(self.dest, name))
 
     def assertClean(self, output):
         """No control character but the progress marks' backspaces, no stray marker line."""
@@ -122,7 +117,7 @@ class EntriesTest(HelperTestCase):
                      "Skipping  pipe  (a FIFO, not created)"):
             self.assertIn(line, output.split("\n"))
         self.assertEqual(sorted(os.listdir(self.dest)), ["shared", "tool"])
-        self.assertEqual(self.dest_file("shared/plain.txt"), b"plain")
+        self.assertEqual(self.read("dest/shared/plain.txt"), b"plain")
         for name in ("tool", "shared"):
             self.assertEqual(stat.S_IMODE(os.stat(os.path.join(self.dest, name)).st_mode) & 0o7000, 0, name)
         # Testing reads what there is to read: nothing is missing from the archive.
@@ -131,7 +126,7 @@ class EntriesTest(HelperTestCase):
         self.assertIn(ALL_OK, output.split("\n"))
 
     def test_legacy_code_page_names(self):
-        latin = self.write("latin.tar", tar_bytes([("caf\xe9 \x80.txt", b"tar")], tarfile.GNU_FORMAT, "latin-1"))
+        latin = self.write("latin.tar", helperlib.tar_bytes([("caf\xe9 \x80.txt", b"tar")], tarfile.GNU_FORMAT, "latin-1"))
         # Python writes non-ASCII ZIP names as UTF-8; the bytes of code page
         # 437 (0x82 is "é") go in by hand, without the UTF-8 flag.
         buffer = io.BytesIO()
@@ -149,7 +144,7 @@ class EntriesTest(HelperTestCase):
                 self.assertEqual(sorted(os.listdir(self.dest)), sorted(names))
                 for name in names:
                     self.assertIn("Extracting  " + name, output)
-        self.assertEqual(self.dest_file("caf\u00e9.txt"), b"zip")
+        self.assertEqual(self.read("dest/caf\u00e9.txt"), b"zip")
 
     def test_names_are_printed_safely_and_bounded(self):
         marker_names = ["***All OK****", "x\n***All OK****\n", UNEXPECTED_END, "\x1b[2J\r***All OK****",

@@ -1,13 +1,10 @@
 #!/usr/bin/env python3
-"""Hostile archives: the helper never writes outside the destination, nor
-follows a link out of it, and survives absurd depth, more data than the disk
-holds, and damaged copies of every fixture.
+"""Hostile archives: the helper never writes outside the destination (a
+sandbox folder beside a file that must stay as it is), nor follows a link out
+of it, and survives absurd depth, more data than the disk holds, and damaged
+copies of every fixture.
 
     test_hostile.py HELPER [FIXTURES_DIR]
-
-The destination sits in a sandbox folder beside a file that must stay as it
-is. The small filesystem is a size-limited tmpfs when this runs as root and
-may mount; a file size limit (RLIMIT_FSIZE) stands in for it in every case.
 """
 
 import os

@@ -25,7 +25,7 @@ ORIGINAL = b"the original contents of the damaged entry\n" * 200
 
 
 def line(text):
-    """A pattern for `text` standing on a line of its own."""
+    """`text` standing on a line of its own."""
     return r"(?m)^" + re.escape(text) + r"$"
 
 

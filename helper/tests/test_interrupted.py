@@ -1,10 +1,9 @@
 #!/usr/bin/env python3
-"""Extractions cut short from outside (SIGKILL in the middle of a file, the
-destination made read-only halfway) or failing where an older copy lies:
-nothing half written carries an entry's name, nothing extracted or already
-there is lost. A file being written leaves nothing where the filesystem makes
-files without a name, else at most one hidden file (ctest's
-helper_interrupted_named preloads a library that refuses unnamed files).
+"""Extractions cut short from outside (SIGKILL, the destination made
+read-only halfway) or failing where an older copy lies: nothing half written
+carries an entry's name, nothing extracted or already there is lost, at most
+one hidden file is left (none where files can be made without a name; ctest's
+helper_interrupted_named preloads a library that refuses those).
 
     test_interrupted.py HELPER RARWRITE
 """

@@ -20,15 +20,11 @@ class SelectionTest(HelperTestCase):
         super().setUp()
         self.archive = self.path("mixed.zip")
         with zipfile.ZipFile(self.archive, "w") as archive:
-            archive.writestr("a.txt", b"alpha")
-            archive.writestr("docs/one.txt", b"one")
-            archive.writestr("docs/sub/two.txt", b"two")
-            # Shares the start of "docs" but is not inside it.
-            archive.writestr("docs-other/three.txt", b"three")
-            archive.writestr("pics/", b"")
-            archive.writestr("pics/p.png", b"png")
-            archive.writestr("-dash.txt", b"dash")
-            archive.writestr("empty/", b"")
+            # "docs-other" shares the start of "docs" but is not inside it.
+            for name, data in (("a.txt", b"alpha"), ("docs/one.txt", b"one"), ("docs/sub/two.txt", b"two"),
+                               ("docs-other/three.txt", b"three"), ("pics/", b""), ("pics/p.png", b"png"),
+                               ("-dash.txt", b"dash"), ("empty/", b"")):
+                archive.writestr(name, data)
 
     def list_file(self, lines, name="names.txt"):
         return self.write(name, "".join(line + "\n" for line in lines))
