@@ -10,76 +10,31 @@
 
 namespace {
 
-bool unnamed(int flags)
+// open(path, ...) is openat(AT_FDCWD, path, ...). The mode argument is there
+// only with O_CREAT or O_TMPFILE.
+int openNamedOnly(const char* openat, int folder, const char* path, int flags, va_list arguments)
 {
-    return (flags & O_TMPFILE) == O_TMPFILE;
-}
-
-mode_t modeOf(int flags, va_list arguments)
-{
-    return (flags & O_CREAT) || unnamed(flags) ? static_cast<mode_t>(va_arg(arguments, int)) : 0;
-}
-
-template <typename Function>
-Function next(const char* name)
-{
-    return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
+    const bool unnamed = (flags & O_TMPFILE) == O_TMPFILE;
+    const mode_t mode = (flags & O_CREAT) || unnamed ? static_cast<mode_t>(va_arg(arguments, int)) : 0;
+    if (unnamed) {
+        errno = EOPNOTSUPP;
+        return -1;
+    }
+    return reinterpret_cast<int (*)(int, const char*, int, ...)>(dlsym(RTLD_NEXT, openat))(folder, path, flags, mode);
 }
 
 } // namespace
 
-extern "C" int openat(int folder, const char* path, int flags, ...)
-{
-    static auto real = next<int (*)(int, const char*, int, ...)>("openat");
-    va_list arguments;
-    va_start(arguments, flags);
-    const mode_t mode = modeOf(flags, arguments);
-    va_end(arguments);
-    if (unnamed(flags)) {
-        errno = EOPNOTSUPP;
-        return -1;
+#define VORLO_NAMED_ONLY(openat, folder)                                                 \
+    {                                                                                    \
+        va_list arguments;                                                               \
+        va_start(arguments, flags);                                                      \
+        const int fd = openNamedOnly(openat, folder, path, flags, arguments);            \
+        va_end(arguments);                                                               \
+        return fd;                                                                       \
     }
-    return real(folder, path, flags, mode);
-}
 
-extern "C" int openat64(int folder, const char* path, int flags, ...)
-{
-    static auto real = next<int (*)(int, const char*, int, ...)>("openat64");
-    va_list arguments;
-    va_start(arguments, flags);
-    const mode_t mode = modeOf(flags, arguments);
-    va_end(arguments);
-    if (unnamed(flags)) {
-        errno = EOPNOTSUPP;
-        return -1;
-    }
-    return real(folder, path, flags, mode);
-}
-
-extern "C" int open(const char* path, int flags, ...)
-{
-    static auto real = next<int (*)(const char*, int, ...)>("open");
-    va_list arguments;
-    va_start(arguments, flags);
-    const mode_t mode = modeOf(flags, arguments);
-    va_end(arguments);
-    if (unnamed(flags)) {
-        errno = EOPNOTSUPP;
-        return -1;
-    }
-    return real(path, flags, mode);
-}
-
-extern "C" int open64(const char* path, int flags, ...)
-{
-    static auto real = next<int (*)(const char*, int, ...)>("open64");
-    va_list arguments;
-    va_start(arguments, flags);
-    const mode_t mode = modeOf(flags, arguments);
-    va_end(arguments);
-    if (unnamed(flags)) {
-        errno = EOPNOTSUPP;
-        return -1;
-    }
-    return real(path, flags, mode);
-}
+extern "C" int openat(int folder, const char* path, int flags, ...) VORLO_NAMED_ONLY("openat", folder)
+extern "C" int openat64(int folder, const char* path, int flags, ...) VORLO_NAMED_ONLY("openat64", folder)
+extern "C" int open(const char* path, int flags, ...) VORLO_NAMED_ONLY("openat", AT_FDCWD)
+extern "C" int open64(const char* path, int flags, ...) VORLO_NAMED_ONLY("openat64", AT_FDCWD)

@@ -1,55 +1,26 @@
 #!/usr/bin/env python3
-"""Hostile archives of another kind than test_safety.py's escapes: awkward
-names, absurd depth, more data than the disk holds, and damaged copies of
-every fixture.
+"""Hostile archives: the helper never writes outside the destination (a
+sandbox folder beside a file that must stay as it is), nor follows a link out
+of it, and survives absurd depth, more data than the disk holds, and damaged
+copies of every fixture.
 
     test_hostile.py HELPER [FIXTURES_DIR]
-
-The small filesystem is a size-limited tmpfs when this runs as root and may
-mount; otherwise a file size limit (RLIMIT_FSIZE) stands in for it.
 """
 
-import io
 import os
 import random
-import resource
 import shutil
 import subprocess
 import sys
 import tarfile
-import zipfile
+import uuid
 from concurrent.futures import ThreadPoolExecutor
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import fixturelib  # noqa: E402
-from helperlib import ALL_OK, HelperTestCase, main, run  # noqa: E402
+import helperlib  # noqa: E402
+from helperlib import ALL_OK, MIB, HelperTestCase, crashed, run, tar_bytes  # noqa: E402
 
-METACHARACTERS = "meta ;|&$`'\"\\<>(){}[]*?~!#%^=,+@: $(touch pwned) `id` ${HOME}.txt"
-MIB = 1 << 20
-
-
-def tar_bytes(members):
-    """members: (name, data or None for a folder)."""
-    buffer = io.BytesIO()
-    with tarfile.open(fileobj=buffer, mode="w", format=tarfile.GNU_FORMAT) as archive:
-        for name, data in members:
-            info = tarfile.TarInfo(name)
-            if data is None:
-                info.type, info.mode = tarfile.DIRTYPE, 0o755
-                archive.addfile(info)
-            else:
-                info.size = len(data)
-                archive.addfile(info, io.BytesIO(data))
-    return buffer.getvalue()
-
-
-def run_limited(helper, args, file_limit=None, timeout=120):
-    def limit():
-        if file_limit:
-            resource.setrlimit(resource.RLIMIT_FSIZE, (file_limit, file_limit))
-    done = subprocess.run([helper] + args, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                          preexec_fn=limit, timeout=timeout)
-    return done.returncode, done.stdout.decode("utf-8", "replace")
+PRECIOUS = b"must not change"
 
 
 class HostileTest(HelperTestCase):
@@ -58,185 +29,192 @@ class HostileTest(HelperTestCase):
         self.sandbox = self.path("sandbox")
         self.dest = os.path.join(self.sandbox, "dest")
         os.makedirs(self.dest)
+        self.write("sandbox/outside.txt", PRECIOUS)
+        self.absolute = "/tmp/vorlo-absolute-%s.txt" % uuid.uuid4().hex
+        self.addCleanup(lambda: os.path.exists(self.absolute) and os.remove(self.absolute))
 
-    def assertOnlyDestination(self):
-        self.assertEqual(os.listdir(self.sandbox), ["dest"])
+    def make_tar(self, members):
+        """members: (name, kind, payload) with kind file, dir, symlink or hardlink."""
+        kinds = {"symlink": tarfile.SYMTYPE, "hardlink": tarfile.LNKTYPE}
+        return self.write("hostile.tar", tar_bytes(
+            [(name, payload if kind == "file" else None if kind == "dir" else
+              {"type": kinds[kind], "linkname": payload}) for name, kind, payload in members]))
 
-    def small_filesystem(self, size):
-        """Mounts a tmpfs of `size` bytes on the destination; False when not allowed."""
-        if os.geteuid() != 0 or not shutil.which("mount"):
-            return False
-        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=%d" % size, "vorlo-test", self.dest],
-                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0
-        if mounted:
-            self.addCleanup(subprocess.run, ["umount", "-l", self.dest])
-        return mounted
+    def extract(self, archive):
+        return run(self.helper, ["x", archive, self.dest, "-o+"])
 
-    def test_shell_metacharacters_in_names(self):
-        data = b"harmless\n"
-        archive = self.write("meta.tar", tar_bytes([("dir $(x);`y`", None),
-                                                    ("dir $(x);`y`/" + METACHARACTERS, data)]))
-        status, output = run(self.helper, ["vb", "-v", "meta.tar"], cwd=self.work)
-        self.assertEqual(status, 0, output)
-        self.assertEqual(output.split("\n"), ["dir $(x);`y`", "dir $(x);`y`/" + METACHARACTERS, ""])
+    def assertSandboxIntact(self):
+        self.assertEqual(self.read("sandbox/outside.txt"), PRECIOUS)
+        self.assertEqual(sorted(os.listdir(self.sandbox)), ["dest", "outside.txt"])
+        self.assertFalse(os.path.exists(self.absolute))
 
-        status, output = run(self.helper, ["x", archive, self.dest, "-o+"], cwd=self.sandbox)
-        self.assertEqual(status, 0, output)
-        self.assertIn(ALL_OK, output)
-        with open(os.path.join(self.dest, "dir $(x);`y`", METACHARACTERS), "rb") as handle:
-            self.assertEqual(handle.read(), data)
-        self.assertOnlyDestination()
-        self.assertFalse(os.path.exists(os.path.join(self.sandbox, "pwned")))
+    def assertContained(self, status, output, refused):
+        """Failed, nothing outside touched, every link inside resolving inside, the refused named."""
+        self.assertFailedRun(status, output)
+        self.assertSandboxIntact()
+        real_dest = os.path.realpath(self.dest)
+        for folder, subfolders, files in os.walk(self.dest):
+            for name in subfolders + files:
+                target = os.path.realpath(os.path.join(folder, name))
+                self.assertTrue(target == real_dest or target.startswith(real_dest + os.sep),
+                                "%s resolves to %s" % (name, target))
+        for name in refused:
+            self.assertRegex(output, r"(?m)^Refused unsafe entry %s|^Cannot create %s" % (name, name))
+
+    def test_paths_and_links_out_of_the_destination(self):
+        archive = self.make_tar([
+            ("good.txt", "file", "fine"),
+            (self.absolute, "file", "absolute"),
+            ("../parent.txt", "file", "parent"),
+            ("sub/../../sneaky.txt", "file", "sneaky"),
+            ("up", "symlink", "../outside.txt"),
+            ("root", "symlink", "/etc"),
+            ("dot", "symlink", "."),
+            ("climb", "symlink", "dot/../outside.txt"),
+            ("hard-abs", "hardlink", self.absolute),
+            ("sub/ok-link", "symlink", "../good.txt"),
+            # The classic: a link to the parent, then a file "through" it.
+            ("esc", "symlink", ".."),
+            ("esc/payload.txt", "file", "payload"),
+            # A harmless link, but a file may not be written through it either.
+            ("in", "symlink", "sub"),
+            ("in/through.txt", "file", "through"),
+            # A hard link to a file outside, then data written into it.
+            ("hard", "hardlink", "../outside.txt"),
+            ("hard", "file", "overwritten"),
+        ])
+        status, output = self.extract(archive)
+        self.assertContained(status, output, ["up", "root", "climb", "hard", "hard-abs", "esc", "in/through.txt"])
+        self.assertEqual(status, 9, output)
+        self.assertEqual(self.read("sandbox/dest/good.txt"), b"fine")
+        self.assertEqual(os.readlink(os.path.join(self.dest, "sub/ok-link")), "../good.txt")
+        self.assertEqual(os.readlink(os.path.join(self.dest, "dot")), ".")
+        self.assertFalse(os.path.exists(os.path.join(self.dest, "sub", "through.txt")))
+
+    def test_links_in_the_way_are_replaced_not_followed(self):
+        # Links planted before the run (pointing outside) or made by the archive, for a file with
+        # data and an empty one (made only when complete); a folder in the way goes only when empty.
+        for planted in ("planted.txt", "planted-empty.txt"):
+            os.symlink("../outside.txt", os.path.join(self.dest, planted))
+        os.makedirs(os.path.join(self.dest, "empty-folder"))
+        self.write("sandbox/dest/full-folder/mine.txt", b"mine")
+        archive = self.make_tar([
+            ("good.txt", "file", "fine"),
+            ("alias.txt", "symlink", "good.txt"),
+            ("alias.txt", "file", "replaced"),
+            ("planted.txt", "file", "replaced too"),
+            ("planted-empty.txt", "file", ""),
+            ("empty-folder", "file", "a file now"),
+            ("full-folder", "file", "refused"),
+        ])
+        status, output = self.extract(archive)
+        self.assertEqual(status, 9, output)
+        self.assertRegex(output, r"(?m)^Cannot create full-folder: Is a directory$")
+        self.assertEqual(helperlib.tree(self.dest), {
+            "good.txt": b"fine", "alias.txt": b"replaced", "planted.txt": b"replaced too", "planted-empty.txt": b"",
+            "empty-folder": b"a file now", "full-folder": None, "full-folder/mine.txt": b"mine"})
+        self.assertSandboxIntact()
 
     def test_ten_thousand_levels(self):
         # Python's own tree removal recurses: too deep for it.
         self.addCleanup(subprocess.run, ["rm", "-rf", self.dest])
         deep = "d/" * 10000 + "leaf.txt"
         archive = self.write("deep.tar", tar_bytes([(deep, b"bottom")]))
-        status, output = run(self.helper, ["vb", "-v", "deep.tar"], cwd=self.work)
-        self.assertLess(status, 128, output[-300:])
-        if status == 0:
-            # Shown cut, with a mark: one name never makes a line of megabytes.
-            self.assertEqual(output, deep[:4093] + "\u2026\n")
-
+        # Shown cut, with a mark: one name never makes a line of megabytes.
+        self.assertEqual(run(self.helper, ["vb", "-v", archive]), (0, deep[:4093] + "\u2026\n"))
         status, output = run(self.helper, ["x", archive, self.dest, "-o+"], cwd=self.sandbox)
-        self.assertLess(status, 128, output[-300:])
-        self.assertOnlyDestination()
-        if ALL_OK in output:
-            # Walk down by file descriptors: the whole path is too long for one call.
-            folder = os.open(self.dest, os.O_RDONLY)
-            try:
-                for _ in range(10000):
-                    below = os.open("d", os.O_RDONLY, dir_fd=folder)
-                    os.close(folder)
-                    folder = below
-                leaf = os.open("leaf.txt", os.O_RDONLY, dir_fd=folder)
-                self.assertEqual(os.read(leaf, 100), b"bottom")
-                os.close(leaf)
-            finally:
-                os.close(folder)
-        else:
-            self.assertNotEqual(status, 0, output[-300:])
-            self.assertRegex(output, r"(?m)^(Cannot create|Refused unsafe entry) ")
-
-    def extract_to_small_disk(self, archive, size):
-        """Runs an extraction onto a filesystem of `size` bytes (or a file size limit)."""
-        mounted = self.small_filesystem(size)
-        status, output = run_limited(self.helper, ["x", archive, self.dest, "-o+"],
-                                     file_limit=None if mounted else size)
-        return mounted, status, output
+        self.assertEqual(status, 0, output[-300:])
+        self.assertIn(ALL_OK, output)
+        self.assertSandboxIntact()
+        # Read from its own folder: the whole path is too long for one call.
+        found = subprocess.run(["find", self.dest, "-name", "leaf.txt", "-execdir", "cat", "{}", ";"],
+                               stdout=subprocess.PIPE, check=True).stdout
+        self.assertEqual(found, b"bottom")
 
     def test_entry_larger_than_the_free_space(self):
+        # A tmpfs of 8 MiB where this may mount one, and in any case a file size limit of as much.
         small = os.urandom(64 * 1024)
-        big = random.Random(7).randbytes(24 * MIB)
-        archive = self.write("big.tar", tar_bytes([("first.bin", small), ("huge.bin", big), ("after.txt", b"x")]))
-        mounted, status, output = self.extract_to_small_disk(archive, 8 * MIB)
-        self.assertEqual(status, 5, output)
-        self.assertNotIn(ALL_OK, output)
-        self.assertRegex(output, r"(?m)^(Write error in|Cannot write|Cannot create) huge\.bin")
-        # What was extracted before stays; nothing half written is left.
-        with open(os.path.join(self.dest, "first.bin"), "rb") as handle:
-            self.assertEqual(handle.read(), small)
-        self.assertFalse(os.path.exists(os.path.join(self.dest, "huge.bin")))
-        self.assertEqual(os.listdir(self.dest), ["first.bin"])  # no temporary file either
-        if mounted:
-            self.assertIn("nearly full", output)
-
-    def test_zip_bomb_stops_before_the_disk_is_full(self):
-        archive = self.path("bomb.zip")
-        chunk = bytes(MIB)
-        with zipfile.ZipFile(archive, "w", zipfile.ZIP_DEFLATED, compresslevel=9) as bomb:
-            with bomb.open("zeros.bin", "w", force_zip64=True) as member:
-                for _ in range(256):
-                    member.write(chunk)
-        self.assertLess(os.path.getsize(archive), MIB)
-        mounted, status, output = self.extract_to_small_disk(archive, 32 * MIB)
-        self.assertEqual(status, 5, output)
-        self.assertNotIn(ALL_OK, output)
-        self.assertRegex(output, r"(?m)^(Write error in|Cannot write) zeros\.bin")
-        self.assertEqual(os.listdir(self.dest), [])
-        if mounted:
-            self.assertIn("nearly full", output)
-            # Stopped with the reserve still free, even while the file was being written.
-            self.assertNotIn("No space left", output)
+        archive = self.write("big.tar", tar_bytes([("first.bin", small), ("huge.bin", os.urandom(24 * MIB)),
+                                                   ("after.txt", b"x")]))
+        for mount in (False, True):
+            with self.subTest(mount=mount):
+                if mount and (os.geteuid() != 0 or subprocess.run(
+                        ["mount", "-t", "tmpfs", "-o", "size=%d" % (8 * MIB), "vorlo-test", self.dest],
+                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode != 0):
+                    self.skipTest("no small filesystem here")
+                if mount:
+                    self.addCleanup(subprocess.run, ["umount", "-l", self.dest])
+                status, output = run(self.helper, ["x", archive, self.dest, "-o+"], timeout=120,
+                                     file_limit=None if mount else 8 * MIB)
+                self.assertEqual(status, 5, output)
+                self.assertNotIn(ALL_OK, output)
+                if mount:
+                    # Stopped with the reserve still free, even in the middle of the file.
+                    self.assertIn("nearly full", output)
+                    self.assertNotIn("No space left", output)
+                    self.assertRegex(output, r"(?m)^(Write error in|Cannot write|Cannot create) huge\.bin")
+                else:
+                    # The file size limit's signal is no end: the error is told.
+                    self.assertRegex(output, r"(?m)^Write error in huge\.bin")
+                # What was extracted before stays; nothing half written is left, no temporary file either.
+                self.assertEqual(helperlib.tree(self.dest), {"first.bin": small})
 
     def test_damaged_copies_of_every_fixture(self):
         """Truncated and bit-flipped copies: a clean error or the right content.
 
         Every valid fixture, volume sets and encrypted ones included (the
-        password is answered at the prompt); in a volume set one volume at a
-        time is damaged. Fixtures the helper cannot extract even whole still
-        must not crash, hang or claim a success.
+        password is answered at the prompt); in a set the first and the last
+        volume are damaged, each in turn. Fixtures the helper cannot extract
+        even whole still must not crash, hang or claim a success.
         """
-        if not self.fixtures or not os.path.isfile(os.path.join(self.fixtures, "manifest.json")):
-            self.skipTest("no fixtures")
-        items = [item for item in fixturelib.load_manifest(self.fixtures) if not item["damaged"]]
+        self.fixture("")  # skipped without the fixtures
+        items = [item for item in helperlib.load_manifest(self.fixtures) if not item["damaged"]]
         self.assertGreater(len(items), 60)
         cases = []
         for item in items:
-            parts = []
-            for part in item["parts"]:
-                with open(os.path.join(self.fixtures, part), "rb") as handle:
-                    parts.append((os.path.basename(part), handle.read()))
-            rng = random.Random(fixturelib.fixture_name(item))
-            large = sum(len(data) for _, data in parts) > 2 * MIB
-            # Single archives get more damage; in a set the first and the last
-            # volume are damaged, each in turn.
-            targets = [0] if len(parts) == 1 else [0, len(parts) - 1]
-            for index in targets:
+            parts = [(os.path.basename(part), open(os.path.join(self.fixtures, part), "rb").read())
+                     for part in item["parts"]]
+            rng = random.Random(helperlib.fixture_name(item))
+            single = len(parts) == 1
+            for index in [0] if single else [0, len(parts) - 1]:
                 name, data = parts[index]
-                cuts = (len(data) // 3, 2 * len(data) // 3, len(data) - 7)
-                flips = 1 if large or len(parts) > 1 else 4
-                damaged = [("cut%d" % cut, data[:cut]) for cut in cuts[:3 if len(parts) == 1 else 2]]
-                for _ in range(flips):
-                    flipped = bytearray(data)
-                    position = rng.randrange(len(data))
+                cuts = (len(data) // 3, 2 * len(data) // 3, len(data) - 7)[:3 if single else 2]
+                damaged = [("cut%d" % cut, data[:cut]) for cut in cuts]
+                for _ in range(4 if single and len(data) <= 2 * MIB else 1):
+                    position, flipped = rng.randrange(len(data)), bytearray(data)
                     flipped[position] ^= 1 << rng.randrange(8)
                     damaged.append(("flip%d" % position, bytes(flipped)))
-                for how, copy in damaged:
-                    changed = list(parts)
-                    changed[index] = (name, copy)
-                    cases.append((item, "v%d-%s" % (index, how), changed))
+                cases += [(item, "v%d-%s" % (index, how), parts[:index] + [(name, copy)] + parts[index + 1:])
+                          for how, copy in damaged]
 
         def check(case):
             item, how, parts = case
-            name = fixturelib.fixture_name(item)
-            folder = os.path.join(self.work, "damaged", name.replace("/", "_") + "-" + how)
+            label = helperlib.fixture_name(item) + " " + how
+            folder = os.path.join(self.work, label.replace("/", "_").replace(" ", "-"))
             dest = os.path.join(folder, "dest")
             os.makedirs(dest)
             for part, data in parts:
-                with open(os.path.join(folder, part), "wb") as handle:
-                    handle.write(data)
-            first = parts[0][0]
-            password = item.get("password")
-            answer = (password + "\n") * 3 if password else None
+                self.write(os.path.join(folder, part), data)
+            answer = (item["password"] + "\n") * 3 if item.get("password") else None
             problems = []
-            listing = fixturelib.run_helper(self.helper, ["vb", "-v", first], cwd=folder,
-                                            stdin_text=answer, timeout=30)
-            if listing.crashed:
-                problems.append("listing crashed or hung (%d): %s" % (listing.status, listing.tail()))
-            extraction = fixturelib.run_helper(self.helper, ["x", os.path.join(folder, first), dest, "-o+"],
-                                               cwd=folder, stdin_text=answer, timeout=30)
-            if extraction.crashed:
-                problems.append("extraction crashed or hung (%d): %s" % (extraction.status, extraction.tail()))
-            elif ALL_OK in extraction.output or extraction.status == 0:
-                wrong = fixturelib.check_contents(item, dest)
-                if wrong:
-                    problems.append("success claimed with " + wrong)
+            for command in (["vb", "-v", parts[0][0]], ["x", parts[0][0], dest, "-o+"]):
+                status, output = run(self.helper, command, answer, folder, timeout=30)
+                if crashed(status):
+                    problems.append("%s crashed or hung (%d): %s" % (command[0], status, helperlib.tail(output)))
+            if not crashed(status) and (ALL_OK in output or status == 0) and helperlib.check_contents(item, dest):
+                problems.append("success claimed with " + helperlib.check_contents(item, dest))
             if sorted(os.listdir(folder)) != sorted([part for part, _ in parts] + ["dest"]):
                 problems.append("wrote outside the destination: %s" % os.listdir(folder))
-            left = [name for _, _, files in os.walk(dest) for name in files
-                    if name.startswith(".") and name.endswith(".part")]
-            if left:
-                problems.append("temporary files left: %s" % left)
+            problems += ["temporary file left: " + name for _, _, files in os.walk(dest) for name in files
+                         if name.startswith(".") and name.endswith(".part")]
             shutil.rmtree(folder, ignore_errors=True)
-            return "%s %s" % (name, how), problems
+            return label, problems
 
         with ThreadPoolExecutor(max_workers=2) as pool:
-            results = list(pool.map(check, cases))
-        for label, problems in results:
-            with self.subTest(copy=label):
-                self.assertEqual(problems, [])
+            for label, problems in pool.map(check, cases):
+                with self.subTest(copy=label):
+                    self.assertEqual(problems, [])
+
 
 if __name__ == "__main__":
-    main(globals())
+    helperlib.main()

@@ -1,14 +1,11 @@
 #!/usr/bin/env python3
-"""Damaged data must never pass for sound: archives made at test time with
-Debian's zip, 7zz, tar and compressors and the project's rarwrite, then
-damaged where their checksums should catch it.
+"""Damaged data never passes for sound: archives made with Debian's zip, 7zz,
+tar and compressors and the project's rarwrite, damaged where their checksums
+should catch it.
 
     test_integrity.py HELPER RARWRITE
-
-Exits 77 (skipped) without rarwrite.
 """
 
-import io
 import os
 import random
 import re
@@ -16,30 +13,19 @@ import shutil
 import struct
 import subprocess
 import sys
-import tarfile
 import zipfile
 import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import helperlib  # noqa: E402
-from helperlib import ALL_OK, UNEXPECTED_END, HelperTestCase, run  # noqa: E402
+from helperlib import ALL_OK, AS_NOBODY, NOBODY, UNEXPECTED_END, HelperTestCase, flip, run, tar_bytes  # noqa: E402
 
-RARWRITE = None
-NOBODY = 65534
 GOOD = b"an entry that is sound\n" * 40
 ORIGINAL = b"the original contents of the damaged entry\n" * 200
 
 
-def flip(path, position):
-    with open(path, "r+b") as handle:
-        handle.seek(position)
-        byte = handle.read(1)[0]
-        handle.seek(position)
-        handle.write(bytes([byte ^ 0x01]))
-
-
 def line(text):
-    """A pattern for `text` standing on a line of its own."""
+    """`text` standing on a line of its own."""
     return r"(?m)^" + re.escape(text) + r"$"
 
 
@@ -49,96 +35,62 @@ class IntegrityTest(HelperTestCase):
         self.write("tree/good.txt", GOOD)
         self.write("tree/zz-bad.txt", ORIGINAL)
 
-    def assertNothingHalfWritten(self, dest):
-        for _, _, files in os.walk(dest):
-            for name in files:
-                self.assertFalse(name.endswith(".part"), name)
-
-    def assertFailedExtraction(self, archive, status_wanted, bad_name="zz-bad.txt", dest="out"):
+    def assertFailedExtraction(self, archive, status_wanted, bad_name="zz-bad.txt", switches=()):
         """x and t both fail, and the damaged entry never takes its name."""
-        target = self.path(dest)
+        target = self.path("out")
         shutil.rmtree(target, ignore_errors=True)
-        status, output = run(self.helper, ["x", archive, target, "-o+"])
+        status, output = run(self.helper, ["x", archive, target, "-o+", *switches])
         self.assertEqual(status, status_wanted, output)
         self.assertNotIn(ALL_OK, output)
-        self.assertFalse(os.path.exists(os.path.join(target, bad_name)), output)
-        self.assertNothingHalfWritten(target)
-        status, test_output = run(self.helper, ["t", archive])
+        self.assertEqual([name for name in helperlib.tree(target) if name == bad_name or name.endswith(".part")], [])
+        status, test_output = run(self.helper, ["t", archive, *switches])
         self.assertEqual(status, status_wanted, test_output)
         self.assertNotIn(ALL_OK, test_output)
         return output
 
+    def damaged(self, name):
+        """`name` made of the tree with zz-bad.txt's data damaged, and the switches to extract it."""
+        archive, tree = self.path(name), self.path("tree")
+        if name == "secret.zip":
+            # A wrong password that passes ZipCrypto's one-byte check decrypts to garbage.
+            subprocess.run(["zip", "-q", "-0", "-X", "-P", "right", archive, "zz-bad.txt"], cwd=tree, check=True)
+            return archive, ["-p" + self.password_passing_the_check(archive, "zz-bad.txt")]
+        maker = ["7zz", "a", "-bso0", "-m0=Copy"] if name.endswith(".7z") else ["zip", "-q", "-0", "-X"]
+        subprocess.run(maker + [archive, "zz-bad.txt", "good.txt"], cwd=tree, check=True)
+        start = helperlib.read_file(archive).index(b"the original contents")
+        flip(archive, start + 300)
+        if name == "tampered.zip":
+            # The local header's CRC made to match, the central directory
+            # left alone: only the header's disagreement shows it.
+            data = bytearray(helperlib.read_file(archive))
+            struct.pack_into("<I", data, 14, zlib.crc32(data[start:start + len(ORIGINAL)]))
+            self.write(name, bytes(data))
+        return archive, []
+
     def test_checksum_warnings_of_zip_and_7z_fail_the_entry(self):
         self.need("zip")
         self.need("7zz")
-        tree = self.path("tree")
-        makers = {
-            "stored.zip": ["zip", "-q", "-0", "-X"],
-            "copy.7z": ["7zz", "a", "-bd", "-bso0", "-m0=Copy"],
-        }
-        for name, command in makers.items():
+        for name, why in (("stored.zip", ""), ("copy.7z", ""), ("tampered.zip", "Inconsistent"),
+                          ("secret.zip", "corrupt file or wrong password$")):
             with self.subTest(archive=name):
-                archive = self.path(name)
-                subprocess.run(command + [archive, "good.txt", "zz-bad.txt"], cwd=tree, check=True)
-                with open(archive, "rb") as handle:
-                    flip(archive, handle.read().index(b"the original contents") + 300)
-                output = self.assertFailedExtraction(archive, 3)
-                self.assertRegex(output, r"(?m)^Checksum error in zz-bad\.txt: ")
-                self.assertEqual(self.read("out/good.txt"), GOOD)
-
-        # Data changed with its local header's CRC to match, the central
-        # directory left alone: only the header's disagreement shows it.
-        archive = self.path("tampered.zip")
-        subprocess.run(["zip", "-q", "-0", "-X", archive, "zz-bad.txt", "good.txt"], cwd=tree, check=True)
-        with open(archive, "r+b") as handle:
-            data = bytearray(handle.read())
-            name_length, extra_length = struct.unpack("<HH", data[26:30])
-            start = 30 + name_length + extra_length
-            data[start + 10] ^= 0x20
-            struct.pack_into("<I", data, 14, zlib.crc32(data[start:start + len(ORIGINAL)]))
-            handle.seek(0)
-            handle.write(data)
-        output = self.assertFailedExtraction(archive, 3)
-        self.assertRegex(output, r"(?m)^Checksum error in zz-bad\.txt: Inconsistent")
-        self.assertEqual(self.read("out/good.txt"), GOOD)
-
-        # A wrong password that passes ZipCrypto's one-byte check decrypts to garbage.
-        archive = self.path("secret.zip")
-        subprocess.run(["zip", "-q", "-0", "-X", "-P", "right", archive, "zz-bad.txt"], cwd=tree, check=True)
-        wrong = self.password_passing_the_check(archive, "zz-bad.txt")
-        status, output = run(self.helper, ["x", "-p" + wrong, archive, self.path("secret"), "-o+"])
-        self.assertEqual(status, 3, output)
-        self.assertNotIn(ALL_OK, output)
-        self.assertRegex(output, line("Checksum error in zz-bad.txt: corrupt file or wrong password"))
-        self.assertFalse(os.path.exists(self.path("secret/zz-bad.txt")), output)
-        self.assertNothingHalfWritten(self.path("secret"))
+                archive, switches = self.damaged(name)
+                output = self.assertFailedExtraction(archive, 3, switches=switches)
+                self.assertRegex(output, r"(?m)^Checksum error in zz-bad\.txt: " + why)
+                if not switches:
+                    self.assertEqual(self.read("out/good.txt"), GOOD)
 
     @staticmethod
     def password_passing_the_check(archive, member):
         with zipfile.ZipFile(archive) as opened:
             info = opened.getinfo(member)
-        with open(archive, "rb") as handle:
-            handle.seek(info.header_offset)
-            header = handle.read(30)
-            name_length, extra_length = struct.unpack("<HH", header[26:30])
-            handle.seek(info.header_offset + 30 + name_length + extra_length)
-            encrypted = handle.read(12)
+        data = helperlib.read_file(archive)[info.header_offset:]
+        encrypted = data[30 + sum(struct.unpack("<HH", data[26:30])):][:12]
         check = (info._raw_time >> 8) & 0xFF if info.flag_bits & 0x8 else (info.CRC >> 24) & 0xFF
-        for attempt in range(100000):
-            candidate = "wrong%d" % attempt
-            decrypt = zipfile._ZipDecrypter(candidate.encode())
-            if bytes(decrypt(encrypted))[11] == check:
-                return candidate
-        raise AssertionError("no password passes the check")
+        return next(candidate for candidate in ("wrong%d" % attempt for attempt in range(100000))
+                    if bytes(zipfile._ZipDecrypter(candidate.encode())(encrypted))[11] == check)
 
     def test_damaged_tar_header_fails_the_run(self):
-        buffer = io.BytesIO()
-        with tarfile.open(fileobj=buffer, mode="w", format=tarfile.USTAR_FORMAT) as archive:
-            for name, data in (("a.txt", GOOD), ("b.bin", os.urandom(20000)), ("c.txt", GOOD)):
-                info = tarfile.TarInfo(name)
-                info.size = len(data)
-                archive.addfile(info, io.BytesIO(data))
-        data = bytearray(buffer.getvalue())
+        data = bytearray(tar_bytes([("a.txt", GOOD), ("b.bin", os.urandom(20000)), ("c.txt", GOOD)]))
         second = data.index(b"b.bin")
         data[second + 148] ^= 0x01  # the header's own checksum
         archive = self.write("damaged.tar", bytes(data))
@@ -151,120 +103,85 @@ class IntegrityTest(HelperTestCase):
         self.assertEqual(self.read("out/a.txt"), GOOD)
 
     def test_compressed_tar_streams_are_checked_to_their_end(self):
-        rng = random.Random(12)
-        self.write("tree/big.bin", rng.randbytes(2 * 1024 * 1024))
+        self.write("tree/big.bin", random.Random(12).randbytes(2 * 1024 * 1024))
         plain = self.path("plain.tar")
         subprocess.run(["tar", "cf", plain, "-C", self.path("tree"), "good.txt", "big.bin"], check=True)
 
         def xz_check(data):
             # The block's check value ends right before the index.
-            backward = (struct.unpack("<I", data[-8:-4])[0] + 1) * 4
-            return len(data) - 12 - backward - 1
+            return len(data) - 12 - (struct.unpack("<I", data[-8:-4])[0] + 1) * 4 - 1
 
-        damages = {
-            "gzip": [("crc", lambda data: len(data) - 8), ("length", lambda data: len(data) - 2)],
-            "xz": [("check", xz_check)],
-            "zstd": [("checksum", lambda data: len(data) - 1)],
-            "lz4": [("checksum", lambda data: len(data) - 1)],
-        }
-        for tool, cases in damages.items():
+        for tool, damage, where in (("gzip", "none", None), ("gzip", "crc", lambda data: len(data) - 8),
+                                    ("gzip", "length", lambda data: len(data) - 2), ("xz", "none", None),
+                                    ("xz", "check", xz_check), ("zstd", "none", None),
+                                    ("zstd", "checksum", lambda data: len(data) - 1), ("lz4", "none", None),
+                                    ("lz4", "checksum", lambda data: len(data) - 1)):
             if not shutil.which(tool):
                 continue
-            packed = self.path("plain.tar." + tool)
-            with open(packed, "wb") as handle:
-                subprocess.run([tool, "-c", plain], stdout=handle, stderr=subprocess.DEVNULL, check=True)
-            with self.subTest(tool=tool, damage="none"):
-                status, output = run(self.helper, ["x", packed, self.path("whole-" + tool), "-o+"])
-                self.assertEqual(status, 0, output)
-                self.assertTrue(output.endswith(ALL_OK + "\n"), output)
-                self.assertEqual(self.read("whole-%s/good.txt" % tool), GOOD)
-            for damage, where in cases:
-                with self.subTest(tool=tool, damage=damage):
-                    with open(packed, "rb") as handle:
-                        data = handle.read()
-                    damaged = self.write("damaged-%s-%s" % (damage, os.path.basename(packed)), data)
-                    flip(damaged, where(data))
-                    for command in (["x", damaged, self.path("out-" + tool), "-o+"], ["t", damaged]):
-                        status, output = run(self.helper, command)
-                        self.assertEqual(status, 3, output)
-                        self.assertNotIn(ALL_OK, output)
-                        self.assertIn("checksum is wrong", output)
-                        self.assertRegex(output, r"(?m)^Checksum error in big\.bin: .*checksum is wrong")
-                    # The stream is read ahead of the entries: the last file
-                    # never takes its name, the one before it is whole.
-                    self.assertEqual(os.listdir(self.path("out-" + tool)), ["good.txt"])
-                    self.assertEqual(self.read("out-%s/good.txt" % tool), GOOD)
-                    self.assertNothingHalfWritten(self.path("out-" + tool))
-                    shutil.rmtree(self.path("out-" + tool))
-
-    def make_set(self, version):
-        for name in os.listdir(self.work):
-            if name.startswith("set."):
-                os.remove(self.path(name))
-        self.write("vtree/a.bin", random.Random(3).randbytes(150000))
-        self.write("vtree/z.txt", GOOD)
-        subprocess.run([RARWRITE, *version, "-v", "40k", "set.rar", "-C", "vtree"], cwd=self.work, check=True,
-                       stdout=subprocess.DEVNULL)
-        volumes = sorted(name for name in os.listdir(self.work) if name.startswith("set."))
-        self.assertGreater(len(volumes), 2)
-        return volumes
+            with self.subTest(tool=tool, damage=damage):
+                packed, out = self.path("%s-%s.tar" % (damage, tool)), self.path("out-%s-%s" % (damage, tool))
+                with open(packed, "wb") as handle:
+                    subprocess.run([tool, "-c", plain], stdout=handle, stderr=subprocess.DEVNULL, check=True)
+                if not where:
+                    status, output = run(self.helper, ["x", packed, out, "-o+"])
+                    self.assertEqual(status, 0, output)
+                    self.assertTrue(output.endswith(ALL_OK + "\n"), output)
+                    self.assertEqual(self.read(out + "/big.bin"), self.read("tree/big.bin"))
+                    continue
+                flip(packed, where(helperlib.read_file(packed)))
+                for command in (["x", packed, out, "-o+"], ["t", packed]):
+                    status, output = run(self.helper, command)
+                    self.assertEqual(status, 3, output)
+                    self.assertNotIn(ALL_OK, output)
+                    self.assertRegex(output, r"(?m)^Checksum error in big\.bin: .*checksum is wrong")
+                # The stream is read ahead of the entries: the last file never
+                # takes its name, the one before it is whole.
+                self.assertEqual(helperlib.tree(out), {"good.txt": GOOD})
 
     def test_volume_set_with_a_bad_later_volume(self):
         """The first file spans the first volumes; its checksum is in the last of them."""
         os.chmod(self.work, 0o755)
-        for version in ([], ["-4"]):
+        self.write("vtree/a.bin", random.Random(3).randbytes(150000))
+        self.write("vtree/z.txt", GOOD)
+        for version in ("5", "4"):
             for how in ("missing", "empty", "cut", "unreadable"):
                 with self.subTest(version=version, damage=how):
-                    volumes = self.make_set(version)
-                    second = self.path(volumes[1])
+                    folder = self.path("set%s-%s" % (version, how))
+                    os.makedirs(os.path.join(folder, "out"))
+                    self.rarwrite(*(["-4"] if version == "4" else []), "-v", "40k", folder + "/set.rar", "-C", "vtree")
+                    volumes = sorted(os.path.join(folder, name) for name in os.listdir(folder) if name != "out")
                     if how == "missing":
-                        os.remove(second)
-                    elif how == "empty":
-                        open(second, "wb").close()
-                    elif how == "cut":
-                        os.truncate(second, os.path.getsize(second) // 2)
+                        os.remove(volumes[1])
+                    elif how == "unreadable":
+                        os.chmod(volumes[1], 0)
                     else:
-                        os.chmod(second, 0)
-                    dest = self.path("out")
-                    shutil.rmtree(dest, ignore_errors=True)
-                    os.makedirs(dest)
-                    prefix = []
+                        os.truncate(volumes[1], 0 if how == "empty" else os.path.getsize(volumes[1]) // 2)
                     if os.geteuid() == 0:
                         # Root reads anything: the helper runs as nobody.
-                        prefix = ["setpriv", "--reuid=%d" % NOBODY, "--regid=%d" % NOBODY, "--clear-groups"]
-                        os.chown(dest, NOBODY, NOBODY)
-                    done = subprocess.run(prefix + [self.helper, "x", self.path(volumes[0]), dest, "-o+"],
-                                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-                    output = done.stdout.decode("utf-8", "replace")
-                    self.assertIn(done.returncode, (2, 3), output)
+                        os.chown(os.path.join(folder, "out"), NOBODY, NOBODY)
+                    status, output = run(self.helper, ["x", volumes[0], os.path.join(folder, "out"), "-o+"],
+                                         prefix=AS_NOBODY if os.geteuid() == 0 else ())
+                    self.assertIn(status, (2, 3), output)
                     self.assertNotIn(ALL_OK, output)
                     self.assertRegex(output, line(UNEXPECTED_END))
-                    self.assertFalse(os.path.exists(os.path.join(dest, "a.bin")), output)
-                    self.assertNothingHalfWritten(dest)
+                    self.assertEqual(helperlib.tree(os.path.join(folder, "out")), {}, output)
 
     def test_signature_alone_is_a_damaged_archive(self):
-        self.write("sig5.rar", b"Rar!\x1a\x07\x01\x00")
-        self.write("sig4.rar", b"Rar!\x1a\x07\x00")
+        # A RAR 5 or RAR 4 signature with nothing after it; a well-formed empty archive still lists.
         os.makedirs(self.path("nothing"))
-        subprocess.run([RARWRITE, "empty5.rar", "-C", "nothing"], cwd=self.work, check=True)
-        subprocess.run([RARWRITE, "-4", "empty4.rar", "-C", "nothing"], cwd=self.work, check=True)
-        for name in ("sig5.rar", "sig4.rar"):
-            for command in (["vb", "-v", name], ["l", name], ["t", name]):
-                with self.subTest(archive=name, command=command[0]):
+        for version, signature in (("5", b"Rar!\x1a\x07\x01\x00"), ("4", b"Rar!\x1a\x07\x00")):
+            self.write("sig.rar", signature)
+            self.rarwrite(*(["-4"] if version == "4" else []), "empty.rar", "-C", "nothing")
+            for command in (["vb", "-v", "sig.rar"], ["l", "sig.rar"], ["t", "sig.rar"]):
+                with self.subTest(version=version, command=command[0]):
                     status, output = run(self.helper, command, cwd=self.work)
                     self.assertEqual(status, 2, output)
                     self.assertRegex(output, line(UNEXPECTED_END))
-        for name in ("empty5.rar", "empty4.rar"):
-            with self.subTest(archive=name):
-                self.assertEqual(run(self.helper, ["vb", "-v", name], cwd=self.work), (0, ""))
-                status, output = run(self.helper, ["l", name], cwd=self.work)
-                self.assertEqual(status, 0, output)
-                self.assertIn("0 files, 0 bytes", output)
+            self.assertEqual(run(self.helper, ["vb", "-v", "empty.rar"], cwd=self.work), (0, ""))
+            status, output = run(self.helper, ["l", "empty.rar"], cwd=self.work)
+            self.assertEqual(status, 0, output)
+            self.assertIn("0 files, 0 bytes", output)
 
 
 if __name__ == "__main__":
-    RARWRITE = os.path.abspath(sys.argv.pop(2)) if len(sys.argv) > 2 else ""
-    if not os.access(RARWRITE, os.X_OK):
-        print("rarwrite is not built: skipped")
-        sys.exit(77)
-    helperlib.main(globals())
+    helperlib.main(rarwrite=True)

@@ -1,16 +1,11 @@
 #!/usr/bin/env python3
-"""Extractions cut short from outside: the helper killed with SIGKILL in the
-middle of a file, the destination folder made read-only halfway, a file that
-fails its checksum where an older copy lies. Nothing half written may carry an
-entry's name, and nothing extracted or already there may be lost. Where the
-filesystem makes files without a name, a file being written leaves nothing at
-all; elsewhere (or with the test's library that refuses them preloaded, as
-ctest's helper_interrupted_named does) at most one hidden file.
+"""Extractions cut short from outside (SIGKILL, the destination made
+read-only halfway) or failing where an older copy lies: nothing half written
+carries an entry's name, nothing extracted or already there is lost, at most
+one hidden file is left (none where files can be made without a name; ctest's
+helper_interrupted_named preloads a library that refuses those).
 
     test_interrupted.py HELPER RARWRITE
-
-Exits 77 (skipped) without rarwrite. The read-only case runs the helper as
-an unprivileged user when this runs as root (root ignores permissions).
 """
 
 import fnmatch
@@ -23,70 +18,57 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import helperlib  # noqa: E402
-from helperlib import ALL_OK, HelperTestCase, run  # noqa: E402
+from helperlib import ALL_OK, AS_NOBODY, MIB, NOBODY, HelperTestCase, run  # noqa: E402
 
-RARWRITE = None
-MIB = 1 << 20
 BIG_SIZE = 128 * MIB
 AFTER = "zz-after.txt"  # the entry after the big one
-NOBODY = 65534
 
 
 class InterruptedTest(HelperTestCase):
-    def setUp(self):
-        super().setUp()
+    def make_big_archive(self):
         self.small = {"a.txt": b"first entry\n" * 100, "sub/b.bin": os.urandom(200000)}
         for name, data in self.small.items():
             self.write("tree/" + name, data)
         self.archive = self.path("big.rar")
         # a.txt, sub, sub/b.bin, then big.bin, then zz-after.txt
-        subprocess.run([RARWRITE, self.archive, "-C", self.path("tree"), "--big-file", str(BIG_SIZE),
-                        "--names", "-"], input=AFTER.encode() + b"\0", check=True, stdout=subprocess.DEVNULL)
+        self.rarwrite(self.archive, "-C", "tree", "--big-file", str(BIG_SIZE), "--names", "-", names=[AFTER])
 
     def start(self, dest, prefix=()):
-        log = open(self.path("log-" + os.path.basename(dest)), "w+b")
-        self.addCleanup(log.close)
-        proc = subprocess.Popen([*prefix, self.helper, "x", self.archive, dest, "-o+"],
-                                stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT)
+        self.log = self.path("log-" + os.path.basename(dest))
+        with open(self.log, "wb") as log:
+            proc = subprocess.Popen([*prefix, self.helper, "x", self.archive, dest, "-o+"],
+                                    stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT)
         self.addCleanup(lambda: proc.poll() is None and proc.kill())
-        return proc, log
+        return proc
 
-    def output(self, log):
-        log.seek(0)
-        return log.read().decode("utf-8", "replace")
+    def output(self):
+        return self.read(self.log).decode("utf-8", "replace")
 
     def file_being_written(self, proc, dest):
         """The size of the helper's open file in `dest` other than a folder (with or without a name), or -1."""
-        folder = os.path.realpath(dest) + "/"
-        fds = "/proc/%d/fd" % proc.pid
+        folder, fds = os.path.realpath(dest) + "/", "/proc/%d/fd/" % proc.pid
         try:
             for fd in os.listdir(fds):
-                link = os.readlink(os.path.join(fds, fd))
-                name = link[len(folder):]
-                if link.startswith(folder) and "/" not in name and name != AFTER:
-                    info = os.stat(os.path.join(fds, fd))
-                    if stat.S_ISREG(info.st_mode):
-                        return info.st_size
+                link, info = os.readlink(fds + fd), os.stat(fds + fd)
+                if link.startswith(folder) and link[len(folder):] not in ("", AFTER) and "/" not in link[len(folder):] \
+                        and stat.S_ISREG(info.st_mode):
+                    return info.st_size
         except OSError:
             pass
         return -1
 
-    def wait_for_big_entry(self, proc, log, dest):
+    def wait_for_big_entry(self, proc, dest):
         """True once big.bin is being written (some data in it), the helper still running."""
         deadline = time.monotonic() + 60
         while proc.poll() is None and time.monotonic() < deadline:
-            # Read through a handle of its own: the helper writes through the shared one.
-            with open(log.name, "rb") as text:
-                started = b"big.bin" in text.read()
-            if started and self.file_being_written(proc, dest) > 14:
+            if "big.bin" in self.output() and self.file_being_written(proc, dest) > 14:
                 return True
             time.sleep(0.002)
         return False
 
     def assertEarlierEntriesIntact(self, dest):
         for name, data in self.small.items():
-            with open(os.path.join(dest, name), "rb") as handle:
-                self.assertEqual(handle.read(), data, name)
+            self.assertEqual(self.read(os.path.join(dest, name)), data, name)
 
     def assertOnlyHiddenLeftovers(self, dest, expected):
         """The file being written left nothing, or one hidden file where files cannot be made without a name."""
@@ -96,106 +78,81 @@ class InterruptedTest(HelperTestCase):
             self.assertTrue(fnmatch.fnmatch(name, ".big.bin.*.part"), name)
 
     def test_sigkill_in_the_middle_of_a_file(self):
+        self.make_big_archive()
         for replacing in (False, True):
             with self.subTest(replacing=replacing):
                 dest = self.path("out-%s" % replacing)
                 os.makedirs(dest)
                 if replacing:
                     self.write(os.path.join(dest, "big.bin"), b"an older copy\n")
-                proc, log = self.start(dest)
-                self.assertTrue(self.wait_for_big_entry(proc, log, dest),
-                                "big.bin was not being written: " + self.output(log))
+                proc = self.start(dest)
+                self.assertTrue(self.wait_for_big_entry(proc, dest), self.output())
                 proc.kill()
                 proc.wait(timeout=30)
                 self.assertEarlierEntriesIntact(dest)
+                self.assertOnlyHiddenLeftovers(dest, ["a.txt", "sub"] + ["big.bin"] * replacing)
                 if replacing:
                     # Replaced only by a complete new copy.
                     self.assertEqual(self.read(os.path.join(dest, "big.bin")), b"an older copy\n")
-                else:
-                    self.assertFalse(os.path.exists(os.path.join(dest, "big.bin")))
-                self.assertFalse(os.path.exists(os.path.join(dest, AFTER)))
-                self.assertOnlyHiddenLeftovers(dest, ["a.txt", "sub", "big.bin"])
 
                 # The same extraction again finishes the job.
                 status, output = run(self.helper, ["x", self.archive, dest, "-o+"], timeout=120)
                 self.assertEqual(status, 0, output)
                 self.assertIn(ALL_OK, output)
-                self.assertEqual(os.path.getsize(os.path.join(dest, "big.bin")), BIG_SIZE)
-                self.assertEqual(self.read(os.path.join(dest, AFTER)), AFTER.encode() + b"\n")
-
-    def unprivileged_prefix(self):
-        """How to run the helper so that folder permissions bind it; None when impossible here."""
-        if os.geteuid() != 0:
-            return []
-        prefix = ["setpriv", "--reuid=%d" % NOBODY, "--regid=%d" % NOBODY, "--clear-groups"]
-        # The unprivileged user must reach the helper and the archive.
-        os.chmod(self.work, 0o755)
-        try:
-            probe = subprocess.run(prefix + [self.helper, "vb", self.archive], stdout=subprocess.DEVNULL,
-                                   stderr=subprocess.DEVNULL, timeout=30).returncode
-        except OSError:
-            return None
-        return prefix if probe == 0 else None
+                self.assertEqual((os.path.getsize(os.path.join(dest, "big.bin")), self.read(os.path.join(dest, AFTER))),
+                                 (BIG_SIZE, AFTER.encode() + b"\n"))
 
     def test_destination_made_read_only_halfway(self):
-        prefix = self.unprivileged_prefix()
-        if prefix is None:
-            self.skipTest("running as root, and the helper cannot be run as an unprivileged user here")
+        self.make_big_archive()
         dest = self.path("out")
         os.makedirs(dest)
-        if os.geteuid() == 0:
+        self.addCleanup(os.chmod, dest, 0o755)
+        # Root ignores folder permissions: the helper runs as nobody then.
+        prefix = AS_NOBODY if os.geteuid() == 0 else ()
+        if prefix:
+            os.chmod(self.work, 0o755)
             os.chown(dest, NOBODY, NOBODY)
-        else:
-            self.addCleanup(os.chmod, dest, 0o755)
-        proc, log = self.start(dest, prefix)
-        self.assertTrue(self.wait_for_big_entry(proc, log, dest), "big.bin was not being written: " + self.output(log))
+        proc = self.start(dest, prefix)
+        self.assertTrue(self.wait_for_big_entry(proc, dest), self.output())
         proc.send_signal(signal.SIGSTOP)
         os.chmod(dest, 0o555)
         proc.send_signal(signal.SIGCONT)
         status = proc.wait(timeout=120)
-        output = self.output(log)
+        output = self.output()
         self.assertEqual(status, 5, output)
         self.assertNotIn(ALL_OK, output)
         self.assertRegex(output, r"(?m)^Cannot create big\.bin: Permission denied$")
         self.assertRegex(output, r"(?m)^Cannot create %s: " % AFTER)
         self.assertEarlierEntriesIntact(dest)
-        self.assertFalse(os.path.exists(os.path.join(dest, "big.bin")))
-        self.assertFalse(os.path.exists(os.path.join(dest, AFTER)))
         # The complete data of big.bin, if it had a hidden name, cannot even
         # be deleted from a read-only folder.
         self.assertOnlyHiddenLeftovers(dest, ["a.txt", "sub"])
 
     def test_failed_replacement_keeps_the_older_copy(self):
+        # Stored data, which libarchive does not check: the helper's own CRC catches it.
         self.write("small/good.txt", b"good contents\n" * 10)
         self.write("small/zz-bad.txt", b"the original contents\n" * 50)
         os.chmod(self.path("small/good.txt"), 0o640)
-        subprocess.run([RARWRITE, "--mtime", "1600000000", self.path("c.rar"), "-C", self.path("small")],
-                       check=True, stdout=subprocess.DEVNULL)
-        with open(self.path("c.rar"), "r+b") as handle:
-            data = handle.read()
-            handle.seek(data.index(b"the original") + 100)
-            handle.write(b"X")
-        self.write("out/zz-bad.txt", b"an older copy\n")
-        status, output = run(self.helper, ["x", self.path("c.rar"), self.path("out"), "-o+"])
-        self.assertEqual(status, 3, output)
-        self.assertIn("Checksum error in zz-bad.txt", output)
-        self.assertEqual(self.read("out/zz-bad.txt"), b"an older copy\n")
-        self.assertEqual(sorted(os.listdir(self.path("out"))), ["good.txt", "zz-bad.txt"])
-        # A file renamed into place keeps the time and mode set on it.
-        info = os.stat(self.path("out/good.txt"))
-        self.assertEqual(int(info.st_mtime), 1600000000)
-        self.assertEqual(info.st_mode & 0o777, 0o640 & ~current_umask())
-
-
-def current_umask():
-    mask = os.umask(0)
-    os.umask(mask)
-    return mask
+        mask = os.umask(0)
+        os.umask(mask)
+        for version in ([], ["-4"]):
+            with self.subTest(version=version):
+                self.rarwrite(*version, "--mtime", "1600000000", "c.rar", "-C", "small")
+                with open(self.path("c.rar"), "rb") as handle:
+                    helperlib.flip(self.path("c.rar"), handle.read().index(b"the original") + 100)
+                self.write("out/zz-bad.txt", b"an older copy\n")
+                for command in (["x", self.path("c.rar"), self.path("out"), "-o+"], ["t", self.path("c.rar")]):
+                    status, output = run(self.helper, command)
+                    self.assertEqual(status, 3, output)
+                    self.assertNotIn(ALL_OK, output)
+                    self.assertIn("Checksum error in zz-bad.txt", output)
+                self.assertEqual(self.read("out/zz-bad.txt"), b"an older copy\n")
+                self.assertEqual(sorted(os.listdir(self.path("out"))), ["good.txt", "zz-bad.txt"])
+                # A file renamed into place keeps the time and mode set on it.
+                self.assertEqual(self.read("out/good.txt"), b"good contents\n" * 10)
+                info = os.stat(self.path("out/good.txt"))
+                self.assertEqual((int(info.st_mtime), info.st_mode & 0o777), (1600000000, 0o640 & ~mask))
 
 
 if __name__ == "__main__":
-    RARWRITE = os.path.abspath(sys.argv.pop(2)) if len(sys.argv) > 2 else ""
-    if not os.access(RARWRITE, os.X_OK):
-        print("rarwrite is not built: skipped")
-        sys.exit(77)
-    helperlib.main(globals())
+    helperlib.main(rarwrite=True)

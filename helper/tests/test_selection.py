@@ -1,34 +1,18 @@
 #!/usr/bin/env python3
 """Extraction limited to named entries: names on the command line and in a
 list file (-n@FILE), folders taking what they hold, names that match
-nothing, and every fixture's own listed names.
+nothing.
 
     test_selection.py HELPER [FIXTURES_DIR]
 """
 
-import json
 import os
 import sys
 import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from helperlib import ALL_OK, HelperTestCase, main, run  # noqa: E402
-
-
-def tree(folder):
-    """Every file below `folder` with its contents, and every folder (as None)."""
-    found = {}
-    for root, folders, files in os.walk(folder):
-        for name in folders:
-            found[os.path.relpath(os.path.join(root, name), folder)] = None
-        for name in files + [f for f in folders if os.path.islink(os.path.join(root, f))]:
-            path = os.path.join(root, name)
-            if os.path.islink(path):
-                found[os.path.relpath(path, folder)] = "-> " + os.readlink(path)
-            else:
-                with open(path, "rb") as handle:
-                    found[os.path.relpath(path, folder)] = handle.read()
-    return found
+import helperlib  # noqa: E402
+from helperlib import ALL_OK, HelperTestCase, run, tree  # noqa: E402
 
 
 class SelectionTest(HelperTestCase):
@@ -36,115 +20,48 @@ class SelectionTest(HelperTestCase):
         super().setUp()
         self.archive = self.path("mixed.zip")
         with zipfile.ZipFile(self.archive, "w") as archive:
-            archive.writestr("a.txt", b"alpha")
-            archive.writestr("docs/one.txt", b"one")
-            archive.writestr("docs/sub/two.txt", b"two")
-            # Shares the start of "docs" but is not inside it.
-            archive.writestr("docs-other/three.txt", b"three")
-            archive.writestr("pics/", b"")
-            archive.writestr("pics/p.png", b"png")
-            archive.writestr("-dash.txt", b"dash")
-            archive.writestr("empty/", b"")
-
-    def extract(self, *names, switches=(), dest="dest"):
-        return run(self.helper, ["x", self.archive, self.path(dest), "-o+"] + list(switches) + list(names))
+            # "docs-other" shares the start of "docs" but is not inside it.
+            for name, data in (("a.txt", b"alpha"), ("docs/one.txt", b"one"), ("docs/sub/two.txt", b"two"),
+                               ("docs-other/three.txt", b"three"), ("pics/", b""), ("pics/p.png", b"png"),
+                               ("-dash.txt", b"dash"), ("empty/", b"")):
+                archive.writestr(name, data)
 
     def list_file(self, lines, name="names.txt"):
         return self.write(name, "".join(line + "\n" for line in lines))
 
     def test_named_files_and_folders_give_exactly_those(self):
-        status, output = self.extract("--", "a.txt", "docs", "-dash.txt", "empty")
-        self.assertEqual(status, 0, output)
-        self.assertIn(ALL_OK, output)
-        self.assertEqual(tree(self.path("dest")), {
-            "a.txt": b"alpha", "docs": None, "docs/one.txt": b"one", "docs/sub": None,
-            "docs/sub/two.txt": b"two", "-dash.txt": b"dash", "empty": None})
-        # Only what was taken is named in the output.
-        self.assertNotIn("three.txt", output)
-        self.assertNotIn("p.png", output)
+        docs = {"docs": None, "docs/one.txt": b"one", "docs/sub": None, "docs/sub/two.txt": b"two"}
+        for label, names, wanted, expected in (
+                ("names", ["--", "a.txt", "docs", "-dash.txt", "empty"], 0,
+                 dict(docs, **{"a.txt": b"alpha", "-dash.txt": b"dash", "empty": None})),
+                # Untidy slashes, a name given twice; a folder with an entry of its own takes its contents.
+                ("list", ["-n@" + self.list_file(["docs/sub/", "//pics", "", "docs/sub"])], 0,
+                 {"docs": None, "docs/sub": None, "docs/sub/two.txt": b"two", "pics": None, "pics/p.png": b"png"}),
+                # What was found is still extracted; "doc" is not "docs"; names are case sensitive.
+                ("some match nothing", ["a.txt", "doc", "nothing.txt"], 1, {"a.txt": b"alpha"}),
+                ("none matches", ["A.TXT"], 10, {}),
+                # An empty list selects nothing rather than everything; an unreadable one is refused.
+                ("empty list", ["-n@" + self.list_file([], "empty.txt")], 10, {}),
+                ("list from standard input", ["-n@-"], 7, {}),
+                ("missing list", ["-n@" + self.path("missing.txt")], 7, {})):
+            with self.subTest(label):
+                dest = self.path(label)
+                status, output = run(self.helper, ["x", self.archive, dest, "-o+"] + names)
+                self.assertEqual(status, wanted, output)
+                self.assertEqual(ALL_OK in output, status == 0, output)
+                self.assertEqual(tree(dest), expected)
+                for name in [name for name in names if not name.startswith("-")] if wanted in (1, 10) else []:
+                    self.assertEqual("No entry named %s in" % name in output, name not in expected, output)
 
-        # The same from a list file, untidy slashes and all, plus a name
-        # given twice; a folder with an entry of its own takes its contents.
-        names = self.list_file(["docs/sub/", "//pics", "", "docs/sub"])
-        status, output = self.extract(switches=["-n@" + names], dest="listed")
-        self.assertEqual(status, 0, output)
-        self.assertEqual(tree(self.path("listed")), {
-            "docs": None, "docs/sub": None, "docs/sub/two.txt": b"two", "pics": None, "pics/p.png": b"png"})
-
-        # "t" takes names too: only the named entry is tested.
+    def test_bad_name_lists_are_refused(self):
+        # Listings take no names; "t" does, and tests only the named entries.
+        for command in (["vb", self.archive, "a.txt"], ["vb", "-n@" + self.list_file(["a.txt"]), self.archive]):
+            self.assertEqual(run(self.helper, command)[0], 7, command)
         status, output = run(self.helper, ["t", self.archive, "docs/one.txt"])
         self.assertEqual(status, 0, output)
         self.assertIn("docs/one.txt", output)
         self.assertNotIn("a.txt", output)
 
-    def test_names_that_match_nothing_fail_the_run(self):
-        status, output = self.extract("a.txt", "doc", "nothing.txt")
-        self.assertEqual(status, 1, output)
-        self.assertNotIn(ALL_OK, output)
-        self.assertIn("No entry named doc in", output)
-        self.assertIn("No entry named nothing.txt in", output)
-        # What was found is still extracted.
-        self.assertEqual(tree(self.path("dest")), {"a.txt": b"alpha"})
-
-        status, output = self.extract("A.TXT", dest="none")
-        self.assertEqual(status, 10, output)
-        self.assertNotIn(ALL_OK, output)
-        self.assertFalse(os.path.exists(self.path("none", "a.txt")))
-
-        # An empty list selects nothing rather than everything.
-        status, output = self.extract(switches=["-n@" + self.list_file([], "empty.txt")], dest="empty")
-        self.assertEqual(status, 10, output)
-        self.assertFalse(os.path.exists(self.path("empty", "a.txt")))
-
-    def test_bad_name_lists_are_refused(self):
-        for switches, names in ((["-n@-"], []), (["-n@" + self.path("missing.txt")], [])):
-            status, output = self.extract(*names, switches=switches)
-            self.assertEqual(status, 7, output)
-            self.assertFalse(os.path.exists(self.path("dest", "a.txt")))
-        # Listings take no names: an extra word is still an error.
-        status, output = run(self.helper, ["vb", self.archive, "a.txt"])
-        self.assertEqual(status, 7, output)
-        status, output = run(self.helper, ["vb", "-n@" + self.list_file(["a.txt"]), self.archive])
-        self.assertEqual(status, 7, output)
-
-    def test_every_fixture_by_its_listed_names(self):
-        """Naming every entry "vb" lists extracts what a whole extraction
-        does, and naming one file extracts that file alone."""
-        if not self.fixtures or not os.path.isdir(self.fixtures):
-            self.skipTest("no fixtures")
-        with open(os.path.join(self.fixtures, "manifest.json")) as handle:
-            manifest = json.load(handle)
-        tried = 0
-        for number, item in enumerate(manifest):
-            archive = os.path.join(self.fixtures, item["archive"])
-            if item["damaged"] or item["password_note"] or os.path.getsize(archive) > 8 << 20:
-                continue
-            password = ["-p" + item["password"]] if item["password"] else []
-            with self.subTest(archive=item["archive"]):
-                status, listing = run(self.helper, ["vb", "-v"] + password + [archive])
-                self.assertEqual(status, 0, listing)
-                names = listing.split("\n")[:-1]
-                whole = self.path("whole", str(number))
-                status, output = run(self.helper, ["x", archive, whole, "-o+"] + password)
-                if status != 0:
-                    continue  # a limit of the reader, covered by the fixture tests
-                listed = self.path("listed", str(number))
-                names_file = self.list_file(names, "names%d.txt" % number)
-                status, output = run(self.helper, ["x", archive, listed, "-o+", "-n@" + names_file] + password)
-                self.assertEqual((status, tree(listed)), (0, tree(whole)), output)
-
-                files = [entry["name"] for entry in item["entries"]
-                         if not entry["dir"] and not entry.get("redir") and entry["name"] in names]
-                if files:
-                    one = self.path("one", str(number))
-                    status, output = run(self.helper, ["x", archive, one, "-o+"] + password + ["--", files[-1]])
-                    self.assertEqual(status, 0, output)
-                    got = {path: data for path, data in tree(one).items() if data is not None}
-                    self.assertEqual(list(got), [files[-1]], output)
-                    self.assertEqual(got[files[-1]], tree(whole)[files[-1]])
-                tried += 1
-        self.assertGreater(tried, 30)
-
 
 if __name__ == "__main__":
-    main(globals())
+    helperlib.main()
