@@ -124,37 +124,4 @@ size_t StreamingDecoder::read(uint8_t *out, size_t capacity)
     return produced;
 }
 
-bool StreamingDecoder::haveInput(size_t margin)
-{
-    const uint64_t at = m_bits.position() >> 3;
-    if (m_inputEnded) return at < m_in.size() || fail(kTruncated);
-    return at <= m_in.size() && m_in.size() - at >= margin;
-}
-
-bool StreamingDecoder::withinInput()
-{
-    if (m_bits.position() <= uint64_t(m_in.size()) * 8) return true;
-    return fail(m_inputEnded ? kTruncated : kDamaged);
-}
-
-bool StreamingDecoder::resumeMatch()
-{
-    if (m_pendingLength == 0) return true;
-    const uint64_t n = std::min(m_pendingLength, room());
-    m_window.copyMatch(m_pendingDistance, n);
-    m_pendingLength -= n;
-    return m_pendingLength == 0;
-}
-
-bool StreamingDecoder::copyMatch(uint64_t distance, uint64_t length)
-{
-    if (distance == 0 || distance > m_window.size()) return fail(kDamaged);
-    if (length > m_entryEnd - m_window.position()) return fail(kTooLong);
-    const uint64_t n = std::min(length, room());
-    m_window.copyMatch(distance, n);
-    m_pendingLength = length - n;
-    m_pendingDistance = distance;
-    return true;
-}
-
 }  // namespace rar

@@ -14,6 +14,7 @@
 #include "BitReader.h"
 #include "SlidingWindow.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -73,14 +74,40 @@ protected:
 
     // Whether the next step may be decoded: margin bytes of input are
     // buffered, or all of it.
-    bool haveInput(size_t margin);
+    // Inline: these run at every symbol or step.
+    bool haveInput(size_t margin)
+    {
+        const uint64_t at = m_bits.position() >> 3;
+        if (m_inputEnded) return at < m_in.size() || fail(kTruncated);
+        return at <= m_in.size() && m_in.size() - at >= margin;
+    }
     // Only a stream cut short reads beyond its end: the bits past it read as
     // zeros, and anything decoded from them is void. False (status Failed)
     // when that happened.
-    bool withinInput();
+    bool withinInput()
+    {
+        if (m_bits.position() <= uint64_t(m_in.size()) * 8) return true;
+        return fail(m_inputEnded ? kTruncated : kDamaged);
+    }
     // A match cut short by a full window goes on; false while it still waits.
-    bool resumeMatch();
-    bool copyMatch(uint64_t distance, uint64_t length);
+    bool resumeMatch()
+    {
+        if (m_pendingLength == 0) return true;
+        const uint64_t n = std::min(m_pendingLength, room());
+        m_window.copyMatch(m_pendingDistance, n);
+        m_pendingLength -= n;
+        return m_pendingLength == 0;
+    }
+    bool copyMatch(uint64_t distance, uint64_t length)
+    {
+        if (distance == 0 || distance > m_window.size()) return fail(kDamaged);
+        if (length > m_entryEnd - m_window.position()) return fail(kTooLong);
+        const uint64_t n = std::min(length, room());
+        m_window.copyMatch(distance, n);
+        m_pendingLength = length - n;
+        m_pendingDistance = distance;
+        return true;
+    }
     uint64_t room() const { return m_window.size() - (m_window.position() - m_flushed); }
     bool fail(const std::string &message);
 
