@@ -1,12 +1,16 @@
 #pragma once
 // What the decoder tests share: checks that count their failures, the
 // fixtures as the manifest lists them, with their packed entries found by the
-// container layer's block walker, a decoder fed and read in pieces as a caller
-// reading volumes would, and the seeds of the fuzz targets.
+// container layer's block walker (the decoder library itself knows nothing of
+// the container), a decoder fed and read in pieces as a caller reading
+// volumes would, and the seeds of the fuzz targets.
 
+#include "BlockWalker.h"
+#include "Bytes.h"
 #include "EntryVerifier.h"
-#include "PackedEntries.h"
+#include "PasswordGate.h"
 #include "StreamingDecoder.h"
+#include "VolumeSet.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -95,6 +99,80 @@ inline const std::vector<Fixture> &fixtures()
         return out;
     }();
     return list;
+}
+
+// The compressed data of a file entry: where its parts lie in the volumes
+// and what the header says about the compression.
+struct PackedEntry {
+    rarcontainer::Entry entry;
+    uint64_t compressionInfo = 0;  // RAR 5
+    uint32_t rar4Flags = 0;        // RAR 4: dictionary size and solid flag
+    bool sizeUnknown = false;
+    struct Part {
+        size_t volume;
+        uint64_t offset, size;
+    };
+    std::vector<Part> parts;
+
+    std::vector<uint8_t> packedData(const rarcontainer::VolumeSet &volumes) const
+    {
+        std::vector<uint8_t> data;
+        for (const Part &p : parts) {
+            const size_t at = data.size();
+            data.resize(at + size_t(p.size));
+            if (!volumes.readAt(p.volume, p.offset, data.data() + at, size_t(p.size))) data.resize(at);
+        }
+        return data;
+    }
+};
+
+// The compression field and the "size unknown" flag of a RAR 5 file header
+// sit behind fields the walker does not keep.
+inline void readCompression(const std::vector<uint8_t> &header, PackedEntry &e)
+{
+    rarcontainer::ByteReader r(header.data(), header.size());
+    r.skip(4);
+    r.vint();  // header size
+    r.vint();  // type
+    const uint64_t flags = r.vint();
+    if (flags & 0x01) r.vint();
+    if (flags & 0x02) r.vint();
+    const uint64_t fileFlags = r.vint();
+    r.vint();  // unpacked size
+    r.vint();  // attributes
+    if (fileFlags & 0x02) r.u32();
+    if (fileFlags & 0x04) r.u32();
+    e.compressionInfo = r.vint();
+    e.sizeUnknown = fileFlags & 0x08;
+}
+
+// Every file entry in archive order, found with the container layer's block
+// walker; false (with error set) when the walk stops on an error.
+inline bool packedEntries(const rarcontainer::VolumeSet &volumes, std::vector<PackedEntry> &out, std::string &error)
+{
+    rarcontainer::PasswordGate gate(nullptr, std::nullopt);
+    rarcontainer::BlockWalker walker(volumes, gate);
+    rarcontainer::Block block;
+    while (walker.next(block)) {
+        if (block.kind != rarcontainer::Block::Kind::File) continue;
+        if (block.splitBefore && !out.empty()) {
+            out.back().parts.push_back({block.volume, block.dataOffset, block.dataSize});
+            // Checksums belong to the last part.
+            out.back().entry.hasCrc = block.entry.hasCrc;
+            out.back().entry.crc = block.entry.crc;
+            out.back().entry.hasBlake2 = block.entry.hasBlake2;
+            out.back().entry.blake2 = block.entry.blake2;
+            continue;
+        }
+        PackedEntry e;
+        e.entry = block.entry;
+        if (e.entry.formatVersion == 5) readCompression(block.header, e);
+        else e.rar4Flags = block.flags;
+        e.parts.push_back({block.volume, block.dataOffset, block.dataSize});
+        out.push_back(std::move(e));
+    }
+    error = walker.message();
+    return walker.status() == rarcontainer::Status::Ok;
 }
 
 struct Opened {
