@@ -48,25 +48,10 @@ constexpr DistanceSlots kDistances;
 
 constexpr int kNoSymbol = -2;
 
-const char *const kTruncated = "the compressed data ends early";
-const char *const kDamaged = "the compressed data is damaged";
-const char *const kTooLong = "the compressed data is longer than the file";
-
 }  // namespace
-
-bool Rar3Decoder::fail(const std::string &message)
-{
-    // Whatever went wrong past the end of a stream cut short, the cut is the cause.
-    const bool cut = m_inputEnded && m_bits.position() > uint64_t(m_in.size()) * 8;
-    if (m_status != Status::Failed) m_error = cut ? kTruncated : message;
-    m_status = Status::Failed;
-    return false;
-}
 
 void Rar3Decoder::resetState()
 {
-    m_window = SlidingWindow();
-    m_windowUsed = false;
     m_needHeader = true;
     std::memset(m_lengths, 0, sizeof m_lengths);
     std::fill(std::begin(m_recent), std::end(m_recent), 0);
@@ -81,143 +66,23 @@ void Rar3Decoder::resetState()
 
 bool Rar3Decoder::beginEntry(uint64_t dictionarySize, bool solid, uint64_t unpackedSize, bool sizeKnown)
 {
-    if (solid) {
-        if (!m_windowUsed || m_stage != Stage::EndOfEntry || m_status != Status::Finished) {
-            m_status = Status::Failed;
-            m_error = "a solid file cannot be decoded without the file before it";
-            return false;
-        }
-    } else {
-        resetState();
-    }
-    m_status = Status::Ready;
-    m_error.clear();
+    if (!openEntry(solid, m_stage == Stage::EndOfEntry)) return false;
+    if (!solid) resetState();
     if (dictionarySize > kMaxDictionary) return fail("the file declares a dictionary larger than its format allows");
 
-    // The window must hold the dictionary and a filter's stretch, but never
-    // more than all the data the stream can have produced.
-    uint64_t want = std::max<uint64_t>(dictionarySize, Rar3Filter::kMaxLength);
-    if (sizeKnown) {
-        const uint64_t before = m_window.position();
-        if (unpackedSize <= UINT64_MAX - before) want = std::min(want, before + unpackedSize);
-    }
-    want = std::max<uint64_t>({want, 1, m_window.size()});
-    if (!m_window.resize(want)) return fail("not enough memory for the dictionary");
-    m_windowUsed = true;
-
-    m_in.clear();
-    m_inputEnded = false;
-    m_bits.reset(nullptr, 0);
-    m_bits.setPosition(0);
+    // The window must hold the dictionary and a filter's stretch.
+    const uint64_t want = std::max<uint64_t>(dictionarySize, Rar3Filter::kMaxLength);
+    if (!resizeWindow(windowFor(want, unpackedSize, sizeKnown), "not enough memory for the dictionary")) return false;
+    startInput(unpackedSize, sizeKnown);
     m_stage = m_needHeader ? Stage::BlockHeader : Stage::Lz;
-    m_pendingLength = 0;
-    m_entryStart = m_window.position();
-    m_flushed = m_entryStart;
-    m_sizeKnown = sizeKnown;
-    m_entryEnd = sizeKnown && unpackedSize <= UINT64_MAX - m_entryStart ? m_entryStart + unpackedSize : UINT64_MAX;
     m_filters.clear();
-    m_filtered.clear();
-    m_filteredServed = 0;
-    return true;
-}
-
-void Rar3Decoder::feed(const uint8_t *data, size_t size)
-{
-    if (m_status == Status::Failed || m_status == Status::Finished) return;
-    releaseConsumedInput();
-    m_in.insert(m_in.end(), data, data + size);
-    if (m_status == Status::NeedInput) m_status = Status::Ready;
-}
-
-void Rar3Decoder::releaseConsumedInput()
-{
-    const uint64_t consumed = std::min<uint64_t>(m_bits.position() >> 3, m_in.size());
-    if (consumed == 0 || (consumed < (1 << 16) && consumed < m_in.size() / 2)) return;
-    m_in.erase(m_in.begin(), m_in.begin() + ptrdiff_t(consumed));
-    m_bits.setPosition(m_bits.position() - consumed * 8);
-}
-
-size_t Rar3Decoder::read(uint8_t *out, size_t capacity)
-{
-    if (m_status == Status::NeedInput) m_status = Status::Ready;
-    size_t produced = 0;
-    while (produced < capacity) {
-        if (m_filteredServed < m_filtered.size()) {
-            const size_t n = std::min(capacity - produced, m_filtered.size() - m_filteredServed);
-            std::memcpy(out + produced, m_filtered.data() + m_filteredServed, n);
-            m_filteredServed += n;
-            produced += n;
-            continue;
-        }
-        if (m_status != Status::Ready) break;
-
-        // Output is ready up to the next filter's stretch; that stretch is
-        // ready once it has been decoded whole, and leaves through the filter.
-        uint64_t ready = m_window.position();
-        if (!m_filters.empty()) {
-            const Rar3Filter &f = m_filters.front();
-            if (m_flushed >= f.start) {
-                if (ready >= f.end()) {
-                    if (!applyFilters()) break;
-                    continue;
-                }
-                ready = m_flushed;
-            } else {
-                ready = std::min(ready, f.start);
-            }
-        }
-        if (ready > m_flushed) {
-            const size_t n = size_t(std::min<uint64_t>(capacity - produced, ready - m_flushed));
-            m_window.read(m_flushed, out + produced, n);
-            m_flushed += n;
-            produced += n;
-            continue;
-        }
-        if (m_stage == Stage::EndOfEntry && m_pendingLength == 0) {
-            if (!m_filters.empty()) fail("a filter reaches past the end of the file");
-            else if (m_sizeKnown && m_flushed != m_entryEnd) fail(kTruncated);
-            else m_status = Status::Finished;
-            break;
-        }
-
-        const uint64_t position = m_window.position(), bit = m_bits.position();
-        const Stage stage = m_stage;
-        decode();
-        if (m_status == Status::Ready && position == m_window.position() && bit == m_bits.position() && stage == m_stage)
-            m_status = Status::NeedInput;
-    }
-    return produced;
-}
-
-// The front filter's stretch is complete: it leaves through the filter, and
-// through any filters queued for the very same stretch after it.
-bool Rar3Decoder::applyFilters()
-{
-    const Rar3Filter f = m_filters.front();
-    m_filters.pop_front();
-    m_filtered.resize(f.length);
-    m_window.read(f.start, m_filtered.data(), f.length);
-    if (!f.apply(m_filtered, m_scratch, f.start - m_entryStart)) return fail(kDamaged);
-    while (!m_filters.empty() && m_filters.front().start == f.start && m_filters.front().length == f.length) {
-        if (!m_filters.front().apply(m_filtered, m_scratch, f.start - m_entryStart)) return fail(kDamaged);
-        m_filters.pop_front();
-    }
-    if (!m_filters.empty() && m_filters.front().start < f.end()) return fail(kDamaged);
-    m_filteredServed = 0;
-    m_flushed = f.end();
     return true;
 }
 
 void Rar3Decoder::decode()
 {
-    m_bits.reset(m_in.data(), m_in.size());
     for (;;) {
-        if (m_pendingLength > 0) {
-            const uint64_t n = std::min(m_pendingLength, room());
-            m_window.copyMatch(m_pendingDistance, n);
-            m_pendingLength -= n;
-            if (m_pendingLength > 0) return;
-        }
+        if (!resumeMatch()) return;
         bool progressed = false;
         switch (m_stage) {
         case Stage::BlockHeader:
@@ -228,7 +93,7 @@ void Rar3Decoder::decode()
                 m_stage = Stage::EndOfEntry;
                 return;
             }
-            progressed = haveInput() && readBlockHeader();
+            progressed = haveInput(kInputMargin) && readBlockHeader();
             break;
         case Stage::Lz:
             progressed = decodeLz();
@@ -239,23 +104,8 @@ void Rar3Decoder::decode()
         case Stage::EndOfEntry:
             return;
         }
-        if (m_status == Status::Failed) return;
-        if (m_bits.position() > uint64_t(m_in.size()) * 8) {
-            // Only a stream cut short reads beyond its end: the bits past it
-            // read as zeros, and anything decoded from them is void.
-            fail(m_inputEnded ? kTruncated : kDamaged);
-            return;
-        }
-        if (!progressed) return;
+        if (m_status == Status::Failed || !withinInput() || !progressed) return;
     }
-}
-
-// Whether the next step may be decoded: enough input is buffered, or all of it.
-bool Rar3Decoder::haveInput()
-{
-    const uint64_t at = m_bits.position() >> 3;
-    if (m_inputEnded) return at < m_in.size() || fail(kTruncated);
-    return at <= m_in.size() && m_in.size() - at >= kInputMargin;
 }
 
 bool Rar3Decoder::readBlockHeader()
@@ -332,17 +182,6 @@ bool Rar3Decoder::readTables()
     return true;
 }
 
-bool Rar3Decoder::copyMatch(uint64_t distance, uint64_t length)
-{
-    if (distance == 0 || distance > m_window.size()) return fail(kDamaged);
-    if (length > m_entryEnd - m_window.position()) return fail(kTooLong);
-    const uint64_t n = std::min(length, room());
-    m_window.copyMatch(distance, n);
-    m_pendingLength = length - n;
-    m_pendingDistance = distance;
-    return true;
-}
-
 // Symbol 256: the block ends; new tables follow, or the file ends, with or
 // without new tables for the next file of a solid stream.
 bool Rar3Decoder::endOfLzBlock()
@@ -363,7 +202,7 @@ bool Rar3Decoder::decodeLz()
             m_stage = Stage::EndOfEntry;
             return true;
         }
-        if (room() == 0 || !haveInput()) return false;
+        if (room() == 0 || !haveInput(kInputMargin)) return false;
         int symbol;
         if (m_window.position() < m_entryEnd) {
             symbol = decodeLiterals(std::min(room(), m_entryEnd - m_window.position()));
@@ -500,7 +339,7 @@ int Rar3Decoder::decodeLiterals(uint64_t budget)
 bool Rar3Decoder::decodePpmd()
 {
     for (;;) {
-        if (room() == 0 || !haveInput()) return false;
+        if (room() == 0 || !haveInput(kInputMargin)) return false;
         const bool complete = m_window.position() == m_entryEnd;
         if (complete && m_inputEnded && (m_bits.position() >> 3) >= m_in.size()) {
             // A stream that stops without an end marker: the next file of a

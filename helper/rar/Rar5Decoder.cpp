@@ -22,10 +22,6 @@ constexpr size_t kMaxPendingFilters = 8192;
 constexpr size_t kSymbolMargin = 32;
 constexpr size_t kTableMargin = 2048;
 
-const char *const kTruncated = "the compressed data ends early";
-const char *const kDamaged = "the compressed data is damaged";
-const char *const kTooLong = "the compressed data is longer than the file";
-
 std::string mebibytes(uint64_t bytes) { return std::to_string((bytes + (1 << 20) - 1) >> 20) + " MiB"; }
 
 uint64_t physicalMemory()
@@ -36,151 +32,47 @@ uint64_t physicalMemory()
 
 }  // namespace
 
-bool Rar5Decoder::fail(const std::string &message)
-{
-    if (m_status != Status::Failed) m_error = message;
-    m_status = Status::Failed;
-    return false;
-}
-
 bool Rar5Decoder::beginEntry(const Rar5Parameters &params, uint64_t unpackedSize, bool sizeKnown)
 {
-    if (params.solid) {
-        if (!m_windowUsed || m_stage != Stage::EndOfEntry || m_status != Status::Finished) {
-            m_status = Status::Failed;
-            m_error = "a solid file cannot be decoded without the file before it";
-            return false;
-        }
-    } else {
-        m_window = SlidingWindow();
-        m_windowUsed = false;
+    if (!openEntry(params.solid, m_stage == Stage::EndOfEntry)) return false;
+    if (!params.solid) {
         m_haveTables = false;
         std::fill(std::begin(m_recent), std::end(m_recent), 0);
         m_lastLength = 0;
     }
-    m_status = Status::Ready;
-    m_error.clear();
     m_extended = params.extendedDistances();
 
     // The window must hold the declared dictionary (and a filter's stretch),
     // but never more than all the data the stream can have produced.
-    uint64_t want = std::max<uint64_t>(params.dictionarySize, Rar5Filter::kMaxLength);
-    if (sizeKnown) {
-        const uint64_t before = m_window.position();
-        if (unpackedSize <= UINT64_MAX - before) want = std::min(want, before + unpackedSize);
-    }
-    want = std::max<uint64_t>({want, 1, m_window.size()});
+    const uint64_t want =
+        windowFor(std::max<uint64_t>(params.dictionarySize, Rar5Filter::kMaxLength), unpackedSize, sizeKnown);
     if (want > m_windowLimit)
         return fail("the file needs a dictionary of " + mebibytes(want) + ", more than the " + mebibytes(m_windowLimit) +
                     " this reader allows");
-    if (want > physicalMemory() || !m_window.resize(want))
-        return fail("not enough memory for a dictionary of " + mebibytes(want));
-    m_windowUsed = true;
+    const std::string noMemory = "not enough memory for a dictionary of " + mebibytes(want);
+    if (want > physicalMemory()) return fail(noMemory);
+    if (!resizeWindow(want, noMemory)) return false;
 
-    m_in.clear();
-    m_inputEnded = false;
-    m_bits.reset(nullptr, 0);
-    m_bits.setPosition(0);
+    startInput(unpackedSize, sizeKnown);
     m_blockEndByte = 0;
     m_blockEndBit = 0;
     m_lastBlock = false;
     m_stage = Stage::BlockHeader;
-    m_pendingLength = 0;
-    m_entryStart = m_window.position();
-    m_flushed = m_entryStart;
-    m_sizeKnown = sizeKnown;
-    m_entryEnd = sizeKnown && unpackedSize <= UINT64_MAX - m_entryStart ? m_entryStart + unpackedSize : UINT64_MAX;
     m_filters.clear();
-    m_filtered.clear();
-    m_filteredServed = 0;
     return true;
 }
 
-void Rar5Decoder::feed(const uint8_t *data, size_t size)
+// Block ends are offsets into the input buffer.
+void Rar5Decoder::inputReleased(uint64_t bytes)
 {
-    if (m_status == Status::Failed || m_status == Status::Finished) return;
-    releaseConsumedInput();
-    m_in.insert(m_in.end(), data, data + size);
-    if (m_status == Status::NeedInput) m_status = Status::Ready;
-}
-
-void Rar5Decoder::releaseConsumedInput()
-{
-    const uint64_t consumed = std::min<uint64_t>(m_bits.position() >> 3, m_in.size());
-    if (consumed == 0 || (consumed < (1 << 16) && consumed < m_in.size() / 2)) return;
-    m_in.erase(m_in.begin(), m_in.begin() + ptrdiff_t(consumed));
-    m_bits.setPosition(m_bits.position() - consumed * 8);
-    m_blockEndByte = m_blockEndByte > consumed ? m_blockEndByte - consumed : 0;
-    m_blockEndBit = m_blockEndBit > consumed * 8 ? m_blockEndBit - consumed * 8 : 0;
-}
-
-size_t Rar5Decoder::read(uint8_t *out, size_t capacity)
-{
-    if (m_status == Status::NeedInput) m_status = Status::Ready;
-    size_t produced = 0;
-    while (produced < capacity) {
-        if (m_filteredServed < m_filtered.size()) {
-            const size_t n = std::min(capacity - produced, m_filtered.size() - m_filteredServed);
-            std::memcpy(out + produced, m_filtered.data() + m_filteredServed, n);
-            m_filteredServed += n;
-            produced += n;
-            continue;
-        }
-        if (m_status != Status::Ready) break;
-
-        // Output is ready up to the next filter's stretch; that stretch is
-        // ready once it has been decoded whole, and leaves through the filter.
-        uint64_t ready = m_window.position();
-        if (!m_filters.empty()) {
-            const Rar5Filter &f = m_filters.front();
-            if (m_flushed >= f.start) {
-                if (ready >= f.end()) {
-                    m_filtered.resize(f.length);
-                    m_window.read(f.start, m_filtered.data(), f.length);
-                    f.apply(m_filtered, m_scratch, f.start - m_entryStart);
-                    m_filteredServed = 0;
-                    m_flushed = f.end();
-                    m_filters.pop_front();
-                    continue;
-                }
-                ready = m_flushed;
-            } else {
-                ready = std::min(ready, f.start);
-            }
-        }
-        if (ready > m_flushed) {
-            const size_t n = size_t(std::min<uint64_t>(capacity - produced, ready - m_flushed));
-            m_window.read(m_flushed, out + produced, n);
-            m_flushed += n;
-            produced += n;
-            continue;
-        }
-        if (m_stage == Stage::EndOfEntry && m_pendingLength == 0) {
-            if (!m_filters.empty()) fail("a filter reaches past the end of the file");
-            else if (m_sizeKnown && m_flushed != m_entryEnd) fail(kTruncated);
-            else m_status = Status::Finished;
-            break;
-        }
-
-        const uint64_t position = m_window.position(), bit = m_bits.position();
-        const Stage stage = m_stage;
-        decode();
-        if (m_status == Status::Ready && position == m_window.position() && bit == m_bits.position() && stage == m_stage)
-            m_status = Status::NeedInput;
-    }
-    return produced;
+    m_blockEndByte = m_blockEndByte > bytes ? m_blockEndByte - bytes : 0;
+    m_blockEndBit = m_blockEndBit > bytes * 8 ? m_blockEndBit - bytes * 8 : 0;
 }
 
 void Rar5Decoder::decode()
 {
-    m_bits.reset(m_in.data(), m_in.size());
     for (;;) {
-        if (m_pendingLength > 0) {
-            const uint64_t n = std::min(m_pendingLength, room());
-            m_window.copyMatch(m_pendingDistance, n);
-            m_pendingLength -= n;
-            if (m_pendingLength > 0) return;
-        }
+        if (!resumeMatch()) return;
         switch (m_stage) {
         case Stage::BlockHeader:
             if (!readBlockHeader()) return;
@@ -360,17 +252,6 @@ bool Rar5Decoder::decodeSymbols()
             if (!copyMatch(distance, m_lastLength)) return false;
         }
     }
-}
-
-bool Rar5Decoder::copyMatch(uint64_t distance, uint64_t length)
-{
-    if (distance == 0 || distance > m_window.size()) return fail(kDamaged);
-    if (length > m_entryEnd - m_window.position()) return fail(kTooLong);
-    const uint64_t n = std::min(length, room());
-    m_window.copyMatch(distance, n);
-    m_pendingLength = length - n;
-    m_pendingDistance = distance;
-    return true;
 }
 
 bool Rar5Decoder::readFilter()

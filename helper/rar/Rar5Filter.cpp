@@ -47,7 +47,7 @@ void undoArm(uint8_t *data, uint32_t length, uint64_t entryOffset)
 
 }  // namespace
 
-void Rar5Filter::apply(std::vector<uint8_t> &data, std::vector<uint8_t> &scratch, uint64_t entryOffset) const
+bool Rar5Filter::apply(std::vector<uint8_t> &data, std::vector<uint8_t> &scratch, uint64_t entryOffset) const
 {
     switch (type) {
     case Type::Delta: {
@@ -74,6 +74,7 @@ void Rar5Filter::apply(std::vector<uint8_t> &data, std::vector<uint8_t> &scratch
         undoArm(data.data(), length, entryOffset);
         break;
     }
+    return true;
 }
 
 }  // namespace rar

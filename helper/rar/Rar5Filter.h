@@ -20,7 +20,8 @@ struct Rar5Filter {
     uint64_t end() const { return start + length; }
     // Transforms data (length bytes) in place. entryOffset is where the
     // stretch starts within its entry: the address filters count from there.
-    void apply(std::vector<uint8_t> &data, std::vector<uint8_t> &scratch, uint64_t entryOffset) const;
+    // Never fails: true, as a decoder's filter queue expects of any filter.
+    bool apply(std::vector<uint8_t> &data, std::vector<uint8_t> &scratch, uint64_t entryOffset) const;
 };
 
 }  // namespace rar
