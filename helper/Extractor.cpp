@@ -170,25 +170,15 @@ int Extractor::runOnce(PasswordPrompt& prompt)
     StopGuard::instance().watch(reader.meter());
     StopGuard::instance().setArchiveName(line_.archive);
 
+    // RAR entries come from the helper's own RAR layer; libarchive reads the rest.
+    std::unique_ptr<EntrySource> source;
     if (reader.isRar()) {
-        // The RAR layer decrypts and decodes RAR data and headers for libarchive.
         if (const rarcontainer::Status opened = reader.stackContainer(); opened != rarcontainer::Status::Ok)
             return RarFailure::report(opened, reader.container()->stream().message(), line_.archive, prompt);
-    }
-    // RAR entries may come from the RAR layer itself (unless a file uses a
-    // compression method only libarchive decodes). Until that path reports
-    // damaged archives line for line as the libarchive path does, it is
-    // taken only on request: VORLO_RAR_DIRECT=1 in the environment.
-    std::unique_ptr<EntrySource> source;
-    const char* direct = std::getenv("VORLO_RAR_DIRECT");
-    if (reader.isRar() && direct && std::string(direct) == "1"
-        && RarEntries::decodesAll(reader.volumeSet().paths())) {
         source = std::make_unique<RarEntries>(*reader.container());
     } else {
         if (!reader.start()) {
             Console::errorLine(reader.error());
-            if (reader.isRar())
-                Console::errorLine(HelperProtocol::kDamaged);
             return reader.errorStatus();
         }
         source = std::make_unique<LibarchiveEntries>(reader);
