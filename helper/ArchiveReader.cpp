@@ -188,12 +188,18 @@ bool ArchiveReader::incomplete()
 void ArchiveReader::reportIncomplete(const std::string& archiveName) const
 {
     if (!missingVolume().empty())
-        Console::errorLine("Cannot find volume " + Console::displayName(missingVolume()));
+        reportMissingVolume();
     else if (container_ && container_->stream().shortfall() == rarcontainer::BlockWalker::Shortfall::CutShort)
         Console::errorLine(Console::displayName(archiveName) + ": the archive is cut short");
     else
         Console::errorLine(Console::displayName(archiveName) + ": the next volume is missing");
     Console::errorLine("Unexpected end of archive");
+}
+
+void ArchiveReader::reportMissingVolume() const
+{
+    if (!missingVolume().empty())
+        Console::errorLine("Cannot find volume " + Console::displayName(missingVolume()));
 }
 
 void ArchiveReader::reportSkippedHeaders(const std::string& archiveName) const

@@ -60,6 +60,8 @@ public:
     std::string missingVolume() const { return set_.missing(); }
     // Says why the set is incomplete, then "Unexpected end of archive".
     void reportIncomplete(const std::string& archiveName) const;
+    // Names the volume missing from the middle of the set, if one is.
+    void reportMissingVolume() const;
 
     // libarchive's next header, under the stall watchdog. Counts entries.
     // Headers libarchive found damaged and stepped over (ARCHIVE_RETRY) are

@@ -281,6 +281,9 @@ int Extractor::runOnce(PasswordPrompt& prompt)
     if (status_ != kExitFatal && reader.incomplete()) {
         reader.reportIncomplete(line_.archive);
         fail(kExitFatal);
+    } else if (status_ == kExitFatal) {
+        // The set stops at a hole: whatever failed, the volume to look for is known.
+        reader.reportMissingVolume();
     }
     if (!ended && !selection_.empty()) {
         // A name that took nothing is a request not carried out.

@@ -201,14 +201,22 @@ class ExtractionTest(HelperTestCase):
                     for name in os.listdir(self.work):
                         os.remove(self.path(name))
                     dropped = 3 if missing == "middle" else count
-                    self.copy_set(first, [i for i in range(1, count + 1) if i != dropped])
+                    parts = self.copy_set(first, [i for i in range(1, count + 1) if i != dropped])
                     name = os.path.basename(first)
                     status, output = run(self.helper, ["vb", "-v", name], cwd=self.work)
                     self.assertFailedRun(status, output)
                     self.assertIn(UNEXPECTED_END, output)
-                    status, output = run(self.helper, ["x", self.path(name), self.path("out"), "-o+"])
-                    self.assertFailedRun(status, output)
-                    self.assertIn(UNEXPECTED_END, output)
+                    status, extracted = run(self.helper, ["x", self.path(name), self.path("out"), "-o+"])
+                    self.assertFailedRun(status, extracted)
+                    self.assertIn(UNEXPECTED_END, extracted)
+                    if missing == "middle":
+                        # The hole is named, and the parts around it are never
+                        # joined into a file (nor reported as a checksum error).
+                        for text in (output, extracted):
+                            self.assertIn("Cannot find volume", text)
+                            self.assertIn(parts[dropped - 1], text)
+                            self.assertNotIn("Checksum error", text)
+                        self.assertFalse(os.path.exists(self.path("out/jpg/test.jpg")))
 
 
 class StallTest(HelperTestCase):
