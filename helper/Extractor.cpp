@@ -5,7 +5,6 @@
 #include "ContainerSource.h"
 #include "EntryVerifier.h"
 #include "Crc32.h"
-#include "EncryptionNotice.h"
 #include "EntryName.h"
 #include "ExitCode.h"
 #include "HelperProtocol.h"
@@ -142,7 +141,6 @@ int Extractor::run()
     for (;;) {
         status_ = kExitSuccess;
         selection_.resetUse();
-        encryptionRefused_ = false;
         passwordRetry_ = false;
         const int status = runOnce(prompt);
         if (!passwordRetry_) {
@@ -238,7 +236,7 @@ int Extractor::runOnce(PasswordPrompt& prompt)
             && !selection_.takes(Console::displayName(EntryName::path(entry, source_->legacy()))))
             continue;
         ++entries;
-        if (extractEntry(reader, entry, prompt, progress) == Outcome::Fatal)
+        if (extractEntry(reader, entry, progress) == Outcome::Fatal)
             ended = true;
     }
 
@@ -262,7 +260,7 @@ int Extractor::runOnce(PasswordPrompt& prompt)
         }
     }
     if (!ended) {
-        // libarchive takes a stream that the layer had to cut short for its end.
+        // The RAR layer's walk failed after the last entry it served.
         const ContainerSource* layer = reader.container();
         if (layer && layer->stream().status() != rarcontainer::Status::Ok)
             fail(RarFailure::report(layer->stream().status(), layer->stream().message(), line_.archive, prompt));
@@ -303,8 +301,7 @@ int Extractor::runOnce(PasswordPrompt& prompt)
     return status_;
 }
 
-Extractor::Outcome Extractor::extractEntry(ArchiveReader& reader, archive_entry* entry,
-                                           PasswordPrompt& prompt, ProgressReporter& progress)
+Extractor::Outcome Extractor::extractEntry(ArchiveReader& reader, archive_entry* entry, ProgressReporter& progress)
 {
     const EntryName::Legacy legacy = source_->legacy();
     const std::string path = EntryName::path(entry, legacy);
@@ -349,19 +346,6 @@ Extractor::Outcome Extractor::extractEntry(ArchiveReader& reader, archive_entry*
         fail(RarFailure::entryStatus(*held));
         return Outcome::Failed;
     }
-    if (encrypted && reader.isRar() && !source_->containerEntry()) {
-        Console::line((testOnly_ ? "Testing  " : "Extracting  ") + shown);
-        if (!encryptionRefused_ && !prompt.first()) {
-            Console::errorLine("No password given for " + shown);
-            fail(kExitBadPassword);
-            return Outcome::Failed;
-        }
-        encryptionRefused_ = true;
-        Console::errorLine(EncryptionNotice::cannotDecrypt(path));
-        fail(kExitUnsupported);
-        return Outcome::Failed;
-    }
-
     if (!testOnly_ && line_.overwrite == CommandLine::Overwrite::Never && type != AE_IFDIR) {
         struct stat info {};
         if (::lstat(path.c_str(), &info) == 0) {

@@ -69,16 +69,6 @@ private slots:
         QVERIFY(!utf8ToUtf16le("\xED\xA0\x80"));  // lone surrogate
     }
 
-    void checkFieldTrailer()
-    {
-        uint8_t field[12] = {1, 2, 3, 4, 5, 6, 7, 8};
-        QVERIFY(!rar5CheckFieldIntact(field));
-        // SHA-256 of 01..08 begins with 66840dda.
-        const uint8_t trailer[4] = {0x66, 0x84, 0x0d, 0xda};
-        memcpy(field + 8, trailer, 4);
-        QVERIFY(rar5CheckFieldIntact(field));
-    }
-
     // The real archives decide whether both schemes derive the right keys:
     // a right password opens the hidden names, a wrong one is refused.
     void encryptedHeadersOpenOnlyWithTheRightPassword_data()
