@@ -59,7 +59,7 @@ QString mismatches(const Fixture &f, const QList<Extracted> &got)
 }
 
 // Reads every entry as the helper does.
-QList<Extracted> extractEntries(RarStream &stream, QString *error, QList<QByteArray> *linkData = nullptr)
+QList<Extracted> extractEntries(RarStream &stream, QString *error)
 {
     QList<Extracted> out;
     stream.open();
@@ -68,10 +68,8 @@ QList<Extracted> extractEntries(RarStream &stream, QString *error, QList<QByteAr
         x.name = QString::fromStdString(stream.entry().name);
         x.failure = stream.entry().failure;
         x.undecodable = stream.entryUndecodable();
-        const bool inData = stream.entry().linkTargetInData;
         const bool regular = !stream.entry().isDirectory && stream.entry().link == LinkKind::None;
         EntryVerifier verifier(stream.entry());
-        QByteArray data;
         uint32_t crc = 0;
         const void *block = nullptr;
         long n;
@@ -79,13 +77,11 @@ QList<Extracted> extractEntries(RarStream &stream, QString *error, QList<QByteAr
             crc = crc32Update(crc, static_cast<const uint8_t *>(block), size_t(n));
             verifier.update(block, size_t(n));
             x.size += uint64_t(n);
-            if (inData) data.append(static_cast<const char *>(block), n);
         }
         x.readOk = n == 0;
         x.crc = crc;
         x.entry = stream.entry();
         if (regular && x.failure == Status::Ok) x.verdict = verifier.finish(x.entry);
-        if (inData && linkData) linkData->append(data);
         out << x;
         if (n < 0) break;
     }
@@ -93,11 +89,56 @@ QList<Extracted> extractEntries(RarStream &stream, QString *error, QList<QByteAr
     return out;
 }
 
+// RAR 4 headers patched by hand: little-endian fields, a CRC-16 seal.
+QByteArray fixtureBytes(const QString &archive)
+{
+    QFile file(QString::fromStdString(fixtureNamed(archive).paths().front()));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+int u16(const QByteArray &b, int i) { return int(uchar(b[i]) | uchar(b[i + 1]) << 8); }
+uint32_t u32(const QByteArray &b, int i) { return uint32_t(u16(b, i)) | uint32_t(u16(b, i + 2)) << 16; }
+void setU16(QByteArray &b, int i, int v)
+{
+    b[i] = char(v & 0xFF);
+    b[i + 1] = char((v >> 8) & 0xFF);
+}
+void seal(QByteArray &h, int n) { setU16(h, 0, int(crc32Of(reinterpret_cast<const uint8_t *>(h.constData() + 2), size_t(n - 2)) & 0xFFFF)); }
+std::vector<std::string> writeCopy(const QTemporaryDir &dir, const QByteArray &bytes)
+{
+    QFile copy(dir.filePath("copy.rar"));
+    if (copy.open(QIODevice::WriteOnly)) copy.write(bytes);
+    return {copy.fileName().toStdString()};
+}
+
 }  // namespace
 
 class StreamTest : public QObject {
     Q_OBJECT
 private slots:
+    // Crafted archives: an end block without its flags field is still an end.
+    void lenientAboutEndBlocksStrictAboutHeaders()
+    {
+        QCOMPARE(int(listArchive(fixtureNamed("test_read_format_rar5_loop_bug.rar").paths(), nullptr).status), int(Status::Ok));
+        Listing bad = listArchive(fixtureNamed("test_read_format_rar5_truncated_huff.rar").paths(), nullptr);
+        QCOMPARE(int(bad.status), int(Status::Damaged));
+    }
+
+    // d.txt has another password: it fails on its own, the others extract,
+    // and nobody is asked again.
+    void entriesWithAnotherPasswordFailAlone()
+    {
+        for (const char *archive : {"test_read_format_rar4_encrypted.rar", "test_read_format_rar5_encrypted.rar"}) {
+            ScriptedPrompt prompt({"password"});
+            RarStream stream(fixtureNamed(archive).paths(), &prompt);
+            QString error;
+            const QList<Extracted> got = extractEntries(stream, &error);
+            QCOMPARE(prompt.asked, 1);
+            QCOMPARE(got.size(), 4);
+            for (int i = 0; i < 3; ++i) QCOMPARE(int(got[i].verdict), int(EntryVerifier::Verdict::Match));
+            QVERIFY(got[3].verdict != EntryVerifier::Verdict::Match);
+        }
+    }
+
     // The data password is asked when the first encrypted entry is reached
     // and asked again while the check value refuses it; answers that never
     // pass yield no contents.
@@ -163,24 +204,14 @@ private slots:
         QFETCH(QString, archive);
         QFETCH(int, version);
         Fixture f = fixtureNamed(archive);
-        QFile source(QString::fromStdString(f.paths().front()));
-        QVERIFY(source.open(QIODevice::ReadOnly));
-        const QByteArray original = source.readAll();
-        auto le32 = [&](int i) {
-            return uint32_t(uchar(original[i])) | uint32_t(uchar(original[i + 1])) << 8 |
-                   uint32_t(uchar(original[i + 2])) << 16 | uint32_t(uchar(original[i + 3])) << 24;
-        };
+        const QByteArray original = fixtureBytes(archive);
         // The first file with data, after the 7-byte marker and the main header.
-        int at = 7 + int(uchar(original[7 + 5]) | uchar(original[7 + 6]) << 8);
+        int at = 7 + u16(original, 7 + 5);
         int index = 0;
-        while (le32(at + 7) == 0) {
-            at += int(uchar(original[at + 5]) | uchar(original[at + 6]) << 8);
-            ++index;
-        }
+        for (; u32(original, at + 7) == 0; ++index) at += u16(original, at + 5);
         QCOMPARE(int(uchar(original[at + 2])), 0x74);
-        const int size = int(uchar(original[at + 5]) | uchar(original[at + 6]) << 8);
-        const uint32_t packed = le32(at + 7);
-        const uint32_t unpacked = le32(at + 11);
+        const int size = u16(original, at + 5);
+        const uint32_t packed = u32(original, at + 7);
         if (version == 0) version = uchar(original[at + 24]);
 
         LegacyCipher cipher;
@@ -193,20 +224,13 @@ private slots:
         header[3] = char(header[3] | 0x04);  // encrypted
         header[24] = char(version);
         for (int i = 0; i < 4; ++i) header[7 + i] = char(uint32_t(data.size()) >> (8 * i));
-        const uint32_t crc = crc32Of(reinterpret_cast<const uint8_t *>(header.constData() + 2), size_t(size - 2));
-        header[0] = char(crc & 0xFF);
-        header[1] = char((crc >> 8) & 0xFF);
-        QByteArray bytes = original.left(at) + header +
-                           QByteArray(reinterpret_cast<const char *>(data.data()), int(data.size())) +
-                           original.mid(at + size + int(packed));
+        seal(header, size);
         QTemporaryDir dir;
-        QFile copy(dir.filePath("old.rar"));
-        QVERIFY(copy.open(QIODevice::WriteOnly));
-        copy.write(bytes);
-        copy.close();
-
+        const auto paths = writeCopy(dir, original.left(at) + header
+                                              + QByteArray(reinterpret_cast<const char *>(data.data()), int(data.size()))
+                                              + original.mid(at + size + int(packed)));
         for (const char *password : {"secret", "wrong"}) {
-            RarStream stream({copy.fileName().toStdString()}, nullptr, std::string(password));
+            RarStream stream(paths, nullptr, std::string(password));
             QString error;
             auto got = extractEntries(stream, &error);
             const bool right = std::string(password) == "secret";
@@ -215,7 +239,7 @@ private slots:
             QCOMPARE(got[index].verdict == EntryVerifier::Verdict::Match, right);
             if (right) {
                 QVERIFY2(got.size() == f.json.value("entries").toArray().size(), qPrintable(error));
-                QCOMPARE(got[index].size, uint64_t(unpacked));
+                QCOMPARE(got[index].size, uint64_t(u32(original, at + 11)));
             }
             for (int i = 0; i < got.size(); ++i)
                 if (i != index) QVERIFY(got[i].entry.isDirectory || got[i].verdict == EntryVerifier::Verdict::Match);
@@ -228,24 +252,13 @@ private slots:
     // alike by the listing and the extraction.
     void oldHeaderQuirksListAndExtract()
     {
-        Fixture f = fixtureNamed("Rar15.rar");
-        QFile source(QString::fromStdString(f.paths().front()));
-        QVERIFY(source.open(QIODevice::ReadOnly));
-        QByteArray in = source.readAll();
-        auto u16 = [](const QByteArray &b, int i) { return int(uchar(b[i]) | uchar(b[i + 1]) << 8); };
-        auto setU16 = [](QByteArray &b, int i, int v) {
-            b[i] = char(v & 0xFF);
-            b[i + 1] = char((v >> 8) & 0xFF);
-        };
-        auto crcOver = [](const QByteArray &b, int n) {
-            return int(crc32Of(reinterpret_cast<const uint8_t *>(b.constData() + 2), size_t(n - 2)) & 0xFFFF);
-        };
+        const QByteArray in = fixtureBytes("Rar15.rar");
         const QByteArray comment("\x0d\x00\x75\x00\x00\x10\x00\x05\x00\x0f\x30\x00\x00hello", 16);
 
         QByteArray main = in.mid(7, 13);
         setU16(main, 3, u16(main, 3) | 0x02);  // has a comment
         setU16(main, 5, 13 + comment.size());
-        setU16(main, 0, crcOver(main, 13));
+        seal(main, 13);
         main += comment;
         QByteArray out = in.left(7) + main;
 
@@ -257,7 +270,7 @@ private slots:
                 h[33] = char(0x82);                                  // é in code page 437
                 setU16(h, 3, u16(h, 3) | 0x08);                       // has a comment
                 setU16(h, 5, int(h.size() + comment.size()));
-                setU16(h, 0, crcOver(h, int(h.size())));              // fields and name only
+                seal(h, int(h.size()));                               // fields and name only
                 h += comment;
             }
             out += h + in.mid(at + u16(in, at + 5), packed);
@@ -266,11 +279,7 @@ private slots:
         out += in.mid(at);
 
         QTemporaryDir dir;
-        QFile copy(dir.filePath("quirks.rar"));
-        QVERIFY(copy.open(QIODevice::WriteOnly));
-        copy.write(out);
-        copy.close();
-        const std::vector<std::string> paths{copy.fileName().toStdString()};
+        const auto paths = writeCopy(dir, out);
 
         Listing l = listArchive(paths, nullptr);
         QVERIFY2(l.status == Status::Ok, l.message.c_str());
@@ -297,7 +306,6 @@ private slots:
         QTest::addColumn<int>("bigSize");
         QTest::newRow("non-ascii, volumes") << QByteArray("\xD0\xBF\xD0\xB0\xD1\x80\xD0\xBE\xD0\xBB\xD1\x8C") << false << 1000 << 2500;
         QTest::newRow("empty, hidden names, volumes") << QByteArray() << true << 777 << 2500;
-        QTest::newRow("many plain-header volumes") << QByteArray("x") << false << 600 << 2500;
         QTest::newRow("megabytes, one volume") << QByteArray("x") << false << 0 << (3 << 20) + 12345;
         QTest::newRow("megabytes, odd volumes") << QByteArray("x") << true << 1300001 << (3 << 20) + 12345;
     }
