@@ -100,7 +100,7 @@ void ArchiveReader::stackDecompressor()
 
 bool ArchiveReader::readToEnd()
 {
-    if (!layer_ || container_)
+    if (!layer_)
         return true;
     LibraryCall call;
     return layer_->readToEnd();
@@ -108,52 +108,35 @@ bool ArchiveReader::readToEnd()
 
 std::string ArchiveReader::streamError() const
 {
+    if (container_)
+        return container_->errorMessage();
     return layer_ ? layer_->errorMessage() : std::string();
 }
 
 rarcontainer::Status ArchiveReader::stackContainer()
 {
-    auto layer = std::make_unique<ContainerSource>(set_.paths(), prompt_, meter());
-    container_ = layer.get();
-    layer_ = std::move(layer);
+    container_ = std::make_unique<ContainerSource>(set_.paths(), prompt_, meter());
     return container_->open();
-}
-
-const rarcontainer::Entry* ArchiveReader::containerEntry() const
-{
-    if (!container_ || entries_ == 0)
-        return nullptr;
-    const auto& known = container_->stream().entries();
-    return entryIndex() < known.size() ? &known[entryIndex()] : nullptr;
 }
 
 bool ArchiveReader::start()
 {
     archive_ = archive_read_new();
-    if (isRar()) {
-        // The RAR readers alone: a RAR archive that stores a ZIP is otherwise
-        // taken for that ZIP.
-        archive_read_support_format_rar(archive_);
-        archive_read_support_format_rar5(archive_);
-    } else {
-        archive_read_support_filter_all(archive_);
-        // Archive formats only. Not libarchive's "all": that includes mtree,
-        // a text manifest that takes almost any line of text for an entry
-        // (and names files outside the archive), and "empty", which takes an
-        // empty file for a sound archive.
-        archive_read_support_format_7zip(archive_);
-        archive_read_support_format_ar(archive_);
-        archive_read_support_format_cab(archive_);
-        archive_read_support_format_cpio(archive_);
-        archive_read_support_format_iso9660(archive_);
-        archive_read_support_format_lha(archive_);
-        archive_read_support_format_rar(archive_);
-        archive_read_support_format_rar5(archive_);
-        archive_read_support_format_tar(archive_);
-        archive_read_support_format_warc(archive_);
-        archive_read_support_format_xar(archive_);
-        archive_read_support_format_zip(archive_);
-    }
+    archive_read_support_filter_all(archive_);
+    // Archive formats only. Not libarchive's "all": that includes mtree, a
+    // text manifest that takes almost any line of text for an entry (and
+    // names files outside the archive), and "empty", which takes an empty
+    // file for a sound archive. RAR is the helper's own RAR layer's.
+    archive_read_support_format_7zip(archive_);
+    archive_read_support_format_ar(archive_);
+    archive_read_support_format_cab(archive_);
+    archive_read_support_format_cpio(archive_);
+    archive_read_support_format_iso9660(archive_);
+    archive_read_support_format_lha(archive_);
+    archive_read_support_format_tar(archive_);
+    archive_read_support_format_warc(archive_);
+    archive_read_support_format_xar(archive_);
+    archive_read_support_format_zip(archive_);
     archive_read_set_passphrase_callback(archive_, this, passphraseCallback);
     archive_read_set_callback_data(archive_, this);
     archive_read_set_read_callback(archive_, readCallback);
@@ -188,12 +171,18 @@ bool ArchiveReader::incomplete()
 void ArchiveReader::reportIncomplete(const std::string& archiveName) const
 {
     if (!missingVolume().empty())
-        Console::errorLine("Cannot find volume " + Console::displayName(missingVolume()));
+        reportMissingVolume();
     else if (container_ && container_->stream().shortfall() == rarcontainer::BlockWalker::Shortfall::CutShort)
         Console::errorLine(Console::displayName(archiveName) + ": the archive is cut short");
     else
         Console::errorLine(Console::displayName(archiveName) + ": the next volume is missing");
     Console::errorLine("Unexpected end of archive");
+}
+
+void ArchiveReader::reportMissingVolume() const
+{
+    if (!missingVolume().empty())
+        Console::errorLine("Cannot find volume " + Console::displayName(missingVolume()));
 }
 
 void ArchiveReader::reportSkippedHeaders(const std::string& archiveName) const
@@ -240,17 +229,11 @@ int ArchiveReader::nextHeader(archive_entry** entry)
 
 bool ArchiveReader::entryEncrypted(archive_entry* entry) const
 {
-    if (const rarcontainer::Entry* held = containerEntry())
-        return held->encrypted;
     return archive_entry_is_encrypted(entry);
 }
 
 std::string ArchiveReader::libraryError() const
 {
-    // What the RAR layer refused says more than libarchive's "truncated data"
-    // about the stream that stopped under it.
-    if (container_ && container_->stream().status() != rarcontainer::Status::Ok)
-        return container_->stream().message();
     const char* text = archive_ ? archive_error_string(archive_) : nullptr;
     if (text && *text)
         return text;

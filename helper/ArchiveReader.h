@@ -18,12 +18,12 @@ struct Entry;
 }
 
 // One archive opened for reading: finds its volume set and where a RAR
-// archive starts, and runs libarchive over the set through a ByteSource.
+// archive starts. A RAR archive is read by the helper's own RAR layer
+// (stackContainer()); any other runs libarchive over the set through a
+// ByteSource (start()).
 //
-// Opening happens in two steps so that a layer can be stacked on the files
-// in between: prepare() finds and checks the files and builds the bottom
-// VolumeSource; stackContainer() may then put the RAR layer on top (it
-// reads the files itself); start() hands the top of the stack to libarchive.
+// prepare() finds and checks the files and builds the bottom VolumeSource
+// (which also meters the RAR layer's progress).
 class ArchiveReader {
 public:
     ArchiveReader(std::string path, PasswordPrompt& prompt);
@@ -32,10 +32,11 @@ public:
     ArchiveReader& operator=(const ArchiveReader&) = delete;
 
     bool prepare();
-    // Stacks the RAR layer (decryption, decoding, checksums of its own) and
-    // opens it, which asks for the password when names are hidden. On a
-    // failure container()->stream().message() says why.
+    // Puts the RAR layer (decryption, decoding, checksums of its own) on the
+    // set and opens it, which asks for the password when names are hidden.
+    // On a failure container()->stream().message() says why.
     rarcontainer::Status stackContainer();
+    // Hands an archive that is not RAR to libarchive.
     bool start();
 
     // After a failed step: the message and the exit status it calls for.
@@ -60,6 +61,8 @@ public:
     std::string missingVolume() const { return set_.missing(); }
     // Says why the set is incomplete, then "Unexpected end of archive".
     void reportIncomplete(const std::string& archiveName) const;
+    // Names the volume missing from the middle of the set, if one is.
+    void reportMissingVolume() const;
 
     // libarchive's next header, under the stall watchdog. Counts entries.
     // Headers libarchive found damaged and stepped over (ARCHIVE_RETRY) are
@@ -76,9 +79,7 @@ public:
     std::size_t entryIndex() const { return entries_ == 0 ? 0 : entries_ - 1; }
     // Whether the current entry's data is encrypted (as far as anyone can tell).
     bool entryEncrypted(archive_entry* entry) const;
-    // What the container layer knows of the current entry; null without the layer.
-    const rarcontainer::Entry* containerEntry() const;
-    ContainerSource* container() const { return container_; }
+    ContainerSource* container() const { return container_.get(); }
 
     PasswordPrompt& prompt() { return prompt_; }
     archive* handle() { return archive_; }
@@ -101,7 +102,7 @@ private:
     rarcontainer::Signature signature_;
     std::unique_ptr<VolumeSource> volumes_;
     std::unique_ptr<ByteSource> layer_;
-    ContainerSource* container_ = nullptr;
+    std::unique_ptr<ContainerSource> container_;
     archive* archive_ = nullptr;
     std::vector<unsigned char> buffer_;
     std::string passphrase_;

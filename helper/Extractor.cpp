@@ -5,7 +5,6 @@
 #include "ContainerSource.h"
 #include "EntryVerifier.h"
 #include "Crc32.h"
-#include "EncryptionNotice.h"
 #include "EntryName.h"
 #include "ExitCode.h"
 #include "HelperProtocol.h"
@@ -142,7 +141,6 @@ int Extractor::run()
     for (;;) {
         status_ = kExitSuccess;
         selection_.resetUse();
-        encryptionRefused_ = false;
         passwordRetry_ = false;
         const int status = runOnce(prompt);
         if (!passwordRetry_) {
@@ -170,25 +168,15 @@ int Extractor::runOnce(PasswordPrompt& prompt)
     StopGuard::instance().watch(reader.meter());
     StopGuard::instance().setArchiveName(line_.archive);
 
+    // RAR entries come from the helper's own RAR layer; libarchive reads the rest.
+    std::unique_ptr<EntrySource> source;
     if (reader.isRar()) {
-        // The RAR layer decrypts and decodes RAR data and headers for libarchive.
         if (const rarcontainer::Status opened = reader.stackContainer(); opened != rarcontainer::Status::Ok)
             return RarFailure::report(opened, reader.container()->stream().message(), line_.archive, prompt);
-    }
-    // RAR entries may come from the RAR layer itself (unless a file uses a
-    // compression method only libarchive decodes). Until that path reports
-    // damaged archives line for line as the libarchive path does, it is
-    // taken only on request: VORLO_RAR_DIRECT=1 in the environment.
-    std::unique_ptr<EntrySource> source;
-    const char* direct = std::getenv("VORLO_RAR_DIRECT");
-    if (reader.isRar() && direct && std::string(direct) == "1"
-        && RarEntries::decodesAll(reader.volumeSet().paths())) {
         source = std::make_unique<RarEntries>(*reader.container());
     } else {
         if (!reader.start()) {
             Console::errorLine(reader.error());
-            if (reader.isRar())
-                Console::errorLine(HelperProtocol::kDamaged);
             return reader.errorStatus();
         }
         source = std::make_unique<LibarchiveEntries>(reader);
@@ -248,7 +236,7 @@ int Extractor::runOnce(PasswordPrompt& prompt)
             && !selection_.takes(Console::displayName(EntryName::path(entry, source_->legacy()))))
             continue;
         ++entries;
-        if (extractEntry(reader, entry, prompt, progress) == Outcome::Fatal)
+        if (extractEntry(reader, entry, progress) == Outcome::Fatal)
             ended = true;
     }
 
@@ -272,7 +260,7 @@ int Extractor::runOnce(PasswordPrompt& prompt)
         }
     }
     if (!ended) {
-        // libarchive takes a stream that the layer had to cut short for its end.
+        // The RAR layer's walk failed after the last entry it served.
         const ContainerSource* layer = reader.container();
         if (layer && layer->stream().status() != rarcontainer::Status::Ok)
             fail(RarFailure::report(layer->stream().status(), layer->stream().message(), line_.archive, prompt));
@@ -291,6 +279,9 @@ int Extractor::runOnce(PasswordPrompt& prompt)
     if (status_ != kExitFatal && reader.incomplete()) {
         reader.reportIncomplete(line_.archive);
         fail(kExitFatal);
+    } else if (status_ == kExitFatal) {
+        // The set stops at a hole: whatever failed, the volume to look for is known.
+        reader.reportMissingVolume();
     }
     if (!ended && !selection_.empty()) {
         // A name that took nothing is a request not carried out.
@@ -310,8 +301,7 @@ int Extractor::runOnce(PasswordPrompt& prompt)
     return status_;
 }
 
-Extractor::Outcome Extractor::extractEntry(ArchiveReader& reader, archive_entry* entry,
-                                           PasswordPrompt& prompt, ProgressReporter& progress)
+Extractor::Outcome Extractor::extractEntry(ArchiveReader& reader, archive_entry* entry, ProgressReporter& progress)
 {
     const EntryName::Legacy legacy = source_->legacy();
     const std::string path = EntryName::path(entry, legacy);
@@ -356,19 +346,6 @@ Extractor::Outcome Extractor::extractEntry(ArchiveReader& reader, archive_entry*
         fail(RarFailure::entryStatus(*held));
         return Outcome::Failed;
     }
-    if (encrypted && reader.isRar() && !source_->containerEntry()) {
-        Console::line((testOnly_ ? "Testing  " : "Extracting  ") + shown);
-        if (!encryptionRefused_ && !prompt.first()) {
-            Console::errorLine("No password given for " + shown);
-            fail(kExitBadPassword);
-            return Outcome::Failed;
-        }
-        encryptionRefused_ = true;
-        Console::errorLine(EncryptionNotice::cannotDecrypt(path));
-        fail(kExitUnsupported);
-        return Outcome::Failed;
-    }
-
     if (!testOnly_ && line_.overwrite == CommandLine::Overwrite::Never && type != AE_IFDIR) {
         struct stat info {};
         if (::lstat(path.c_str(), &info) == 0) {

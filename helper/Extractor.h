@@ -39,8 +39,7 @@ private:
     enum class Outcome { Done, Skipped, Failed, Fatal };
 
     bool enterDestination();
-    Outcome extractEntry(ArchiveReader& reader, archive_entry* entry, PasswordPrompt& prompt,
-                         ProgressReporter& progress);
+    Outcome extractEntry(ArchiveReader& reader, archive_entry* entry, ProgressReporter& progress);
     // file: where the data goes (nullptr when only testing).
     Outcome copyData(ArchiveReader& reader, StagedFile* file, const std::string& shown,
                      bool encrypted, ProgressReporter& progress);
@@ -82,7 +81,6 @@ private:
     PasswordPrompt* prompt_ = nullptr;
     EntrySource* source_ = nullptr;  // the entries of the run under way
     bool testOnly_ = false;
-    bool encryptionRefused_ = false;
     // An entry whose password no check value could confirm failed: ask again
     // and start over (RAR 4 data carries no password check).
     bool passwordRetry_ = false;

@@ -26,7 +26,7 @@ std::string LibarchiveEntries::error() const
 
 const rarcontainer::Entry* LibarchiveEntries::containerEntry() const
 {
-    return reader_.containerEntry();
+    return nullptr;
 }
 
 bool LibarchiveEntries::encrypted(archive_entry* entry) const

@@ -118,8 +118,11 @@ int listRar(ArchiveReader& reader, PasswordPrompt& prompt, const CommandLine& li
             }
         });
     }
-    if (listing.status != rarcontainer::Status::Ok)
-        return RarFailure::report(listing.status, listing.message, line.archive, prompt);
+    if (listing.status != rarcontainer::Status::Ok) {
+        const int status = RarFailure::report(listing.status, listing.message, line.archive, prompt);
+        reader.reportMissingVolume();
+        return status;
+    }
     if (detailed) {
         if (entries == 0)
             heading();

@@ -1,29 +1,10 @@
 #include "RarEntries.h"
 
-#include "BlockWalker.h"
 #include "ContainerSource.h"
-#include "DataDecoder.h"
 #include "StopGuard.h"
 
 #include <archive.h>
 #include <archive_entry.h>
-
-bool RarEntries::decodesAll(const std::vector<std::string>& volumes)
-{
-    rarcontainer::VolumeSet set;
-    if (!set.open(volumes))
-        return true;
-    rarcontainer::PasswordGate gate(nullptr, std::nullopt);
-    rarcontainer::BlockWalker walker(set, gate);
-    rarcontainer::Block block;
-    while (walker.next(block)) {
-        const rarcontainer::Entry& e = block.entry;
-        if (block.kind == rarcontainer::Block::Kind::File && e.formatVersion == 4 && !e.isDirectory && !e.stored
-            && !block.splitBefore && !rarcontainer::DataDecoder::handlesRar4(e.unpackVersion))
-            return false;
-    }
-    return true;
-}
 
 RarEntries::RarEntries(ContainerSource& layer) : layer_(layer), entry_(archive_entry_new()) {}
 
@@ -61,6 +42,9 @@ int RarEntries::next(archive_entry** entry)
     archive_entry_clear(entry_);
     archive_entry_set_pathname_utf8(entry_, held.name.c_str());
     archive_entry_set_mode(entry_, held.mode);
+    // Attributes of a foreign system may lack the type the header's flags give.
+    if (held.isDirectory && held.link == rarcontainer::LinkKind::None)
+        archive_entry_set_filetype(entry_, AE_IFDIR);
     // Links and entries that cannot be read carry no data.
     if (held.link == rarcontainer::LinkKind::None)
         archive_entry_set_size(entry_, held.failure == rarcontainer::Status::Ok
@@ -89,28 +73,8 @@ int RarEntries::next(archive_entry** entry)
         }
         archive_entry_set_symlink_utf8(entry_, target.c_str());
     }
-    // A RAR 5 header is taken with what follows it: the first block of the
-    // data, or the next block of the archive. An entry whose first block
-    // cannot be read is never started; the archive's failure is reported.
-    ahead_ = nullptr;
-    aheadSize_ = 0;
-    if (held.formatVersion != 5) {
-        *entry = entry_;
-        return ARCHIVE_OK;
-    }
-    const bool data = held.link == rarcontainer::LinkKind::None && !held.isDirectory
-        && held.failure == rarcontainer::Status::Ok && !layer_.stream().entryUndecodable();
-    if (data) {
-        aheadSize_ = layer_.readData(&ahead_);
-        if (aheadSize_ < 0) {
-            inEntry_ = false;
-            return ARCHIVE_EOF;
-        }
-    }
-    if (aheadSize_ == 0 && !layer_.peekBlock()) {
-        inEntry_ = false;
-        return ARCHIVE_EOF;
-    }
+    // The data is read only when asked for: a failure in it is the entry's,
+    // and the blocks after it are the next entry's business.
     *entry = entry_;
     return ARCHIVE_OK;
 }
@@ -122,14 +86,11 @@ int RarEntries::readBlock(const void** block, std::size_t* size, std::int64_t* o
     *offset = offset_;
     if (!inEntry_)
         return ARCHIVE_EOF;
-    long n;
-    if (ahead_) {
-        *block = ahead_;
-        n = aheadSize_;
-        ahead_ = nullptr;
-    } else {
-        n = layer_.readData(block);
+    if (layer_.stream().entryUndecodable()) {
+        error_ = "the file is compressed by a method the helper does not know";
+        return ARCHIVE_FATAL;
     }
+    const long n = layer_.readData(block);
     if (n < 0)
         return ARCHIVE_FATAL;
     if (n == 0)

@@ -11,11 +11,6 @@ class ContainerSource;
 
 class RarEntries final : public EntrySource {
 public:
-    // Whether the layer's decoders take every file of the set; false when a
-    // file's header (of those readable without a password) names an older
-    // compression method, which only libarchive knows.
-    static bool decodesAll(const std::vector<std::string>& volumes);
-
     explicit RarEntries(ContainerSource& layer);
     ~RarEntries() override;
     RarEntries(const RarEntries&) = delete;
@@ -32,9 +27,6 @@ private:
     ContainerSource& layer_;
     archive_entry* entry_;
     bool inEntry_ = false;
-    // The first block of the entry's data, read with its header.
-    const void* ahead_ = nullptr;
-    long aheadSize_ = 0;
     std::int64_t offset_ = 0;
     std::string error_;
 };

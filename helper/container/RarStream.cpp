@@ -61,8 +61,6 @@ struct RarStream::FileState {
 };
 
 struct RarStream::Segment {
-    std::vector<uint8_t> bytes;  // header bytes, served first
-    size_t bytesPos = 0;
     size_t volume = 0;
     uint64_t srcOffset = 0;      // data area still to read
     uint64_t srcLeft = 0;
@@ -75,15 +73,6 @@ struct RarStream::Segment {
 };
 
 namespace {
-std::vector<uint8_t> withoutRar4Solid(std::vector<uint8_t> h)
-{
-    h[3] &= uint8_t(~0x10);
-    const uint16_t crc = uint16_t(crc32Of(h.data() + 2, h.size() - 2));
-    h[0] = uint8_t(crc);
-    h[1] = uint8_t(crc >> 8);
-    return h;
-}
-
 // The compression field and the "size unknown" flag of a RAR 5 file header,
 // which sit behind fields the walker does not keep.
 void rar5Compression(const std::vector<uint8_t> &header, uint64_t &info, bool &sizeUnknown)
@@ -173,27 +162,7 @@ void RarStream::noteConsumed(size_t volume, uint64_t offset)
 
 // ---- serving ---------------------------------------------------------------
 
-long RarStream::read(const void **buffer)
-{
-    if (!m_opened) open();
-    if (m_status != Status::Ok) return -1;
-    for (;;) {
-        Segment *s = m_segment.get();
-        if (s && s->bytesPos < s->bytes.size()) {
-            *buffer = s->bytes.data() + s->bytesPos;
-            long n = long(s->bytes.size() - s->bytesPos);
-            s->bytesPos = s->bytes.size();
-            return n;
-        }
-        if (s) {
-            const long n = serveSegment(buffer);
-            if (n != 0) return n;
-        }
-        if (!nextSegment()) return m_status == Status::Ok ? 0 : -1;
-    }
-}
-
-// The current segment's data after its header: bytes served, 0 once it is
+// The current segment's data: bytes served, 0 once it is
 // used up, -1 on failure.
 long RarStream::serveSegment(const void **buffer)
 {
@@ -283,17 +252,15 @@ bool RarStream::nextEntry()
     }
     m_blocksPassed = 0;
     for (;;) {
-        bool starts = m_segmentPending && m_pendingStarts;
+        bool starts = m_segmentPending;
         if (m_segmentPending) {
             m_segmentPending = false;
-            m_pendingStarts = true;
         } else {
             const size_t known = m_entries.size();
             if (!nextSegment()) return false;
             starts = m_segment->kind == Block::Kind::File && m_entries.size() > known;
         }
         Segment &seg = *m_segment;
-        seg.bytesPos = seg.bytes.size();
         if (starts) {
             m_inEntry = true;
             m_entryIndex = m_file->entryIndex;
@@ -305,23 +272,6 @@ bool RarStream::nextEntry()
         if (seg.kind != Block::Kind::Signature && seg.kind != Block::Kind::File) ++m_blocksPassed;
         if (skipSegment() < 0) return false;
     }
-}
-
-bool RarStream::peekBlock()
-{
-    if (m_status != Status::Ok) return false;
-    if (m_segmentPending) return true;
-    if (m_inEntry) {
-        // Only an entry with nothing left to serve may be looked past.
-        Segment &seg = *m_segment;
-        if (seg.decode || seg.srcLeft > 0 || !seg.lastPart) return true;
-        m_inEntry = false;
-    }
-    const size_t known = m_entries.size();
-    if (!nextSegment()) return m_status == Status::Ok;
-    m_segmentPending = true;
-    m_pendingStarts = m_segment->kind == Block::Kind::File && m_entries.size() > known;
-    return true;
 }
 
 long RarStream::readData(const void **buffer)
@@ -336,7 +286,6 @@ long RarStream::readData(const void **buffer)
                 m_inEntry = false;
                 return m_status == Status::Ok ? 0 : -1;
             }
-            m_segment->bytesPos = m_segment->bytes.size();
             if (m_segment->kind == Block::Kind::File && m_entries.size() > known) {
                 m_segmentPending = true;
                 m_inEntry = false;
@@ -346,7 +295,6 @@ long RarStream::readData(const void **buffer)
     }
     for (;;) {
         Segment &seg = *m_segment;
-        seg.bytesPos = seg.bytes.size();
         const long n = seg.kind == Block::Kind::File ? serveSegment(buffer) : skipSegment();
         if (n > 0) return n;
         if (n < 0) {
@@ -373,18 +321,6 @@ long RarStream::readData(const void **buffer)
     }
 }
 
-int64_t RarStream::skip(int64_t request)
-{
-    Segment *s = m_segment.get();
-    if (request <= 0 || !s || s->bytesPos < s->bytes.size() || s->decrypt || s->discard) return 0;
-    uint64_t n = std::min<uint64_t>(uint64_t(request), s->srcLeft);
-    s->srcOffset += n;
-    s->srcLeft -= n;
-    s->emitLeft -= std::min(n, s->emitLeft);
-    noteConsumed(s->volume, s->srcOffset);
-    return int64_t(n);
-}
-
 bool RarStream::nextSegment()
 {
     dropAhead();
@@ -396,16 +332,7 @@ bool RarStream::nextSegment()
         } else if (!m_walker.next(block)) {
             if (m_walker.status() != Status::Ok) fail(m_walker.status(), m_walker.message());
             m_segment.reset();
-            if (m_status != Status::Ok || m_trailerServed || !m_walker.info().multiVolume || m_walker.info().formatVersion != 5)
-                return false;
-            // After each end-of-archive block of a volume set, libarchive looks
-            // for the next signature by reading 512 bytes ahead, and a last
-            // volume shorter than that makes it fail. Zeros after the end give
-            // it the room.
-            m_trailerServed = true;
-            m_segment = std::make_unique<Segment>();
-            m_segment->bytes.assign(512, 0);
-            return true;
+            return false;
         }
         noteConsumed(block.volume, block.dataOffset);
         auto seg = std::make_unique<Segment>();
@@ -415,47 +342,13 @@ bool RarStream::nextSegment()
         seg->srcOffset = block.dataOffset;
         seg->srcLeft = block.dataSize;
         seg->emitLeft = block.dataSize;
-        const bool rar4 = m_walker.info().formatVersion == 4;
-        switch (block.kind) {
-        case Block::Kind::Signature:
-        case Block::Kind::End:
-            seg->bytes = block.header;
-            break;
-        case Block::Kind::Other:
-            // A RAR 5 block of a type no reader knows is one to skip, and
-            // libarchive stumbles over some (extra bytes after its fields).
-            if (rar4) seg->bytes = block.header;
-            else {
-                seg->discard = true;
-                seg->emitLeft = 0;
-            }
-            break;
-        case Block::Kind::Main:
-            // The files come out of this stream whole and unpacked: it is
-            // neither solid nor (headers decrypted) encrypted any more.
-            if (rar4) {
-                seg->bytes = block.header;
-                seg->bytes[3] &= uint8_t(~(0x80 | 0x08));
-                uint16_t crc = uint16_t(crc32Of(seg->bytes.data() + 2, seg->bytes.size() - 2));
-                seg->bytes[0] = uint8_t(crc);
-                seg->bytes[1] = uint8_t(crc >> 8);
-            } else {
-                seg->bytes = rewriteRar5Main(block);
-            }
-            break;
-        case Block::Kind::CryptHeader:
-            break;
-        case Block::Kind::Service:
-            // Comments, owners, streams, recovery data, quick-open copies: nothing
-            // libarchive extracts, and some make it stop. Leave them out.
-            seg->discard = true;
-            seg->emitLeft = 0;
-            break;
-        case Block::Kind::File:
+        if (block.kind == Block::Kind::File) {
             m_segment = std::move(seg);
-            if (!startFilePart(block)) return false;
-            return true;
+            return startFilePart(block);
         }
+        // Main, service, comment and end blocks: nothing in them is served.
+        seg->discard = true;
+        seg->emitLeft = 0;
         m_segment = std::move(seg);
         return true;
     }
@@ -504,7 +397,6 @@ bool RarStream::startFilePart(const Block &block)
     if (f.failed) {
         seg.discard = true;
         seg.emitLeft = 0;
-        seg.bytes = rar4 ? withoutRar4Solid(rewriteRar4File(block, 0, true)) : rewriteRar5File(block, 0, true, true, true);
         return true;
     }
     if (f.decoded) {
@@ -514,22 +406,7 @@ bool RarStream::startFilePart(const Block &block)
         seg.emitLeft = 0;
         return true;
     }
-    // Stored data is checked by the helper against the entry's CRC-32 as it
-    // is written; libarchive need not checksum every byte a second time.
-    const bool crcCheckedByHelper = !rar4 && entry.stored;
-    // Stored files and folders of a solid archive carry its solid flag, on
-    // which libarchive gives up; they need nothing from the files before them.
-    const bool unsolid = block.entry.solid && (block.entry.stored || block.entry.isDirectory);
-    if (!f.encrypted || !block.dataEncrypted) {
-        if (rar4)
-            seg.bytes = unsolid ? withoutRar4Solid(block.header) : block.header;
-        else
-            seg.bytes = (crcCheckedByHelper && block.entry.hasCrc) || unsolid
-                ? rewriteRar5File(block, block.dataSize, false, crcCheckedByHelper && block.entry.hasCrc, false,
-                                  false, unsolid)
-                : block.header;
-        return true;
-    }
+    if (!f.encrypted || !block.dataEncrypted) return true;
 
     f.parts.push_back({block.volume, block.dataOffset, block.dataSize, f.cipherTotal});
     f.cipherTotal += block.dataSize;
@@ -545,17 +422,13 @@ bool RarStream::startFilePart(const Block &block)
     uint64_t emit = cap > f.emitted ? std::min(aligned, cap - f.emitted) : 0;
     seg.decrypt = true;
     seg.emitLeft = emit;
-    seg.bytes = rar4 ? rewriteRar4File(block, emit, false)
-                     : rewriteRar5File(block, emit, false, entry.checksumsConverted || crcCheckedByHelper,
-                                       entry.checksumsConverted, false, unsolid);
-    if (rar4 && unsolid) seg.bytes = withoutRar4Solid(seg.bytes);
     return true;
 }
 
 // ---- decoding ----------------------------------------------------------------
 
-// A file the helper decodes is served whole, as one stored file: its header
-// first, then its unpacked bytes as the decoder yields them. Its later parts
+// A file the helper decodes is served whole, its unpacked bytes as the
+// decoder yields them. Its later parts
 // (and the volume boundaries between) are taken now, so that the checksum
 // kept in its last part is known before any byte of it is served.
 bool RarStream::startDecoded(FileState &f, const Block &block)
@@ -584,7 +457,6 @@ bool RarStream::startDecoded(FileState &f, const Block &block)
     if (!begun) {
         entry.failure = Status::Damaged;
         seg.discard = true;
-        seg.bytes = rar4 ? rewriteRar4Decoded(block, entry) : rewriteRar5File(block, 0, true, true, true, true);
         return true;
     }
     f.readPart = 0;
@@ -592,8 +464,6 @@ bool RarStream::startDecoded(FileState &f, const Block &block)
     seg.lastPart = true;  // every part is the decoder's now
     seg.decode = true;
     seg.emitLeft = entry.unpackedSize;
-    seg.bytes = rar4 ? rewriteRar4Decoded(block, entry)
-                     : rewriteRar5File(block, entry.unpackedSize, false, true, true, true);
     return true;
 }
 
@@ -902,7 +772,7 @@ bool RarStream::readPlain(const FileState &f, uint64_t logical, uint8_t *out, si
 
 // The compressed stream is a chain of blocks, each with a small header that
 // gives its size; the one flagged last ends the data, and what follows it is
-// cipher padding that libarchive would take for another block.
+// cipher padding, not data.
 void RarStream::walkCompressedBlocks(FileState &f)
 {
     while (!f.walkDone && !f.walkFailed) {
@@ -940,159 +810,6 @@ void RarStream::walkCompressedBlocks(FileState &f)
         }
         f.walkPos = next;
     }
-}
-
-// ---- header rewriting ------------------------------------------------------
-
-std::vector<uint8_t> RarStream::rewriteRar4File(const Block &block, uint64_t emitted, bool failed) const
-{
-    std::vector<uint8_t> h = block.header;
-    uint16_t flags = uint16_t(h[3] | (h[4] << 8));
-    const bool large = flags & 0x0100;
-    const size_t nameSize = size_t(h[26] | (h[27] << 8));
-    if (flags & 0x0400) {
-        size_t saltPos = 32 + (large ? 8 : 0) + nameSize;
-        if (saltPos + 8 <= h.size()) h.erase(h.begin() + long(saltPos), h.begin() + long(saltPos + 8));
-    }
-    flags &= uint16_t(~(0x0004 | 0x0400));
-    h[3] = uint8_t(flags);
-    h[4] = uint8_t(flags >> 8);
-    h[5] = uint8_t(h.size());
-    h[6] = uint8_t(h.size() >> 8);
-    auto put32 = [&h](size_t at, uint32_t v) {
-        for (int i = 0; i < 4; ++i) h[at + i] = uint8_t(v >> (8 * i));
-    };
-    put32(7, uint32_t(emitted));
-    if (large) put32(32, uint32_t(emitted >> 32));
-    if (failed) {
-        put32(11, 0);
-        if (large) put32(36, 0);
-        h[25] = 0x30;
-    }
-    uint16_t crc = uint16_t(crc32Of(h.data() + 2, h.size() - 2));
-    h[0] = uint8_t(crc);
-    h[1] = uint8_t(crc >> 8);
-    return h;
-}
-
-// The archive flags and volume number alone: the locator record and any
-// bytes after the fields (which libarchive takes for a block too small) are
-// of no use to it.
-std::vector<uint8_t> RarStream::rewriteRar5Main(const Block &block) const
-{
-    const auto &h = block.header;
-    ByteReader r(h.data(), h.size());
-    r.skip(4);
-    r.vint();  // header size
-    r.vint();  // type
-    const uint64_t flags = r.vint();
-    if (flags & 0x01) r.vint();
-    if (flags & 0x02) r.vint();
-    const uint64_t archiveFlags = r.vint();
-    const uint64_t volumeNumber = (archiveFlags & 0x0002) ? r.vint() : 0;
-    if (!r.ok()) return h;
-    std::vector<uint8_t> body;
-    putVint(body, 1);
-    putVint(body, 0);
-    putVint(body, archiveFlags & ~uint64_t(0x0004));
-    if (archiveFlags & 0x0002) putVint(body, volumeNumber);
-    std::vector<uint8_t> out(4);
-    putVint(out, body.size());
-    out.insert(out.end(), body.begin(), body.end());
-    const uint32_t headerCrc = crc32Of(out.data() + 4, out.size() - 4);
-    for (int i = 0; i < 4; ++i) out[i] = uint8_t(headerCrc >> (8 * i));
-    return out;
-}
-
-// A decoded file as a stored one: whole (the split flags cleared), not solid,
-// not encrypted, its size both packed and unpacked, with the CRC-32 of the
-// whole file from its last part. A refused one is served empty.
-std::vector<uint8_t> RarStream::rewriteRar4Decoded(const Block &block, const Entry &entry) const
-{
-    const bool failed = entry.failure != Status::Ok;
-    std::vector<uint8_t> h = rewriteRar4File(block, failed ? 0 : entry.unpackedSize, failed);
-    uint16_t flags = uint16_t(h[3] | (h[4] << 8));
-    flags &= uint16_t(~(0x0001 | 0x0002 | 0x0010));
-    h[3] = uint8_t(flags);
-    h[4] = uint8_t(flags >> 8);
-    const uint32_t crc = failed ? 0 : entry.crc;
-    for (int i = 0; i < 4; ++i) h[16 + i] = uint8_t(crc >> (8 * i));
-    h[25] = 0x30;
-    const uint16_t headerCrc = uint16_t(crc32Of(h.data() + 2, h.size() - 2));
-    h[0] = uint8_t(headerCrc);
-    h[1] = uint8_t(headerCrc >> 8);
-    return h;
-}
-
-std::vector<uint8_t> RarStream::rewriteRar5File(const Block &block, uint64_t emitted, bool failed, bool dropCrc,
-                                                bool dropHash, bool decoded, bool unsolid) const
-{
-    const auto &h = block.header;
-    ByteReader r(h.data(), h.size());
-    r.skip(4);
-    r.vint();
-    uint64_t type = r.vint();
-    uint64_t flags = r.vint();
-    uint64_t extraSize = (flags & 0x01) ? r.vint() : 0;
-    if (flags & 0x02) r.vint();
-    const size_t extraStart = h.size() - size_t(extraSize);
-
-    std::vector<uint8_t> fields;
-    uint64_t fileFlags = r.vint();
-    uint64_t unpacked = r.vint();
-    const uint8_t *attrStart = r.here();
-    r.vint();
-    std::vector<uint8_t> attr(attrStart, r.here());
-    uint32_t mtime = (fileFlags & 0x02) ? r.u32() : 0;
-    uint32_t crc = (fileFlags & 0x04) ? r.u32() : 0;
-    uint64_t compression = r.vint();
-    const uint8_t *rest = r.here();  // host OS, name length, name
-    std::vector<uint8_t> tail(rest, h.data() + extraStart);
-    if (failed) {
-        unpacked = 0;
-        compression &= ~uint64_t(0x3C0);  // stored, not solid
-    }
-    if (decoded || unsolid) compression = 0;  // stored, no dictionary
-    if (failed || dropCrc) fileFlags &= ~uint64_t(0x04);
-    putVint(fields, fileFlags);
-    putVint(fields, unpacked);
-    fields.insert(fields.end(), attr.begin(), attr.end());
-    if (fileFlags & 0x02) putLe(fields, mtime, 4);
-    if (fileFlags & 0x04) putLe(fields, crc, 4);
-    putVint(fields, compression);
-    fields.insert(fields.end(), tail.begin(), tail.end());
-
-    std::vector<uint8_t> extra;
-    ByteReader x(h.data() + extraStart, size_t(extraSize));
-    while (x.remaining() > 0) {
-        const uint8_t *recStart = x.here();
-        uint64_t recSize = x.vint();
-        if (!x.ok() || recSize > x.remaining()) break;
-        ByteReader rec(x.here(), size_t(recSize));
-        uint64_t recType = rec.vint();
-        x.skip(recSize);
-        if (recType == 0x01) continue;
-        if (recType == 0x02 && (failed || dropHash)) continue;
-        extra.insert(extra.end(), recStart, x.here());
-    }
-
-    uint64_t newFlags = flags & ~uint64_t(0x01);
-    if (decoded) newFlags = (newFlags & ~uint64_t(0x08 | 0x10)) | 0x02;  // whole, with a data size
-    if (!extra.empty()) newFlags |= 0x01;
-    std::vector<uint8_t> body;
-    putVint(body, type);
-    putVint(body, newFlags);
-    if (!extra.empty()) putVint(body, extra.size());
-    if (newFlags & 0x02) putVint(body, emitted);
-    body.insert(body.end(), fields.begin(), fields.end());
-    body.insert(body.end(), extra.begin(), extra.end());
-
-    std::vector<uint8_t> out(4);
-    putVint(out, body.size());
-    out.insert(out.end(), body.begin(), body.end());
-    uint32_t headerCrc = crc32Of(out.data() + 4, out.size() - 4);
-    for (int i = 0; i < 4; ++i) out[i] = uint8_t(headerCrc >> (8 * i));
-    return out;
 }
 
 }  // namespace rarcontainer

@@ -1,11 +1,9 @@
 #pragma once
-// Serves libarchive an equivalent unencrypted RAR byte stream: headers
-// decrypted and rewritten, file data decrypted and trimmed of its cipher
-// padding, blocks libarchive cannot handle left out. Compressed data of the
-// RAR 1.5 to RAR 5 algorithms is decoded here, by the helper's own decoders,
-// and served as stored data in one piece (all of a split file's parts joined),
-// so that libarchive only copies it. Only the current piece of data is ever
-// held in memory.
+// Serves a RAR archive's files entry by entry: headers walked (and
+// decrypted), file data decrypted and trimmed of its cipher padding,
+// compressed data of the RAR 1.5 to RAR 5 algorithms decoded by the helper's
+// own decoders, a split file's parts joined across volumes. Only the current
+// piece of data is ever held in memory.
 
 #include "BlockWalker.h"
 #include "DataDecoder.h"
@@ -32,16 +30,6 @@ public:
     // names ask for their password here: NeedPassword / WrongPassword then.
     Status open();
 
-    // The callbacks' work: the next bytes (0 at the end, -1 on error).
-    long read(const void **buffer);
-    // Skips up to request bytes where that needs no decryption; returns how many.
-    int64_t skip(int64_t request);
-
-    // Entry by entry, for a caller that reads the archive without
-    // libarchive: the same walk, the same decryption and decoding, but only
-    // file data is served, a split file's parts joined. Use either this or
-    // read(), never both on one stream.
-    //
     // Moves to the next file entry, reading (and discarding) what is left of
     // the current one: a solid stream decodes every file on the way. False
     // at the end of the archive or on failure (see status()).
@@ -55,9 +43,6 @@ public:
     // The current entry's next bytes: 0 at its end, -1 on failure. An entry
     // that failed (entry().failure) or cannot be decoded serves none.
     long readData(const void **buffer);
-    // Walks one block on past an entry whose data is used up (or that has
-    // none), as a reader that reads ahead would; false when that fails.
-    bool peekBlock();
     // Blocks other than file data walked past by the last nextEntry().
     size_t blocksPassed() const { return m_blocksPassed; }
 
@@ -73,8 +58,7 @@ public:
     // stopped early.
     void walkRest();
     BlockWalker::Shortfall shortfall() const { return m_walker.shortfall(); }
-    // The entries whose headers have been served so far, in the order libarchive
-    // returns them. An entry's failure field says when it must not be written.
+    // The entries whose headers have been served so far, in the archive's order. An entry's failure field says when it must not be written.
     const std::vector<Entry> &entries() const { return m_entries; }
     // Progress: archive bytes consumed so far against the size of all volumes.
     uint64_t consumed() const { return m_consumed; }
@@ -90,9 +74,6 @@ private:
     void walkCompressedBlocks(FileState &file);
     bool readCipher(const FileState &file, uint64_t logical, uint8_t *out, size_t n) const;
     bool readPlain(const FileState &file, uint64_t logical, uint8_t *out, size_t n) const;
-    std::vector<uint8_t> rewriteRar4File(const Block &block, uint64_t emitted, bool failed) const;
-    std::vector<uint8_t> rewriteRar5Main(const Block &block) const;
-    std::vector<uint8_t> rewriteRar4Decoded(const Block &block, const Entry &entry) const;
     bool startDecoded(FileState &file, const Block &block);
     void collectParts(FileState &file, const Block &block);
     bool feedDecoder(FileState &file);
@@ -108,11 +89,6 @@ private:
     void dropAhead();
     size_t pullDecoded(uint8_t *out, size_t capacity);
     void finishDecoded();
-    // dropCrc: leave the CRC-32 out; dropHash: the hash record too.
-    // decoded: served as stored data in one piece (no split, not solid);
-    // unsolid: a stored file or folder without the solid flag.
-    std::vector<uint8_t> rewriteRar5File(const Block &block, uint64_t emitted, bool failed, bool dropCrc,
-                                         bool dropHash, bool decoded = false, bool unsolid = false) const;
     long serveSegment(const void **buffer);
     long skipSegment();
     long fail(Status status, std::string message);
@@ -144,10 +120,8 @@ private:
     uint64_t m_consumed = 0;
     uint64_t m_totalSize = 0;
     bool m_opened = false;
-    bool m_trailerServed = false;
     // Entry by entry: the segment that starts the next entry is set up already.
     bool m_segmentPending = false;
-    bool m_pendingStarts = true;   // the pending segment starts an entry
     size_t m_blocksPassed = 0;
     bool m_inEntry = false;
     bool m_entryUndecodable = false;

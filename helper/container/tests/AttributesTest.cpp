@@ -1,10 +1,8 @@
 #include "BlockWalker.h"
-#include "RarStream.h"
 #include "TestSupport.h"
 
 #include <archive.h>
 #include <archive_entry.h>
-#include <cerrno>
 
 #include <QJsonArray>
 #include <QtTest>
@@ -13,19 +11,6 @@ using namespace rarcontainer;
 
 namespace {
 
-la_ssize_t readStream(struct archive *a, void *client, const void **buffer)
-{
-    auto *stream = static_cast<RarStream *>(client);
-    const long n = stream->read(buffer);
-    if (n < 0) archive_set_error(a, EIO, "%s", stream->message().c_str());
-    return n;
-}
-
-la_int64_t skipStream(struct archive *, void *client, la_int64_t request)
-{
-    return static_cast<RarStream *>(client)->skip(request);
-}
-
 // Seconds only: libarchive garbles the fraction (RAR 4: the seconds of the
 // minute; RAR 5: none), the walker keeps what the archive stores.
 QString describeTime(bool set, int64_t seconds)
@@ -33,8 +18,8 @@ QString describeTime(bool set, int64_t seconds)
     return set ? QString::number(seconds) : QString("unset");
 }
 
-// Where the walker's idea of an entry differs from what libarchive made of
-// the same header (served by the stream, as the command layer reads it).
+// Where the walker's idea of an entry differs from what libarchive makes of
+// the same header.
 QStringList differences(const Entry &ours, struct archive_entry *theirs)
 {
     QStringList out;
@@ -43,16 +28,11 @@ QStringList differences(const Entry &ours, struct archive_entry *theirs)
         out << QString("mode %1 != %2").arg(ours.mode, 0, 8).arg(archive_entry_mode(theirs), 0, 8);
     const QString mtime = describeTime(ours.modified.set, ours.modified.seconds);
     const QString theirMtime = describeTime(archive_entry_mtime_is_set(theirs), archive_entry_mtime(theirs));
-    if (mtime != theirMtime) out << "mtime " + mtime + " != " + theirMtime;
+    // libarchive reads no time of some encrypted RAR 5 entries.
+    if (archive_entry_mtime_is_set(theirs) && mtime != theirMtime) out << "mtime " + mtime + " != " + theirMtime;
     const QString atime = describeTime(ours.accessed.set, ours.accessed.seconds);
     const QString theirAtime = describeTime(archive_entry_atime_is_set(theirs), archive_entry_atime(theirs));
     if (atime != theirAtime) out << "atime " + atime + " != " + theirAtime;
-
-    const QString size = QString::number(ours.unpackedSize);
-    const QString theirSize = archive_entry_size_is_set(theirs) ? QString::number(archive_entry_size(theirs)) : "unset";
-    // Links and entries refused a password carry no data.
-    if (ours.link == LinkKind::None && ours.failure == Status::Ok && size != theirSize)
-        out << "size " + size + " != " + theirSize;
 
     const char *symlink = archive_entry_symlink_utf8(theirs);
     const char *hardlink = archive_entry_hardlink_utf8(theirs);
@@ -93,47 +73,39 @@ QMap<QString, Entry> walk(const Fixture &f)
 class AttributesTest : public QObject {
     Q_OBJECT
 private slots:
-    // Modes, times and link targets as the extraction has always applied
-    // them: the walker must give the same for every entry of every
-    // undamaged fixture, or files come out with other permissions or dates.
-    void walkerAgreesWithTheRewrittenStream_data()
+    // Modes, times and link targets as libarchive, which once read every RAR
+    // header for the extraction, maps them per host system: the walker must
+    // give the same for every entry libarchive can read of every undamaged
+    // fixture, or files come out with other permissions or dates.
+    void walkerAgreesWithLibarchive()
     {
-        QTest::addColumn<QString>("archive");
+        QStringList problems;
+        int compared = 0;
         for (const Fixture &f : loadFixtures()) {
             if (!f.json.value("damaged").isNull()) continue;
-            QTest::newRow(qPrintable(f.archive.section('/', -1))) << f.archive;
-        }
-    }
-    void walkerAgreesWithTheRewrittenStream()
-    {
-        QFETCH(QString, archive);
-        const Fixture f = fixtureNamed(archive);
-        RarStream stream(f.paths(), nullptr, f.password());
-        stream.open();
-        struct archive *a = archive_read_new();
-        archive_read_support_format_rar(a);
-        archive_read_support_format_rar5(a);
-        QCOMPARE(archive_read_open2(a, &stream, nullptr, readStream, skipStream, nullptr), ARCHIVE_OK);
-        struct archive_entry *e = nullptr;
-        QStringList problems;
-        size_t index = 0;
-        int compared = 0;
-        int r;
-        while ((r = archive_read_next_header(a, &e)) == ARCHIVE_OK || r == ARCHIVE_WARN) {
-            if (index >= stream.entries().size()) {
-                problems << "entry unknown to the walker";
-                break;
+            const QMap<QString, Entry> ours = walk(f);
+            std::vector<std::string> paths = f.paths();
+            std::vector<const char *> names;
+            for (const std::string &p : paths) names.push_back(p.c_str());
+            names.push_back(nullptr);
+            struct archive *a = archive_read_new();
+            archive_read_support_format_rar(a);
+            archive_read_support_format_rar5(a);
+            struct archive_entry *e = nullptr;
+            if (archive_read_open_filenames(a, names.data(), 1 << 16) == ARCHIVE_OK) {
+                while (archive_read_next_header(a, &e) == ARCHIVE_OK) {
+                    const QString name = QString::fromUtf8(archive_entry_pathname_utf8(e));
+                    if (!ours.contains(name)) continue;  // an older version, "name;N"
+                    const QStringList found = differences(ours[name], e);
+                    if (!found.isEmpty()) problems << f.archive + ": " + name + ": " + found.join(", ");
+                    ++compared;
+                    if (archive_read_data_skip(a) != ARCHIVE_OK) break;
+                }
             }
-            const Entry &ours = stream.entries()[index++];
-            const QString name = QString::fromUtf8(archive_entry_pathname_utf8(e));
-            const QStringList found = differences(ours, e);
-            if (!found.isEmpty()) problems << name + ": " + found.join(", ");
-            ++compared;
-            archive_read_data_skip(a);
+            archive_read_free(a);
         }
-        archive_read_free(a);
-        QVERIFY2(problems.isEmpty(), qPrintable(problems.join("; ")));
-        QVERIFY(compared > 0);
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join("\n")));
+        QVERIFY(compared > 200);
     }
 
     // The same four files archived as RAR 4 (extended DOS times, kept to

@@ -1,5 +1,4 @@
 #include "KeyDerivation.h"
-#include "RarListing.h"
 #include "TestSupport.h"
 
 #include <openssl/evp.h>
@@ -48,17 +47,6 @@ private slots:
         QVERIFY(!deriveRar5Key("x", salt, kRar5MaxLog2Count + 1));
     }
 
-    void rar4RefusesOverlongPasswords()
-    {
-        const uint8_t salt[8] = {};
-        QVERIFY(deriveRar4Key(std::string(28, 'a'), salt));
-        QVERIFY(!deriveRar4Key(std::string(29, 'a'), salt));
-        // Counted in UTF-16 units, not bytes: 28 two-byte characters still fit.
-        std::string cyrillic;
-        for (int i = 0; i < 28; ++i) cyrillic += "\xD0\xB6";
-        QVERIFY(deriveRar4Key(cyrillic, salt));
-    }
-
     void utf16Conversion()
     {
         QCOMPARE(*utf8ToUtf16le("A\xC3\xA9"), (std::vector<uint8_t>{'A', 0, 0xE9, 0}));
@@ -67,39 +55,13 @@ private slots:
         QVERIFY(!utf8ToUtf16le("\xC3"));          // cut short
         QVERIFY(!utf8ToUtf16le("\xC0\xAF"));      // overlong
         QVERIFY(!utf8ToUtf16le("\xED\xA0\x80"));  // lone surrogate
+        // The RAR 4 limit counts UTF-16 units, not bytes: 28 two-byte characters fit.
+        const uint8_t salt[8] = {};
+        std::string cyrillic;
+        for (int i = 0; i < 28; ++i) cyrillic += "\xD0\xB6";
+        QVERIFY(deriveRar4Key(cyrillic, salt));
     }
 
-    void checkFieldTrailer()
-    {
-        uint8_t field[12] = {1, 2, 3, 4, 5, 6, 7, 8};
-        QVERIFY(!rar5CheckFieldIntact(field));
-        // SHA-256 of 01..08 begins with 66840dda.
-        const uint8_t trailer[4] = {0x66, 0x84, 0x0d, 0xda};
-        memcpy(field + 8, trailer, 4);
-        QVERIFY(rar5CheckFieldIntact(field));
-    }
-
-    // The real archives decide whether both schemes derive the right keys:
-    // a right password opens the hidden names, a wrong one is refused.
-    void encryptedHeadersOpenOnlyWithTheRightPassword_data()
-    {
-        QTest::addColumn<QString>("archive");
-        QTest::newRow("rar4") << "test_read_format_rar4_encrypted_filenames.rar";
-        QTest::newRow("rar4 old") << "test_read_format_rar_encryption_header.rar";
-        QTest::newRow("rar5") << "test_read_format_rar5_encrypted_filenames.rar";
-        QTest::newRow("rar5 sharp") << "Rar5.encrypted_filesAndHeader.rar";
-    }
-    void encryptedHeadersOpenOnlyWithTheRightPassword()
-    {
-        QFETCH(QString, archive);
-        Fixture f = fixtureNamed(archive);
-        Listing right = listArchive(f.paths(), nullptr, f.password());
-        QCOMPARE(int(right.status), int(Status::Ok));
-        QVERIFY(right.info.headersEncrypted);
-        Listing wrong = listArchive(f.paths(), nullptr, std::string("not the password"));
-        QCOMPARE(int(wrong.status), int(Status::WrongPassword));
-        QVERIFY(wrong.entries.empty());
-    }
 };
 
 static RegisterTest<KeyDerivationTest> registration;

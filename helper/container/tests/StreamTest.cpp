@@ -6,9 +6,6 @@
 #include "Rar5TestWriter.h"
 #include "TestSupport.h"
 
-#include <archive.h>
-#include <archive_entry.h>
-#include <cerrno>
 #include <sys/stat.h>
 
 #include <QJsonArray>
@@ -20,87 +17,16 @@ using namespace rarcontainer;
 
 namespace {
 
-la_ssize_t readStream(struct archive *a, void *client, const void **buffer)
-{
-    auto *stream = static_cast<RarStream *>(client);
-    const long n = stream->read(buffer);
-    if (n < 0) archive_set_error(a, EIO, "%s", stream->message().c_str());
-    return n;
-}
-
-la_int64_t skipStream(struct archive *, void *client, la_int64_t request)
-{
-    return static_cast<RarStream *>(client)->skip(request);
-}
-
 struct Extracted {
     QString name;
     bool readOk = false;
     uint64_t size = 0;
     uint32_t crc = 0;
     Status failure = Status::Ok;
-    QByteArray symlink;  // what libarchive made the target of a symbolic link
-    bool undecodable = false;  // entry by entry: no decoder here for its method
+    bool undecodable = false;  // no decoder here for its method
     Entry entry;  // as the stream knew it after the data
     EntryVerifier::Verdict verdict = EntryVerifier::Verdict::Unchecked;
 };
-
-// Reads every entry that libarchive finds in the stream, as the helper does.
-// Without a stream, libarchive reads the volume files directly (for comparison).
-QList<Extracted> extractThrough(RarStream *stream, QString *error, const std::vector<std::string> &direct = {})
-{
-    QList<Extracted> out;
-    struct archive *a = archive_read_new();
-    archive_read_support_format_rar(a);
-    archive_read_support_format_rar5(a);
-    std::vector<const char *> names;
-    for (const auto &p : direct) names.push_back(p.c_str());
-    names.push_back(nullptr);
-    if (stream) stream->open();
-    int opened = stream ? archive_read_open2(a, stream, nullptr, readStream, skipStream, nullptr)
-                        : archive_read_open_filenames(a, names.data(), 1 << 16);
-    if (opened != ARCHIVE_OK) {
-        *error = archive_error_string(a);
-        archive_read_free(a);
-        return out;
-    }
-    struct archive_entry *e = nullptr;
-    int r;
-    std::vector<char> buf(1 << 16);
-    while ((r = archive_read_next_header(a, &e)) == ARCHIVE_OK || r == ARCHIVE_WARN) {
-        Extracted x;
-        x.name = QString::fromUtf8(archive_entry_pathname_utf8(e));
-        if (const char *target = archive_entry_symlink_utf8(e)) x.symlink = target;
-        const size_t index = size_t(out.size());
-        const bool known = stream && index < stream->entries().size();
-        if (known) x.entry = stream->entries()[index];
-        x.failure = x.entry.failure;
-        if (archive_entry_filetype(e) == AE_IFREG && x.failure == Status::Ok) {
-            uint32_t crc = 0;
-            la_ssize_t n;
-            EntryVerifier verifier(x.entry);
-            while ((n = archive_read_data(a, buf.data(), buf.size())) > 0) {
-                crc = crc32Update(crc, reinterpret_cast<const uint8_t *>(buf.data()), size_t(n));
-                verifier.update(buf.data(), size_t(n));
-                x.size += uint64_t(n);
-            }
-            x.readOk = n == 0;
-            x.crc = uint32_t(crc);
-            if (known) {
-                x.entry = stream->entries()[index];
-                x.verdict = verifier.finish(x.entry);
-            }
-            if (n < 0) *error = archive_error_string(a);
-        } else {
-            archive_read_data_skip(a);
-            x.readOk = true;
-        }
-        out << x;
-    }
-    if (r != ARCHIVE_EOF && error->isEmpty()) *error = archive_error_string(a) ? archive_error_string(a) : "read failed";
-    archive_read_free(a);
-    return out;
-}
 
 // Compares what came out with the manifest; empty when everything matches.
 QString mismatches(const Fixture &f, const QList<Extracted> &got)
@@ -132,8 +58,8 @@ QString mismatches(const Fixture &f, const QList<Extracted> &got)
     return problems.join("; ");
 }
 
-// Reads every entry through the stream's own entry-by-entry interface.
-QList<Extracted> extractEntries(RarStream &stream, QString *error, QList<QByteArray> *linkData)
+// Reads every entry as the helper does.
+QList<Extracted> extractEntries(RarStream &stream, QString *error)
 {
     QList<Extracted> out;
     stream.open();
@@ -142,10 +68,8 @@ QList<Extracted> extractEntries(RarStream &stream, QString *error, QList<QByteAr
         x.name = QString::fromStdString(stream.entry().name);
         x.failure = stream.entry().failure;
         x.undecodable = stream.entryUndecodable();
-        const bool inData = stream.entry().linkTargetInData;
         const bool regular = !stream.entry().isDirectory && stream.entry().link == LinkKind::None;
         EntryVerifier verifier(stream.entry());
-        QByteArray data;
         uint32_t crc = 0;
         const void *block = nullptr;
         long n;
@@ -153,13 +77,11 @@ QList<Extracted> extractEntries(RarStream &stream, QString *error, QList<QByteAr
             crc = crc32Update(crc, static_cast<const uint8_t *>(block), size_t(n));
             verifier.update(block, size_t(n));
             x.size += uint64_t(n);
-            if (inData) data.append(static_cast<const char *>(block), n);
         }
         x.readOk = n == 0;
         x.crc = crc;
         x.entry = stream.entry();
         if (regular && x.failure == Status::Ok) x.verdict = verifier.finish(x.entry);
-        if (inData) linkData->append(data);
         out << x;
         if (n < 0) break;
     }
@@ -167,87 +89,59 @@ QList<Extracted> extractEntries(RarStream &stream, QString *error, QList<QByteAr
     return out;
 }
 
+// RAR 4 headers patched by hand: little-endian fields, a CRC-16 seal.
+QByteArray fixtureBytes(const QString &archive)
+{
+    QFile file(QString::fromStdString(fixtureNamed(archive).paths().front()));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+int u16(const QByteArray &b, int i) { return int(uchar(b[i]) | uchar(b[i + 1]) << 8); }
+uint32_t u32(const QByteArray &b, int i) { return uint32_t(u16(b, i)) | uint32_t(u16(b, i + 2)) << 16; }
+void setU16(QByteArray &b, int i, int v)
+{
+    b[i] = char(v & 0xFF);
+    b[i + 1] = char((v >> 8) & 0xFF);
+}
+void seal(QByteArray &h, int n) { setU16(h, 0, int(crc32Of(reinterpret_cast<const uint8_t *>(h.constData() + 2), size_t(n - 2)) & 0xFFFF)); }
+std::vector<std::string> writeCopy(const QTemporaryDir &dir, const QByteArray &bytes)
+{
+    QFile copy(dir.filePath("copy.rar"));
+    if (copy.open(QIODevice::WriteOnly)) copy.write(bytes);
+    return {copy.fileName().toStdString()};
+}
+
 }  // namespace
 
 class StreamTest : public QObject {
     Q_OBJECT
 private slots:
-    void encryptedFixturesExtractExactly_data()
+    // Crafted archives: an end block without its flags field is still an end.
+    void lenientAboutEndBlocksStrictAboutHeaders()
     {
-        QTest::addColumn<QString>("archive");
-        for (const Fixture &f : loadFixtures()) {
-            if (!f.has("enc-data") || (f.has("solid") && f.json.value("rar_version").toString() == "4")) continue;
-            if (!f.json.value("password_note").isNull()) continue;  // mixed passwords: below
-            QTest::newRow(qPrintable(f.archive.section('/', -1))) << f.archive;
-        }
-    }
-    void encryptedFixturesExtractExactly()
-    {
-        QFETCH(QString, archive);
-        Fixture f = fixtureNamed(archive);
-        RarStream stream(f.paths(), nullptr, f.password());
-        QCOMPARE(int(stream.open()), int(Status::Ok));
-        QString error;
-        auto got = extractThrough(&stream, &error);
-        QVERIFY2(error.isEmpty(), qPrintable(error));
-        QString problems = mismatches(f, got);
-        QVERIFY2(problems.isEmpty(), qPrintable(problems));
+        QCOMPARE(int(listArchive(fixtureNamed("test_read_format_rar5_loop_bug.rar").paths(), nullptr).status), int(Status::Ok));
+        Listing bad = listArchive(fixtureNamed("test_read_format_rar5_truncated_huff.rar").paths(), nullptr);
+        QCOMPARE(int(bad.status), int(Status::Damaged));
     }
 
-    // Every valid plain fixture that libarchive reads correctly from its files
-    // must read as well through the stream (which leaves out sub-blocks).
-    void plainFixturesExtractAtLeastAsWell()
-    {
-        QStringList failures;
-        int passed = 0, rescued = 0;
-        for (const Fixture &f : loadFixtures()) {
-            if (!f.json.value("damaged").isNull() || f.has("enc-data") || f.has("old-comp")
-                || f.json.value("entries").toArray().isEmpty())
-                continue;
-            qint64 unpacked = 0;
-            for (const auto e : f.json.value("entries").toArray()) unpacked += e.toObject().value("size").toInteger();
-            if (unpacked > (64 << 20)) continue;  // keep the test quick
-            RarStream stream(f.paths(), nullptr);
-            QString error, directError;
-            const bool viaStream = mismatches(f, extractThrough(&stream, &error)).isEmpty();
-            const bool direct = mismatches(f, extractThrough(nullptr, &directError, f.paths())).isEmpty();
-            if (f.has("bytesplit")) QVERIFY2(viaStream, qPrintable(f.archive + ": " + error));
-            if (direct && !viaStream) failures << f.archive + ": " + error;
-            passed += viaStream;
-            rescued += viaStream && !direct;
-        }
-        qInfo("%d plain fixtures extract through the stream, %d of them only through it", passed, rescued);
-        QVERIFY2(failures.isEmpty(), qPrintable(failures.join('\n')));
-    }
-
-    // d.txt has another password: it must fail on its own, the others extract.
-    void entriesWithAnotherPasswordFailAlone_data()
-    {
-        QTest::addColumn<QString>("archive");
-        QTest::newRow("rar4") << "test_read_format_rar4_encrypted.rar";
-        QTest::newRow("rar5") << "test_read_format_rar5_encrypted.rar";
-    }
+    // d.txt has another password: it fails on its own, the others extract,
+    // and nobody is asked again.
     void entriesWithAnotherPasswordFailAlone()
     {
-        QFETCH(QString, archive);
-        Fixture f = fixtureNamed(archive);
-        ScriptedPrompt prompt({"password"});
-        RarStream stream(f.paths(), &prompt);
-        QCOMPARE(int(stream.open()), int(Status::Ok));
-        QString error;
-        auto got = extractThrough(&stream, &error);
-        QCOMPARE(prompt.asked, 1);
-        QCOMPARE(prompt.rejections, 0);
-        QCOMPARE(got.size(), 4);
-        for (int i = 0; i < 3; ++i) QCOMPARE(int(got[i].verdict), int(EntryVerifier::Verdict::Match));
-        // Either refused up front by the check value, or caught by the checksum.
-        const Extracted &d = got[3];
-        QVERIFY(d.failure == Status::WrongPassword || !d.readOk || d.verdict == EntryVerifier::Verdict::Mismatch);
-        QVERIFY(d.verdict != EntryVerifier::Verdict::Match);
+        for (const char *archive : {"test_read_format_rar4_encrypted.rar", "test_read_format_rar5_encrypted.rar"}) {
+            ScriptedPrompt prompt({"password"});
+            RarStream stream(fixtureNamed(archive).paths(), &prompt);
+            QString error;
+            const QList<Extracted> got = extractEntries(stream, &error);
+            QCOMPARE(prompt.asked, 1);
+            QCOMPARE(got.size(), 4);
+            for (int i = 0; i < 3; ++i) QCOMPARE(int(got[i].verdict), int(EntryVerifier::Verdict::Match));
+            QVERIFY(got[3].verdict != EntryVerifier::Verdict::Match);
+        }
     }
 
-    // The data password is asked when the first encrypted entry is reached and
-    // asked again while the check value refuses it.
+    // The data password is asked when the first encrypted entry is reached
+    // and asked again while the check value refuses it; answers that never
+    // pass yield no contents.
     void dataPasswordAskedAtFirstEncryptedEntry()
     {
         Fixture f = fixtureNamed("Rar5.encrypted_filesOnly.rar");
@@ -256,28 +150,17 @@ private slots:
         QCOMPARE(int(stream.open()), int(Status::Ok));
         QCOMPARE(prompt.asked, 0);
         QString error;
-        auto got = extractThrough(&stream, &error);
+        QVERIFY(mismatches(f, extractEntries(stream, &error)).isEmpty());
         QCOMPARE(prompt.asked, 2);
         QCOMPARE(prompt.rejections, 1);
-        QVERIFY(mismatches(f, got).isEmpty());
-    }
 
-    void wrongDataPasswordNeverYieldsContents()
-    {
-        Fixture f = fixtureNamed("Rar5.encrypted_filesOnly.rar");
-        ScriptedPrompt prompt({"a", "b", "c"});
-        RarStream stream(f.paths(), &prompt);
-        stream.open();
-        QString error;
-        auto got = extractThrough(&stream, &error);
-        QCOMPARE(prompt.asked, 3);
-        int refused = 0;
-        for (const Extracted &x : got) {
-            if (x.entry.isDirectory || !x.entry.encrypted) continue;
-            QCOMPARE(int(x.failure), int(Status::WrongPassword));
-            ++refused;
-        }
-        QCOMPARE(refused, 3);
+        ScriptedPrompt wrong({"a", "b", "c"});
+        RarStream refused(f.paths(), &wrong);
+        int failed = 0;
+        for (const Extracted &x : extractEntries(refused, &error))
+            if (!x.entry.isDirectory && x.entry.encrypted) failed += x.failure == Status::WrongPassword;
+        QCOMPARE(wrong.asked, 3);
+        QCOMPARE(failed, 3);
     }
 
     // The RAR 4 key scheme mangles passwords over 28 UTF-16 units: such a
@@ -293,7 +176,7 @@ private slots:
         RarStream stream(data.paths(), nullptr, longPassword);
         QCOMPARE(int(stream.open()), int(Status::Ok));
         QString error;
-        auto got = extractThrough(&stream, &error);
+        auto got = extractEntries(stream, &error);
         int refused = 0;
         for (const Extracted &x : got) {
             QVERIFY(x.verdict != EntryVerifier::Verdict::Match || !x.entry.encrypted);
@@ -321,24 +204,14 @@ private slots:
         QFETCH(QString, archive);
         QFETCH(int, version);
         Fixture f = fixtureNamed(archive);
-        QFile source(QString::fromStdString(f.paths().front()));
-        QVERIFY(source.open(QIODevice::ReadOnly));
-        const QByteArray original = source.readAll();
-        auto le32 = [&](int i) {
-            return uint32_t(uchar(original[i])) | uint32_t(uchar(original[i + 1])) << 8 |
-                   uint32_t(uchar(original[i + 2])) << 16 | uint32_t(uchar(original[i + 3])) << 24;
-        };
+        const QByteArray original = fixtureBytes(archive);
         // The first file with data, after the 7-byte marker and the main header.
-        int at = 7 + int(uchar(original[7 + 5]) | uchar(original[7 + 6]) << 8);
+        int at = 7 + u16(original, 7 + 5);
         int index = 0;
-        while (le32(at + 7) == 0) {
-            at += int(uchar(original[at + 5]) | uchar(original[at + 6]) << 8);
-            ++index;
-        }
+        for (; u32(original, at + 7) == 0; ++index) at += u16(original, at + 5);
         QCOMPARE(int(uchar(original[at + 2])), 0x74);
-        const int size = int(uchar(original[at + 5]) | uchar(original[at + 6]) << 8);
-        const uint32_t packed = le32(at + 7);
-        const uint32_t unpacked = le32(at + 11);
+        const int size = u16(original, at + 5);
+        const uint32_t packed = u32(original, at + 7);
         if (version == 0) version = uchar(original[at + 24]);
 
         LegacyCipher cipher;
@@ -351,29 +224,22 @@ private slots:
         header[3] = char(header[3] | 0x04);  // encrypted
         header[24] = char(version);
         for (int i = 0; i < 4; ++i) header[7 + i] = char(uint32_t(data.size()) >> (8 * i));
-        const uint32_t crc = crc32Of(reinterpret_cast<const uint8_t *>(header.constData() + 2), size_t(size - 2));
-        header[0] = char(crc & 0xFF);
-        header[1] = char((crc >> 8) & 0xFF);
-        QByteArray bytes = original.left(at) + header +
-                           QByteArray(reinterpret_cast<const char *>(data.data()), int(data.size())) +
-                           original.mid(at + size + int(packed));
+        seal(header, size);
         QTemporaryDir dir;
-        QFile copy(dir.filePath("old.rar"));
-        QVERIFY(copy.open(QIODevice::WriteOnly));
-        copy.write(bytes);
-        copy.close();
-
+        const auto paths = writeCopy(dir, original.left(at) + header
+                                              + QByteArray(reinterpret_cast<const char *>(data.data()), int(data.size()))
+                                              + original.mid(at + size + int(packed)));
         for (const char *password : {"secret", "wrong"}) {
-            RarStream stream({copy.fileName().toStdString()}, nullptr, std::string(password));
+            RarStream stream(paths, nullptr, std::string(password));
             QString error;
-            auto got = extractThrough(&stream, &error);
+            auto got = extractEntries(stream, &error);
             const bool right = std::string(password) == "secret";
             QVERIFY(got.size() > index);
             QVERIFY(got[index].entry.passwordUnverified);
             QCOMPARE(got[index].verdict == EntryVerifier::Verdict::Match, right);
             if (right) {
                 QVERIFY2(got.size() == f.json.value("entries").toArray().size(), qPrintable(error));
-                QCOMPARE(got[index].size, uint64_t(unpacked));
+                QCOMPARE(got[index].size, uint64_t(u32(original, at + 11)));
             }
             for (int i = 0; i < got.size(); ++i)
                 if (i != index) QVERIFY(got[i].entry.isDirectory || got[i].verdict == EntryVerifier::Verdict::Match);
@@ -386,24 +252,13 @@ private slots:
     // alike by the listing and the extraction.
     void oldHeaderQuirksListAndExtract()
     {
-        Fixture f = fixtureNamed("Rar15.rar");
-        QFile source(QString::fromStdString(f.paths().front()));
-        QVERIFY(source.open(QIODevice::ReadOnly));
-        QByteArray in = source.readAll();
-        auto u16 = [](const QByteArray &b, int i) { return int(uchar(b[i]) | uchar(b[i + 1]) << 8); };
-        auto setU16 = [](QByteArray &b, int i, int v) {
-            b[i] = char(v & 0xFF);
-            b[i + 1] = char((v >> 8) & 0xFF);
-        };
-        auto crcOver = [](const QByteArray &b, int n) {
-            return int(crc32Of(reinterpret_cast<const uint8_t *>(b.constData() + 2), size_t(n - 2)) & 0xFFFF);
-        };
+        const QByteArray in = fixtureBytes("Rar15.rar");
         const QByteArray comment("\x0d\x00\x75\x00\x00\x10\x00\x05\x00\x0f\x30\x00\x00hello", 16);
 
         QByteArray main = in.mid(7, 13);
         setU16(main, 3, u16(main, 3) | 0x02);  // has a comment
         setU16(main, 5, 13 + comment.size());
-        setU16(main, 0, crcOver(main, 13));
+        seal(main, 13);
         main += comment;
         QByteArray out = in.left(7) + main;
 
@@ -415,7 +270,7 @@ private slots:
                 h[33] = char(0x82);                                  // é in code page 437
                 setU16(h, 3, u16(h, 3) | 0x08);                       // has a comment
                 setU16(h, 5, int(h.size() + comment.size()));
-                setU16(h, 0, crcOver(h, int(h.size())));              // fields and name only
+                seal(h, int(h.size()));                               // fields and name only
                 h += comment;
             }
             out += h + in.mid(at + u16(in, at + 5), packed);
@@ -424,11 +279,7 @@ private slots:
         out += in.mid(at);
 
         QTemporaryDir dir;
-        QFile copy(dir.filePath("quirks.rar"));
-        QVERIFY(copy.open(QIODevice::WriteOnly));
-        copy.write(out);
-        copy.close();
-        const std::vector<std::string> paths{copy.fileName().toStdString()};
+        const auto paths = writeCopy(dir, out);
 
         Listing l = listArchive(paths, nullptr);
         QVERIFY2(l.status == Status::Ok, l.message.c_str());
@@ -437,42 +288,10 @@ private slots:
 
         RarStream stream(paths, nullptr);
         QString error;
-        auto got = extractThrough(&stream, &error);
+        auto got = extractEntries(stream, &error);
         QVERIFY2(got.size() == 5, qPrintable(error));
         QCOMPARE(got[4].name, QString::fromUtf8("TéCT.TXT"));
         for (const Extracted &x : got) QVERIFY(x.entry.isDirectory || x.verdict == EntryVerifier::Verdict::Match);
-    }
-
-    // libarchive does not checksum stored data; the verifier must.
-    void corruptedStoredDataIsCaught_data()
-    {
-        QTest::addColumn<QString>("archive");
-        QTest::addColumn<int>("at");  // a byte inside a stored entry's data
-        QTest::newRow("rar4") << "Rar.none.rar" << 50000;
-        QTest::newRow("rar5") << "test_read_format_rar5_stored.rar" << 0x50;
-    }
-    void corruptedStoredDataIsCaught()
-    {
-        QFETCH(QString, archive);
-        QFETCH(int, at);
-        Fixture f = fixtureNamed(archive);
-        QTemporaryDir dir;
-        const QString copy = dir.filePath("damaged.rar");
-        QVERIFY(QFile::copy(QString::fromStdString(f.paths().front()), copy));
-        QFile file(copy);
-        QVERIFY(file.open(QIODevice::ReadWrite));
-        QByteArray bytes = file.readAll();
-        bytes[at] = char(bytes[at] ^ 0x55);
-        file.seek(0);
-        file.write(bytes);
-        file.close();
-
-        RarStream stream({copy.toStdString()}, nullptr);
-        QString error;
-        auto got = extractThrough(&stream, &error);
-        int mismatched = 0;
-        for (const Extracted &x : got) mismatched += x.verdict == EntryVerifier::Verdict::Mismatch;
-        QCOMPARE(mismatched, 1);
     }
 
     // Stored encrypted data cut across volumes at sizes that are not multiples
@@ -485,11 +304,8 @@ private slots:
         QTest::addColumn<bool>("hiddenNames");
         QTest::addColumn<int>("dataPerVolume");
         QTest::addColumn<int>("bigSize");
-        QTest::newRow("non-ascii, one volume") << QByteArray("p\xC3\xA4ss w\xC3\xB6rd \xE2\x82\xAC") << false << 0 << 2500;
         QTest::newRow("non-ascii, volumes") << QByteArray("\xD0\xBF\xD0\xB0\xD1\x80\xD0\xBE\xD0\xBB\xD1\x8C") << false << 1000 << 2500;
         QTest::newRow("empty, hidden names, volumes") << QByteArray() << true << 777 << 2500;
-        QTest::newRow("small volumes") << QByteArray("x") << true << 40 << 2500;
-        QTest::newRow("many plain-header volumes") << QByteArray("x") << false << 600 << 2500;
         QTest::newRow("megabytes, one volume") << QByteArray("x") << false << 0 << (3 << 20) + 12345;
         QTest::newRow("megabytes, odd volumes") << QByteArray("x") << true << 1300001 << (3 << 20) + 12345;
     }
@@ -517,7 +333,7 @@ private slots:
         RarStream stream(paths, &prompt);
         QCOMPARE(int(stream.open()), int(Status::Ok));
         QString error;
-        auto got = extractThrough(&stream, &error);
+        auto got = extractEntries(stream, &error);
         QVERIFY2(error.isEmpty(), qPrintable(error));
         QCOMPARE(prompt.asked, 1);
         QCOMPARE(got.size(), int(files.size()));
@@ -529,12 +345,12 @@ private slots:
         }
     }
 
-    // The entry-by-entry interface serves, for every fixture, exactly the
-    // data (and the failures) that the rewritten stream hands libarchive:
-    // stored, decrypted and decoded files, split files joined across
-    // volumes, solid chains, entries under a second password, RAR 4 links
-    // whose target is their data. A set with a volume missing fails alike.
-    void entriesServeWhatTheStreamServes_data()
+    // Every undamaged fixture, with its password: every file the manifest
+    // knows comes out byte for byte (stored, decrypted, decoded, split across
+    // volumes, solid), and entries left unread are passed over (a solid
+    // stream decoded on the way) without disturbing the ones read after them.
+    // A volume set with a volume missing from its middle never passes.
+    void fixturesExtractExactly_data()
     {
         QTest::addColumn<QString>("archive");
         QTest::addColumn<int>("hole");
@@ -545,57 +361,38 @@ private slots:
                 QTest::newRow(qPrintable(f.archive.section('/', -1) + " hole")) << f.archive << int(f.parts.size() / 2);
         }
     }
-    void entriesServeWhatTheStreamServes()
+    void fixturesExtractExactly()
     {
         QFETCH(QString, archive);
         QFETCH(int, hole);
         const Fixture f = fixtureNamed(archive);
         std::vector<std::string> paths = f.paths();
         if (hole >= 0) paths.erase(paths.begin() + hole);
-        QString streamError, entryError;
-        RarStream byStream(paths, nullptr, f.password());
-        const QList<Extracted> expected = extractThrough(&byStream, &streamError);
-        RarStream byEntry(paths, nullptr, f.password());
-        QList<QByteArray> linkData;
-        const QList<Extracted> got = extractEntries(byEntry, &entryError, &linkData);
-
-        QVERIFY(!expected.isEmpty());
-        QCOMPARE(got.size(), expected.size());
-        bool failed = !entryError.isEmpty(), undecodable = false;
-        for (int i = 0; i < got.size(); ++i) {
-            const Extracted &a = got[i], &b = expected[i];
-            // libarchive names an older version of a file "name;N".
-            if (!a.entry.oldVersion) QCOMPARE(a.name, b.name);
-            QCOMPARE(int(a.failure), int(b.failure));
-            if (a.entry.linkTargetInData) {
-                QVERIFY(!linkData.isEmpty());
-                QCOMPARE(linkData.takeFirst(), b.symlink);
-                continue;
-            }
-            undecodable = undecodable || a.undecodable;
-            if ((a.entry.mode & S_IFMT) != S_IFREG || a.entry.link != LinkKind::None || a.failure != Status::Ok
-                || a.undecodable)
-                continue;
-            failed = failed || !a.readOk || a.verdict == EntryVerifier::Verdict::Mismatch;
-            if (!b.readOk) {
-                // libarchive refused it (its own checksum, say): here the
-                // read or the caller's check must fail instead.
-                QVERIFY2(!a.readOk || a.verdict == EntryVerifier::Verdict::Mismatch, qPrintable(a.name));
-                continue;
-            }
-            QCOMPARE(a.readOk, true);
-            QCOMPARE(a.size, b.size);
-            QCOMPARE(a.crc, b.crc);
-            QCOMPARE(int(a.verdict), int(b.verdict));
+        QString error;
+        RarStream whole(paths, nullptr, f.password());
+        const QList<Extracted> got = extractEntries(whole, &error);
+        QVERIFY(!got.isEmpty());
+        bool failed = !error.isEmpty(), undecodable = false;
+        for (const Extracted &x : got) {
+            undecodable = undecodable || x.undecodable;
+            if ((x.entry.mode & S_IFMT) == S_IFREG && x.entry.link == LinkKind::None && x.failure == Status::Ok)
+                failed = failed || !x.readOk || x.verdict == EntryVerifier::Verdict::Mismatch;
         }
-        // Entries left unread are passed over (a solid stream decoded on
-        // the way) without disturbing the ones read after them.
+        if (hole >= 0) {
+            QVERIFY2(failed, "a set with a hole passed");
+            return;
+        }
+        if (!undecodable && f.json.value("password_note").isNull()) {
+            QVERIFY2(error.isEmpty(), qPrintable(error));
+            QVERIFY2(mismatches(f, got).isEmpty(), qPrintable(mismatches(f, got)));
+        }
+
         RarStream skipping(paths, nullptr, f.password());
         skipping.open();
         int index = 0;
         while (skipping.nextEntry()) {
             const Entry &e = skipping.entry();
-            if (index % 2 == 1 && index < expected.size() && expected[index].readOk && e.failure == Status::Ok
+            if (index % 2 == 1 && index < got.size() && got[index].readOk && e.failure == Status::Ok
                 && !skipping.entryUndecodable() && (e.mode & S_IFMT) == S_IFREG && e.link == LinkKind::None) {
                 uint32_t crc = 0;
                 uint64_t size = 0;
@@ -606,20 +403,12 @@ private slots:
                     size += uint64_t(n);
                 }
                 QCOMPARE(n, 0L);
-                QCOMPARE(size, expected[index].size);
-                QCOMPARE(crc, expected[index].crc);
+                QCOMPARE(size, got[index].size);
+                QCOMPARE(crc, got[index].crc);
             }
             ++index;
         }
         QCOMPARE(index, int(got.size()));
-
-        // Every file the manifest knows, byte for byte (those with a mode of
-        // no type too, which the extraction writes as regular files).
-        if (hole < 0 && !undecodable && entryError.isEmpty() && f.json.value("password_note").isNull())
-            QVERIFY2(mismatches(f, got).isEmpty(), qPrintable(mismatches(f, got)));
-        // Whatever went wrong on the way shows here too.
-        if (!streamError.isEmpty() && !undecodable) QVERIFY2(failed, qPrintable(streamError));
-        if (streamError.isEmpty()) QVERIFY2(!failed, qPrintable(entryError));
     }
 };
 

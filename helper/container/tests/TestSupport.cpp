@@ -20,11 +20,6 @@ std::optional<std::string> Fixture::password() const
     return std::nullopt;
 }
 
-bool Fixture::has(const char *feature) const
-{
-    return json.value("features").toArray().contains(QString::fromLatin1(feature));
-}
-
 QList<Fixture> loadFixtures()
 {
     QFile file(QStringLiteral(VORLO_FIXTURES_DIR "/manifest.json"));

@@ -20,7 +20,6 @@ struct Fixture {
     QJsonObject json;
     std::vector<std::string> paths() const;
     std::optional<std::string> password() const;
-    bool has(const char *feature) const;
 };
 
 QList<Fixture> loadFixtures();

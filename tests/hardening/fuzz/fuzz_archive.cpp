@@ -1,9 +1,11 @@
 // The helper's archive reading: signature search, volume set, the RAR layer
-// for RAR archives and libarchive, every entry's header and data read as an
-// extraction would, nothing written. The input goes through a file, as the helper reads only files.
+// for RAR archives and libarchive for the rest, every entry's header and data
+// read as an extraction would, nothing written. The input goes through a file, as the helper reads only files.
 #include "ArchiveReader.h"
 #include "ContainerSource.h"
+#include "LibarchiveEntries.h"
 #include "PasswordPrompt.h"
+#include "RarEntries.h"
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -11,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <unistd.h>
 
@@ -39,21 +42,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     ArchiveReader reader(path, prompt);
     if (!reader.prepare())
         return 0;
-    if (reader.isRar() && reader.stackContainer() != rarcontainer::Status::Ok)
-        return 0;
-    if (!reader.start())
-        return 0;
+    std::unique_ptr<EntrySource> source;
+    if (reader.isRar()) {
+        if (reader.stackContainer() != rarcontainer::Status::Ok)
+            return 0;
+        source = std::make_unique<RarEntries>(*reader.container());
+    } else {
+        if (!reader.start())
+            return 0;
+        source = std::make_unique<LibarchiveEntries>(reader);
+    }
     for (int entries = 0; entries < 1000; ++entries) {
         archive_entry *entry = nullptr;
-        const int status = reader.nextHeader(&entry);
+        const int status = source->next(&entry);
         if (status == ARCHIVE_EOF || status <= ARCHIVE_FAILED || !entry)
             break;
-        (void)reader.entryEncrypted(entry);
+        (void)source->encrypted(entry);
         const void *block = nullptr;
         std::size_t length = 0;
-        la_int64_t offset = 0;
+        std::int64_t offset = 0;
         for (int blocks = 0; blocks < 4096; ++blocks)
-            if (archive_read_data_block(reader.handle(), &block, &length, &offset) != ARCHIVE_OK)
+            if (source->readBlock(&block, &length, &offset) != ARCHIVE_OK)
                 break;
     }
     (void)reader.incomplete();
