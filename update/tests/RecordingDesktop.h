@@ -6,8 +6,9 @@
 #include <QStringList>
 #include <functional>
 
-// Stands in for the user at the desktop: records every alert, dialog, beep
-// and opened folder, and answers with what the test has set up.
+// Stands in for the user at the desktop: records every alert, offer, sheet,
+// beep and opened folder, and answers with what the test has set up. Sheets
+// stay up until the test dismisses them.
 class RecordingDesktop : public UpdateDesktop
 {
 public:
@@ -15,58 +16,35 @@ public:
     {
         QString message;
         QString informative;
+        SheetKind kind = SheetKind::Done;
     };
 
-    void alert(const QString &message, const QString &informative) override
-    {
-        alerts << Message{message, informative};
-    }
-
-    bool offer(const QString &message, const QString &informative, const QString &accept,
-               const QString &decline) override
+    void alert(const QString &message, const QString &informative) override { alerts << Message{message, informative}; }
+    bool offer(const QString &message, const QString &informative, const QString &, const QString &) override
     {
         offers << Message{message, informative};
-        offerButtons << QStringList{accept, decline};
         return acceptOffers;
     }
-
-    // Sheets stay up until the test dismisses them.
     void sheet(QWidget *, SheetKind kind, const QString &message, const QString &informative,
                std::function<void()> done) override
     {
-        sheets << Message{message, informative};
-        sheetKinds << kind;
+        sheets << Message{message, informative, kind};
         pendingSheets << done;
     }
-
-    void dismissSheet()
-    {
-        if (!pendingSheets.isEmpty())
-            pendingSheets.takeFirst()();
-    }
-
-    void chooseSavePath(QWidget *, const QString &prompt, const QString &proposedName,
+    void dismissSheet() { pendingSheets.takeFirst()(); }
+    void chooseSavePath(QWidget *, const QString &, const QString &proposedName,
                         std::function<void(int, const QString &)> done) override
     {
-        savePrompts << prompt;
         proposedNames << proposedName;
         done(savePath.isEmpty() ? 0 : 1, savePath);
     }
-
     void beep() override { ++beeps; }
     void openFolder(const QString &folder) override { openedFolders << folder; }
 
     bool acceptOffers = false;
     QString savePath;  // empty: the user cancels the save dialog
-
-    QList<Message> alerts;
-    QList<Message> offers;
-    QList<QStringList> offerButtons;
-    QList<Message> sheets;
-    QList<SheetKind> sheetKinds;
+    QList<Message> alerts, offers, sheets;
     QList<std::function<void()>> pendingSheets;
-    QStringList savePrompts;
-    QStringList proposedNames;
+    QStringList proposedNames, openedFolders;
     int beeps = 0;
-    QStringList openedFolders;
 };
