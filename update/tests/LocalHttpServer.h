@@ -23,10 +23,8 @@ public:
         Response &unanswered() { silent = true; return *this; }
 
         int status;
-        QByteArray body;
-        QByteArray location;
-        int chunks = 1;
-        int chunkDelay = 0;
+        QByteArray body, location;
+        int chunks = 1, chunkDelay = 0;
         qint64 announcedLength = -1;
         bool silent = false;
     };
@@ -61,34 +59,28 @@ private:
             return;
         socket->setProperty("answered", true);
         const QString path = QString::fromLatin1(socket->readLine().split(' ').value(1));
-        ++counts[path];
         const Response response = routes.value(path, Response{404, "no such page"});
+        ++counts[path];
         if (response.silent)
             return;
-
         const qint64 length = response.announcedLength >= 0 ? response.announcedLength : response.body.size();
         socket->write("HTTP/1.1 " + QByteArray::number(response.status) + " Canned\r\n"
                       + (response.location.isEmpty() ? QByteArray() : "Location: " + response.location + "\r\n")
-                      + "Content-Length: " + QByteArray::number(length)
-                      + "\r\nContent-Type: application/octet-stream\r\nConnection: close\r\n\r\n");
+                      + "Content-Length: " + QByteArray::number(length) + "\r\nConnection: close\r\n\r\n");
 
         // The body goes out in parts on a timer owned by the connection, so a
-        // client sees it arrive over time; the connection closes after the
-        // last part.
-        const int chunks = qMax(1, response.chunks);
-        const qsizetype chunkSize = (response.body.size() + chunks - 1) / chunks;
+        // client sees it arrive over time.
+        const qsizetype chunkSize = (response.body.size() + response.chunks - 1) / response.chunks;
         auto *timer = new QTimer(socket);
-        timer->setInterval(response.chunkDelay);
         QObject::connect(timer, &QTimer::timeout, socket, [=, body = response.body, sent = 0]() mutable {
-            if (socket->state() != QAbstractSocket::ConnectedState)
-                return timer->stop();
-            socket->write(body.mid(sent * chunkSize, chunkSize));
-            if (++sent >= chunks) {
+            if (socket->state() == QAbstractSocket::ConnectedState)
+                socket->write(body.mid(sent * chunkSize, chunkSize));
+            if (++sent >= response.chunks || socket->state() != QAbstractSocket::ConnectedState) {
                 timer->stop();
                 socket->disconnectFromHost();
             }
         });
-        timer->start();
+        timer->start(response.chunkDelay);
     }
 
     QTcpServer server;
