@@ -1,9 +1,7 @@
-#include "ResourceLocator.h"
 #include "SafeFormat.h"
 #include "StringTable.h"
 
 #include <QSet>
-#include <QTemporaryDir>
 #include <QTest>
 
 class TestResources : public QObject
@@ -27,26 +25,12 @@ private slots:
             QCOMPARE(safeFormat(QString::fromLatin1(c.format), c.arguments), QString::fromLatin1(c.expected));
     }
 
-    void lookupFollowsTheSearchPathsInOrder()
-    {
-        QTemporaryDir first, second;
-        QVERIFY(QDir(second.path()).mkpath("images"));
-        for (const QString &path : {first.filePath("unrar"), second.filePath("unrar"), second.filePath("images/x.svg")})
-            QVERIFY(QFile(path).open(QIODevice::WriteOnly));
-        ResourceLocator::setSearchPathsForTesting({first.path(), second.path()});
-        auto restore = qScopeGuard([] { ResourceLocator::setSearchPathsForTesting({}); });
-        QCOMPARE(ResourceLocator::find("unrar"), QFileInfo(first.filePath("unrar")).absoluteFilePath());
-        QCOMPARE(ResourceLocator::find("images/x.svg"), QFileInfo(second.filePath("images/x.svg")).absoluteFilePath());
-        // A folder is no resource, and nothing outside the paths is one.
-        for (const char *name : {"images", "/etc/passwd", "", "no-such-resource"})
-            QVERIFY2(ResourceLocator::find(name).isEmpty(), name);
-    }
-
     void bothLanguagesHaveTheSameKeys()
     {
         const auto english = StringTable::loadTable("en");
         const auto french = StringTable::loadTable("fr");
-        QCOMPARE(QSet<QString>(english.keyBegin(), english.keyEnd()), QSet<QString>(french.keyBegin(), french.keyEnd()));
+        QCOMPARE(QSet<QString>(english.keyBegin(), english.keyEnd()),
+                 QSet<QString>(french.keyBegin(), french.keyEnd()));
         for (auto it = english.begin(); it != english.end(); ++it)
             QVERIFY2(!it.value().isEmpty(), qPrintable(it.key()));
         QCOMPARE(StringTable::text("NoSuchKey42"), QString("NoSuchKey42"));

@@ -42,7 +42,6 @@ public:
     bool listen() { return server.listen(QHostAddress::LocalHost); }
     QString baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(server.serverPort()); }
     void route(const QString &path, const Response &response) { routes.insert(path, response); }
-    int requestCount(const QString &path) const { return counts.value(path); }
 
     // A port on 127.0.0.1 where nothing listens.
     static quint16 closedPort()
@@ -60,7 +59,6 @@ private:
         socket->setProperty("answered", true);
         const QString path = QString::fromLatin1(socket->readLine().split(' ').value(1));
         const Response response = routes.value(path, Response{404, "no such page"});
-        ++counts[path];
         if (response.silent)
             return;
         const qint64 length = response.announcedLength >= 0 ? response.announcedLength : response.body.size();
@@ -85,5 +83,4 @@ private:
 
     QTcpServer server;
     QHash<QString, Response> routes;
-    QHash<QString, int> counts;
 };
