@@ -222,7 +222,8 @@ private slots:
         // Only entries stored without a password may have come out, whole:
         // nothing half-written is left.
         const QStringList out = QDir(folder.path()).entryList(QDir::Files | QDir::Hidden);
-        QVERIFY2(QSet<QString>(out.begin(), out.end()).subtract({"a.txt", "c.txt"}).isEmpty(), qPrintable(out.join(' ')));
+        QVERIFY2(QSet<QString>(out.begin(), out.end()).subtract({"a.txt", "c.txt"}).isEmpty(),
+                 qPrintable(out.join(' ')));
     }
 
     void keysReachTheControllerFromEveryWindow()
