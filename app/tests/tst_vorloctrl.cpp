@@ -62,12 +62,12 @@ class TestVorloCtrl : public QObject
     }
 
 private slots:
-    // Started programs find no display and a runtime folder of their own;
-    // settings stay out of the user's.
+    // Started programs, and settings, stay out of the user's session.
     void initTestCase()
     {
         qunsetenv("DISPLAY");
         qunsetenv("WAYLAND_DISPLAY");
+        qputenv("QT_QPA_PLATFORM", "offscreen");
         qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
         qputenv("XDG_CONFIG_HOME", runtime.filePath(QStringLiteral("config")).toLocal8Bit());
     }
