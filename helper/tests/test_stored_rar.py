@@ -45,6 +45,18 @@ class StoredRarTest(HelperTestCase):
                         self.assertEqual(self.read(os.path.join(out, name)), name.encode() + b"\n")
                 self.assertFalse(os.path.exists(self.path("pwned")))
 
+    def test_volumes_ending_between_entries(self):
+        # Every volume but the last ends where an entry ends: the next entry's
+        # header is in the next volume, and the run must go on to read it.
+        for version in ("-4", "-5"):
+            with self.subTest(version=version):
+                self.rarwrite(*(["-4"] if version == "-4" else []), "-v", "2k", "--volume-digits", "2", "set%s.rar" % version,
+                              "--generate", "400", "--fan-out", "50")
+                out = self.path("out" + version)
+                status, output = run(self.helper, ["x", "set%s.part01.rar" % version, out, "-o+"], cwd=self.work)
+                self.assertTrue(output.endswith(ALL_OK + "\n"), output[-500:])
+                self.assertEqual(sum(len(files) for _, _, files in os.walk(out)), 400)
+
     def test_a_million_entries_are_not_taken_for_a_cut_archive(self):
         # The header walk that looks for a missing end block stops after a
         # million blocks; stopping there is no sign of a cut archive.
