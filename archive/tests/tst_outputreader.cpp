@@ -73,16 +73,6 @@ void TestOutputReader::listingDropsTheDialogue()
         reader.readPiece("c.txt\n");
         QCOMPARE(reader.finishListing(), (QStringList{"a/b.txt", "c.txt", QString()}));
     }
-
-    // Refused for good; without a prompt, that line is an entry like any other.
-    reader.startListing();
-    reader.readPiece(prompt);
-    reader.promptConfirmed();
-    reader.readPiece("\nThe specified password is incorrect.\nWrong password for x.rar\n");
-    QVERIFY(reader.passwordRefused());
-    reader.startListing();
-    reader.readPiece("The specified password is incorrect.\n");
-    QVERIFY(!reader.passwordRefused());
 }
 
 void TestOutputReader::onlyWholeLinesAreMarkers()
@@ -159,10 +149,6 @@ void TestOutputReader::progressMarksMoveTheBar()
     QCOMPARE(reader.barValue(), 0);
     reader.readPiece("\nExtracting  z " + mark(" 20"));
     QCOMPARE(reader.barValue(), 20);
-    // A mark whose digits come with the next piece is read then.
-    reader.readPiece("\b\b\b\b ");
-    reader.readPiece("77%");
-    QCOMPARE(reader.barValue(), 77);
     reader.readPiece(mark("999"));
     QCOMPARE(reader.barValue(), 100);
     // "Extracting" anywhere but at a line's start is part of a name.

@@ -78,13 +78,6 @@ void TestToolbar::itemsByIdentifier()
         QCOMPARE(DocumentToolbar::makeItem(identifier, &owner)->icon().cacheKey(), action->icon().cacheKey());
     }
 
-    // Unknown identifiers, even close to known ones, give bare items.
-    for (const QString &identifier : QStringList{"extractitem", "Bogus", QString()}) {
-        QAction *bare = DocumentToolbar::makeItem(identifier, &owner);
-        QCOMPARE(bare->objectName(), identifier);
-        QVERIFY(bare->text().isEmpty() && bare->toolTip().isEmpty() && bare->icon().isNull());
-    }
-
     // The Extract command's folder: the one that holds the archive.
     QCOMPARE(Items::folderOf("/path/to/a.rar"), "/path/to");
     QCOMPARE(Items::folderOf("/a.rar"), "/");

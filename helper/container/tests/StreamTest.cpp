@@ -19,7 +19,6 @@ namespace {
 
 struct Extracted {
     QString name;
-    bool readOk = false;
     uint64_t size = 0;
     uint32_t crc = 0;
     Status failure = Status::Ok;
@@ -46,7 +45,6 @@ QList<Extracted> extractEntries(RarStream &stream, QString *error)
             verifier.update(block, size_t(n));
             x.size += uint64_t(n);
         }
-        x.readOk = n == 0;
         x.crc = crc;
         x.entry = stream.entry();
         if (regular && x.failure == Status::Ok) x.verdict = verifier.finish(x.entry);
@@ -155,15 +153,14 @@ private slots:
         QCOMPARE(refused, 3);
     }
 
-    // File data under the RAR 1.3, 1.5 and 2.0 ciphers (written here, with
-    // the data padded to whole blocks for 2.0), stored or compressed, comes
+    // File data under the RAR 1.5 and 2.0 ciphers (written here, with the
+    // data padded to whole blocks for 2.0), stored or compressed, comes
     // out whole with the right password; with a wrong one the entry fails its
     // checksum, and the entries after it are unharmed.
     void oldCiphersDecryptFileData_data()
     {
         QTest::addColumn<QString>("archive");
         QTest::addColumn<int>("version");  // 0: the header's own
-        QTest::newRow("1.3 stored") << "Rar.none.rar" << 13;
         QTest::newRow("1.5 stored") << "Rar.none.rar" << 15;
         QTest::newRow("2.0 stored") << "Rar.none.rar" << 20;
         QTest::newRow("1.5 compressed") << "Rar15.rar" << 0;
