@@ -548,10 +548,7 @@ void TestMyDocument::unreadableArchivesAlertAndHide_data()
     QByteArray damaged = contentsOf(rar5);
     damaged[12] = char(damaged[12] ^ 0x55); // in the main header: its checksum fails
     QTest::newRow("damaged") << damaged << "MyDocument23";
-    QByteArray noise;
-    for (int i = 0; i < 3000; ++i)
-        noise.append(char(i * 7919 >> 5));
-    QTest::newRow("not an archive") << noise << "MyDocumentUnreadable1";
+    QTest::newRow("not an archive") << QByteArray("not an archive\n").repeated(200) << "MyDocumentUnreadable1";
 }
 
 void TestMyDocument::unreadableArchivesAlertAndHide()
@@ -702,12 +699,11 @@ void TestMyDocument::technicalListingMatchesTheManifest()
             const QJsonObject entry = entryValue.toObject();
             const QString where = name + ": " + entry.value("name").toString();
             const auto found = listed.constFind(entry.value("name").toString());
-            QVERIFY2(found != listed.cend(), qPrintable(where));
-            QVERIFY2(found->directory == entry.value("dir").toBool(), qPrintable(where));
-            QVERIFY2(found->directory || !entry.value("redir").isUndefined()
-                         || qint64(found->size) == entry.value("size").toInteger(),
+            QVERIFY2(found != listed.cend() && found->directory == entry.value("dir").toBool()
+                         && found->encrypted == entry.value("encrypted").toBool()
+                         && (found->directory || !entry.value("redir").isUndefined()
+                             || qint64(found->size) == entry.value("size").toInteger()),
                      qPrintable(where));
-            QVERIFY2(found->encrypted == entry.value("encrypted").toBool(), qPrintable(where));
         }
         ++checked;
     }

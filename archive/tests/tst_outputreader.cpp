@@ -29,25 +29,24 @@ private slots:
 
 void TestOutputReader::listingBecomesEntries()
 {
-    OutputReader reader;
-    reader.startListing();
-    reader.readPiece("a.txt\ndir/b");
-    reader.readPiece(QByteArray("\xc3", 1)); // "é" cut in two by the pipe
-    reader.readPiece(QByteArray("\xa9.txt\n"));
-    QCOMPARE(reader.finishListing(), (QStringList{"a.txt", QStringLiteral("dir/b\u00e9.txt"), QString()}));
-
-    // Decoded line by line, every line reads as in the whole text decoded at
-    // once: broken UTF-8 next to a line feed, byte order marks (only the
-    // text's first is dropped), blank lines, carriage returns, stray slashes.
+    // Decoded line by line, whatever the pipe cut (a character in two
+    // included), every line reads as in the whole text decoded at once:
+    // broken UTF-8 next to a line feed, byte order marks (only the text's
+    // first is dropped), blank lines, carriage returns, stray slashes.
     const QList<QByteArray> listings = {
+        QByteArray("a.txt\ndir/b\xc3\xa9.txt\n"),
         QByteArray("\xef\xbb\xbf" "first\n\xef\xbb\xbf" "second\n\xef\xbb\xbf\xef\xbb\xbf" "third"),
         QByteArray("cut\xe2\x82\nnext\xf0\x9f\n\x82\xac\n\xff\xc0\x80/\n"),
         QByteArray("//twice//slashed/\n/\n\n\xed\xa0\x80/x\r\n\xc3"),
     };
+    OutputReader reader;
     for (const QByteArray &listing : listings) {
-        reader.startListing();
-        reader.readPiece(listing);
-        QCOMPARE(reader.finishListing(), OutputReader::splitListing(QString::fromUtf8(listing)));
+        for (qsizetype cut = 0; cut <= listing.size(); ++cut) {
+            reader.startListing();
+            reader.readPiece(listing.first(cut));
+            reader.readPiece(listing.sliced(cut));
+            QCOMPARE(reader.finishListing(), OutputReader::splitListing(QString::fromUtf8(listing)));
+        }
     }
 }
 

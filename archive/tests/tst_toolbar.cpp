@@ -114,8 +114,6 @@ void TestToolbar::arrangementShownSavedAndRepaired()
              (QStringList{Items::close, Items::extract, Items::separator, Items::separator}));
     storeRaw(QStringList{"placerDansLaCorbeille", "PrintItem"});
     QCOMPARE(DocumentToolbar::savedArrangement(), QStringList{Items::trash});
-    storeRaw(42);
-    QCOMPARE(DocumentToolbar::savedArrangement(), Items::defaultArrangement());
     storeRaw(QVariantMap{{"a", 1}});
     QCOMPARE(DocumentToolbar().arrangement(), Items::defaultArrangement());
 }
