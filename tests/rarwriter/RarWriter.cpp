@@ -23,7 +23,9 @@ std::filesystem::path volumePath(std::filesystem::path base, unsigned index, con
         return base;
     if (base.extension() == ".rar")
         base.replace_extension();
-    return base.string() + ".part" + std::to_string(index + 1) + ".rar";
+    char number[32];
+    std::snprintf(number, sizeof number, ".part%0*u.rar", static_cast<int>(options.volumeDigits), index + 1);
+    return base.string() + number;
 }
 
 } // namespace

@@ -22,6 +22,8 @@ struct WriterOptions {
     RarFormat format = RarFormat::Rar5;
     // Largest size of one volume in bytes; 0 writes a single archive file.
     std::uint64_t volumeSize = 0;
+    // Digits of the volume number: 1 gives name.part1.rar, 2 name.part01.rar.
+    unsigned volumeDigits = 1;
 };
 
 // Writes a RAR archive of stored (uncompressed) entries, in the order they
