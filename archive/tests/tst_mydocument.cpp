@@ -363,7 +363,6 @@ void TestMyDocument::listingPasswordDialogue_data()
     const QString hidden5 = fixture("sharpcompress/Rar5.encrypted_filesAndHeader.rar");
     QTest::newRow("RAR 5") << hidden5 << QStringList{"not it", "test"}
                            << QStringList{"Empty", "exe", "exe/test.exe", "jpg", "jpg/test.jpg", cyrillicTxt} << "";
-    QTest::newRow("RAR 4") << rar4 << QStringList{"not it", "12345678"} << QStringList{"bar.txt", "foo.txt"} << "";
     QTest::newRow("refused three times") << rar4 << QStringList{"not it", "wrong", "wrong again"} << QStringList()
                                          << "MyDocumentPassword1";
     QTest::newRow("cancelled") << hidden5 << QStringList() << QStringList() << "";

@@ -76,23 +76,18 @@ void TestOutputReader::listingDropsTheDialogue()
 
 void TestOutputReader::onlyWholeLinesAreMarkers()
 {
-    // Names that hold the markers, in a listing and in extraction lines.
+    // A name that reads like the prompt is one only at the very end.
     OutputReader reader;
     reader.startListing();
-    for (const char *line : {"Unexpected end of archive.txt\n", "dir/Unexpected end of archive\n",
-                             "How to Enter Password.txt\n", "***All OK****/x\n",
-                             "unexpected end of archive\n"})
-        QVERIFY(!reader.readPiece(line).atPromptLine);
-    QVERIFY(!reader.damagedLine());
-    // A name that reads like the prompt is one only at the very end.
     QVERIFY(!reader.readPiece(prompt.chopped(1)).atPromptLine);
     QVERIFY(reader.readPiece(" ").atPromptLine);
     QVERIFY(!reader.readPiece("\n***All OK****\n").atPromptLine);
-    QCOMPARE(reader.finishListing().size(), 8);
+    QCOMPARE(reader.finishListing().size(), 3);
 
+    // Names that hold the markers, in extraction lines.
     reader.startExtraction();
-    reader.readPiece("Extracting from ***All OK****.rar\nExtracting  ***All OK****  OK \n"
-                     "***all ok****\n**All OK****\n ***All OK****\n***All OK**** \n");
+    reader.readPiece("Extracting from ***All OK****.rar\nExtracting  ***All OK****  OK \n***all ok****\n"
+                     "**All OK****\n ***All OK****\n***All OK**** \nUnexpected end of archive.txt\n");
     QVERIFY(!reader.allOkLine() && !reader.damagedLine());
     reader.readPiece("Unexpected end of archive\n");
     QVERIFY(reader.damagedLine());
