@@ -107,22 +107,6 @@ bool holdsTheSharpFiles(const QString &folder)
            && std::all_of(rest.cbegin(), rest.cend(), [](const QString &name) { return name.endsWith(".rar"); });
 }
 
-// Writes a RAR archive of `files` as `name` in `folder`, and returns its path.
-QString writeRar(const QTemporaryDir &folder, const char *name, const QList<std::pair<QString, QByteArray>> &files)
-{
-    QByteArray records;
-    for (const auto &[path, contents] : files)
-        records += path.toUtf8() + '\0' + contents + '\0';
-    const QString archive = folder.filePath(QString::fromUtf8(name));
-    QProcess writer;
-    writer.start(VORLO_RARWRITE, {archive, "--names", "-", "--with-contents"});
-    writer.write(records);
-    writer.closeWriteChannel();
-    const bool written = writer.waitForFinished(30000) && writer.exitStatus() == QProcess::NormalExit
-                         && writer.exitCode() == 0;
-    return written ? archive : QString();
-}
-
 // Types `password` into the password window once it shows, and confirms it.
 bool answer(PasswordWindow *window, const QString &password)
 {

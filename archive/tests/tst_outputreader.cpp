@@ -148,11 +148,6 @@ void TestOutputReader::progressMarksMoveTheBar()
     // "Extracting" anywhere but at a line's start is part of a name.
     reader.readPiece(" OK \nmy Extracting notes.txt ");
     QCOMPARE(reader.barValue(), 100);
-
-    // A listing run moves no bar.
-    reader.startListing();
-    reader.readPiece(mark(" 60"));
-    QCOMPARE(reader.barValue(), 0);
 }
 
 void TestOutputReader::entryLinesNameTheEntry()
@@ -186,10 +181,6 @@ void TestOutputReader::entryLinesNameTheEntry()
     reader.readPiece(huge + mark(" 10"));
     QCOMPARE(reader.currentEntry(), QString::fromLatin1(huge));
     QCOMPARE(reader.barValue(), 10);
-
-    // A listing has no entry lines.
-    reader.startListing();
-    QVERIFY(!reader.readPiece("Extracting  x" + mark(" 10") + "\n").entryChanged);
 }
 
 void TestOutputReader::listingIsBounded()

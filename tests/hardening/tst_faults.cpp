@@ -10,7 +10,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMainWindow>
-#include <QProcess>
 #include <QScopeGuard>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -135,14 +134,9 @@ void TestFaults::helperKilledDuringTheExtraction()
     // enough to be killed in the middle of, and one after it.
     constexpr qint64 bigSize = 128 << 20;
     QTemporaryDir work;
-    const QString archive = work.filePath(QStringLiteral("big.rar"));
-    QProcess writer;
-    writer.start(QStringLiteral(VORLO_RARWRITE), {archive, QStringLiteral("--names"), QStringLiteral("-"),
-                                                  QStringLiteral("--big-file"), QString::number(bigSize),
-                                                  QStringLiteral("--generate"), QStringLiteral("1")});
-    writer.write(QByteArrayLiteral("a.txt\0sub/\0sub/b.txt\0")); // each file holds its name and a line feed
-    writer.closeWriteChannel();
-    QVERIFY(writer.waitForFinished(60000) && writer.exitStatus() == QProcess::NormalExit && writer.exitCode() == 0);
+    const QString archive = writeRar(work, "big.rar", {{"a.txt", "a.txt\n"}, {"sub/b.txt", "sub/b.txt\n"}},
+                                     {"--big-file", QString::number(bigSize), "--generate", "1"});
+    QVERIFY(!archive.isEmpty());
 
     QTemporaryDir folder;
     const QDir destination(folder.path());

@@ -1,5 +1,6 @@
-// What the tests that drive a whole archive document share: a document
-// opened and listed, a run awaited, every alert answered, a file read back.
+// What the tests that drive a whole archive document share: an archive
+// written, a document opened and listed, a run awaited, every alert
+// answered, a file read back.
 #pragma once
 
 #include "MyDocument.h"
@@ -7,7 +8,9 @@
 #include <QApplication>
 #include <QFile>
 #include <QMessageBox>
+#include <QProcess>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <memory>
@@ -18,6 +21,24 @@ inline QByteArray contentsOf(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
+}
+
+// Writes a RAR archive of `files` (path, contents), then of rarwrite's
+// sources in `more`, as `name` in `folder`; returns its path, empty on failure.
+inline QString writeRar(const QTemporaryDir &folder, const char *name,
+                        const QList<std::pair<QString, QByteArray>> &files, const QStringList &more = {})
+{
+    QByteArray records;
+    for (const auto &[path, contents] : files)
+        records += path.toUtf8() + '\0' + contents + '\0';
+    const QString archive = folder.filePath(QString::fromUtf8(name));
+    QProcess writer;
+    writer.start(VORLO_RARWRITE, QStringList{archive, "--names", "-", "--with-contents"} + more);
+    writer.write(records);
+    writer.closeWriteChannel();
+    const bool written = writer.waitForFinished(60000) && writer.exitStatus() == QProcess::NormalExit
+                         && writer.exitCode() == 0;
+    return written ? archive : QString();
 }
 
 // Opens `path` and shows the window; null when the listing does not end.
