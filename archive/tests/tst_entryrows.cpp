@@ -1,9 +1,7 @@
 #include "EntryRows.h"
-#include "EntryTableModel.h"
 #include "OutputReader.h"
 #include "StatusLine.h"
 
-#include <QSignalSpy>
 #include <QTest>
 
 using Kind = EntryRow::Kind;
@@ -23,7 +21,6 @@ private slots:
     void folderEntryBeforeOrAfterContents();
     void duplicatesAndSimilarNames();
     void statusCountsItemsNotTheParentRow();
-    void detailsKeepTheRowsWhenAnEmptyFolderIsRecognised();
 };
 
 void TestEntryRows::workedExampleLevelByLevel()
@@ -84,24 +81,6 @@ void TestEntryRows::statusCountsItemsNotTheParentRow()
 {
     QCOMPARE(EntryRows::itemCount({file("a"), up()}), 1);
     QCOMPARE(StatusLine::text(0), QStringLiteral("0 items"));
-}
-
-void TestEntryRows::detailsKeepTheRowsWhenAnEmptyFolderIsRecognised()
-{
-    // An empty folder's entry reads as a file until the details come; the
-    // table must not be reset then, or the user's selection goes with it.
-    EntryTableModel model;
-    model.setRows({file("empty"), file("a.txt")});
-    QSignalSpy reset(&model, &QAbstractItemModel::modelAboutToBeReset);
-    EntryRow detailed = folder("empty");
-    detailed.items = 0;
-    model.addDetails({detailed, file("a.txt")});
-    QCOMPARE(reset.count(), 0);
-    QCOMPARE(model.rows(), (QList<EntryRow>{folder("empty"), file("a.txt")}));
-
-    // Different items: a new table.
-    model.addDetails({file("b.txt")});
-    QCOMPARE(reset.count(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestEntryRows)

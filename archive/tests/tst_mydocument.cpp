@@ -1,9 +1,9 @@
 // The document driving the real unrar helper on real archives: listing,
 // extraction, passwords, selection, opening, drag and drop, Trash, alerts.
+#include "DocumentTestTools.h"
 #include "DocumentToolbar.h"
 #include "EntryDetails.h"
 #include "EntryTableModel.h"
-#include "MyDocument.h"
 #include "PasswordWindow.h"
 #include "ProcessProbes.h"
 #include "ProgressWindow.h"
@@ -51,6 +51,8 @@ extern "C" const char *__asan_default_options()
 }
 #endif
 
+using namespace DocumentTestTools;
+
 namespace {
 QString fixture(const char *name)
 {
@@ -66,12 +68,6 @@ QStringList rowNames(const MyDocument &document)
     for (const EntryRow &row : document.rows())
         names << (row.kind == EntryRow::Kind::Folder ? row.name + QLatin1Char('*') : row.name);
     return names;
-}
-
-QByteArray contentsOf(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
 }
 
 bool writeFile(const QString &path, const QByteArray &contents)
@@ -111,34 +107,6 @@ bool holdsTheSharpFiles(const QString &folder)
            && std::all_of(rest.cbegin(), rest.cend(), [](const QString &name) { return name.endsWith(".rar"); });
 }
 
-// Writes a RAR archive of `files` as `name` in `folder`, and returns its path.
-QString writeRar(const QTemporaryDir &folder, const char *name, const QList<std::pair<QString, QByteArray>> &files)
-{
-    QByteArray records;
-    for (const auto &[path, contents] : files)
-        records += path.toUtf8() + '\0' + contents + '\0';
-    const QString archive = folder.filePath(QString::fromUtf8(name));
-    QProcess writer;
-    writer.start(VORLO_RARWRITE, {archive, "--names", "-", "--with-contents"});
-    writer.write(records);
-    writer.closeWriteChannel();
-    const bool written = writer.waitForFinished(30000) && writer.exitStatus() == QProcess::NormalExit
-                         && writer.exitCode() == 0;
-    return written ? archive : QString();
-}
-
-// A ZIP archive in `folder` holding secret.txt with `text`, password "right".
-QString writeLockedZip(const QTemporaryDir &folder, const QByteArray &text)
-{
-    if (!writeFile(folder.filePath("secret.txt"), text))
-        return {};
-    QProcess zip;
-    zip.setWorkingDirectory(folder.path());
-    zip.start("zip", {"-q", "-P", "right", "locked.zip", "secret.txt"});
-    const bool made = zip.waitForFinished() && zip.exitCode() == 0 && QFile::remove(folder.filePath("secret.txt"));
-    return made ? folder.filePath("locked.zip") : QString();
-}
-
 // Types `password` into the password window once it shows, and confirms it.
 bool answer(PasswordWindow *window, const QString &password)
 {
@@ -165,32 +133,6 @@ void trigger(MyDocument &document, const char *item)
 {
     document.toolbar()->itemAction(QString::fromLatin1(item))->trigger();
 }
-
-QString failureAlert()
-{
-    return StringTable::text("MyDocument1");
-}
-
-// Answers every application-modal alert with its button and remembers its
-// text; the document's exec() returns then.
-class AlertAnswerer : public QObject
-{
-public:
-    AlertAnswerer()
-    {
-        connect(&m_timer, &QTimer::timeout, this, [this] {
-            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-                texts << box->text();
-                box->accept();
-            }
-        });
-        m_timer.start(20);
-    }
-    QStringList texts;
-
-private:
-    QTimer m_timer;
-};
 
 // Stands for the desktop's applications: QDesktopServices hands it every
 // file URL to open, and it reads the file at that moment.
@@ -242,25 +184,6 @@ private:
     UrlCatcher m_opened;
 };
 
-namespace {
-// Opens `path`, shows the window and waits for the listing to end.
-std::unique_ptr<MyDocument> open(const QString &path)
-{
-    auto document = std::make_unique<MyDocument>();
-    QSignalSpy finished(document.get(), &MyDocument::runFinished);
-    if (path.isEmpty() || !document->readFromFile(path, "RAR archive"))
-        return nullptr;
-    document->showWindows();
-    return finished.wait(20000) ? std::move(document) : nullptr;
-}
-
-bool waitForRun(MyDocument &document, int timeout = 20000)
-{
-    QSignalSpy finished(&document, &MyDocument::runFinished);
-    return !document.isRunning() || finished.wait(timeout);
-}
-} // namespace
-
 void TestMyDocument::initTestCase()
 {
     // Keep the toolbar arrangement of the tests away from the user's.
@@ -304,6 +227,7 @@ void TestMyDocument::extractsBesideTheArchiveOrIntoAChosenFolder()
     AlertAnswerer alerts;
     QSignalSpy details(document.get(), &MyDocument::detailsFinished);
     QSignalSpy refused(document.get(), &MyDocument::commandRefused);
+    QSignalSpy resets(tableOf(*document)->model(), &QAbstractItemModel::modelAboutToBeReset);
 
     // Extract, while the details run that starts as the listing ends: not
     // refused for it, and the details still come once it is over.
@@ -318,8 +242,10 @@ void TestMyDocument::extractsBesideTheArchiveOrIntoAChosenFolder()
     QVERIFY(holdsTheSharpFiles(folder.path()));
     QVERIFY(details.wait(20000));
     QCOMPARE(details.constLast().at(0).toBool(), true);
-    // Only the details tell an empty folder from a file.
+    // Only the details tell an empty folder from a file; the row changes
+    // in place, the table is not reset (the selection would go with it).
     QCOMPARE(rowNames(*document), (QStringList{"exe*", "jpg*", cyrillicTxt, "Empty*"}));
+    QCOMPARE(resets.size(), 0);
     QCOMPARE(document->rows().at(2).size, 15498);
     QCOMPARE(document->rows().at(3).items, 0);
 
@@ -360,12 +286,6 @@ void TestMyDocument::extractsBesideTheArchiveOrIntoAChosenFolder()
     QVERIFY(waitForRun(*lone, 30000));
     QCOMPARE(contentsOf(other.filePath("only/b.txt")), "b");
     QCOMPARE(alerts.texts, QStringList());
-
-    // A run that ends without the helper's success line is a failure.
-    document->launchExtractionTo(archive); // a file, not a folder
-    QVERIFY(waitForRun(*document));
-    QCOMPARE(alerts.texts, QStringList{failureAlert()});
-    QVERIFY(!document->progressWindow()->isVisible());
 
     // Close only hides the window.
     trigger(*document, "CloseItem");
@@ -427,7 +347,6 @@ void TestMyDocument::listingPasswordDialogue_data()
     const QString hidden5 = fixture("sharpcompress/Rar5.encrypted_filesAndHeader.rar");
     QTest::newRow("RAR 5") << hidden5 << QStringList{"not it", "test"}
                            << QStringList{"Empty", "exe", "exe/test.exe", "jpg", "jpg/test.jpg", cyrillicTxt} << "";
-    QTest::newRow("RAR 4") << rar4 << QStringList{"not it", "12345678"} << QStringList{"bar.txt", "foo.txt"} << "";
     QTest::newRow("refused three times") << rar4 << QStringList{"not it", "wrong", "wrong again"} << QStringList()
                                          << "MyDocumentPassword1";
     QTest::newRow("cancelled") << hidden5 << QStringList() << QStringList() << "";
@@ -598,9 +517,9 @@ void TestMyDocument::namesHoldingTheHelpersWordsOrShellText()
     QVERIFY(writeFile(folder.filePath("blocked/dir"), {}));
     document->launchExtractionTo(folder.filePath("blocked"));
     QVERIFY(waitForRun(*document));
-    QCOMPARE(alerts.texts, QStringList{failureAlert()});
+    QCOMPARE(alerts.texts, QStringList{StringTable::text("MyDocument1")});
     QCOMPARE(shown.size(), 1);
-    QVERIFY(document->window()->isVisible());
+    QVERIFY(document->window()->isVisible() && !document->progressWindow()->isVisible());
     QCOMPARE(rowNames(*document).size(), expected.size());
     QVERIFY(!QFile::exists(folder.filePath("pwned")) && !QFile::exists("pwned"));
 }
@@ -612,10 +531,7 @@ void TestMyDocument::unreadableArchivesAlertAndHide_data()
     QByteArray damaged = contentsOf(rar5);
     damaged[12] = char(damaged[12] ^ 0x55); // in the main header: its checksum fails
     QTest::newRow("damaged") << damaged << "MyDocument23";
-    QByteArray noise;
-    for (int i = 0; i < 3000; ++i)
-        noise.append(char(i * 7919 >> 5));
-    QTest::newRow("not an archive") << noise << "MyDocumentUnreadable1";
+    QTest::newRow("not an archive") << QByteArray("not an archive\n").repeated(200) << "MyDocumentUnreadable1";
 }
 
 void TestMyDocument::unreadableArchivesAlertAndHide()
@@ -766,12 +682,11 @@ void TestMyDocument::technicalListingMatchesTheManifest()
             const QJsonObject entry = entryValue.toObject();
             const QString where = name + ": " + entry.value("name").toString();
             const auto found = listed.constFind(entry.value("name").toString());
-            QVERIFY2(found != listed.cend(), qPrintable(where));
-            QVERIFY2(found->directory == entry.value("dir").toBool(), qPrintable(where));
-            QVERIFY2(found->directory || !entry.value("redir").isUndefined()
-                         || qint64(found->size) == entry.value("size").toInteger(),
+            QVERIFY2(found != listed.cend() && found->directory == entry.value("dir").toBool()
+                         && found->encrypted == entry.value("encrypted").toBool()
+                         && (found->directory || !entry.value("redir").isUndefined()
+                             || qint64(found->size) == entry.value("size").toInteger()),
                      qPrintable(where));
-            QVERIFY2(found->encrypted == entry.value("encrypted").toBool(), qPrintable(where));
         }
         ++checked;
     }
@@ -889,7 +804,7 @@ void TestMyDocument::extractingTheSelection()
     // An entry the archive does not hold is a failure, not an empty success.
     document->launchExtractionTo(chosen, {"docs/none.txt"});
     QVERIFY(waitForRun(*document));
-    QCOMPARE(alerts.texts, QStringList{failureAlert()});
+    QCOMPARE(alerts.texts, QStringList{StringTable::text("MyDocument1")});
 
 }
 
@@ -982,13 +897,14 @@ void TestMyDocument::openingAndDraggingOutExtractFirst()
     QVERIFY(!QFileInfo::exists(temporary));
 
     // A protected file asks for the password as an extraction does.
-    auto locked = open(writeLockedZip(folder, "behind the clock\n"));
+    auto locked = open(fixture("sharpcompress/Rar5.encrypted_filesOnly.rar"));
     QVERIFY(locked);
-    locked->activateRow(0);
-    QVERIFY(answer(locked->passwordWindow(), "right"));
+    locked->activateRow(int(rowNames(*locked).indexOf(cyrillicTxt)));
+    QVERIFY(answer(locked->passwordWindow(), "test"));
     QVERIFY(waitForRun(*locked));
     QCOMPARE(alerts.texts, QStringList());
-    QCOMPARE(m_opened.contents.value(2), "behind the clock\n");
+    const QByteArray text = m_opened.contents.value(2);
+    QCOMPARE(crc32(0, reinterpret_cast<const Bytef *>(text.constData()), uInt(text.size())), 2614190330ul);
 }
 
 QTEST_MAIN(TestMyDocument)

@@ -2,28 +2,23 @@
 // a listing without bounds) and over many documents in a row (descriptors,
 // children). What the helper leaves on disk when cut short is the helper's
 // own tests' business; here it is what the user is told and can still do.
-#include "MyDocument.h"
+#include "DocumentTestTools.h"
 #include "PasswordWindow.h"
 #include "ProcessProbes.h"
 #include "ResourceLocator.h"
 
-#include <QApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QFile>
 #include <QMainWindow>
-#include <QMessageBox>
-#include <QProcess>
 #include <QScopeGuard>
 #include <QSettings>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
 #include <csignal>
 #include <unistd.h>
 
+using namespace DocumentTestTools;
 using ProcessProbes::childrenOf;
 
 namespace {
@@ -31,35 +26,6 @@ QString fixture(const char *name)
 {
     return QStringLiteral(VORLO_FIXTURES_DIR "/rar/sharpcompress/") + QString::fromUtf8(name);
 }
-
-QByteArray contentsOf(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
-}
-
-// Answers every alert and remembers its text.
-class AlertAnswerer : public QObject
-{
-public:
-    AlertAnswerer()
-    {
-        connect(&m_timer, &QTimer::timeout, this, [this] {
-            for (QWidget *widget : QApplication::topLevelWidgets()) {
-                auto *box = qobject_cast<QMessageBox *>(widget);
-                if (box && box->isVisible()) {
-                    texts << box->text();
-                    box->accept();
-                }
-            }
-        });
-        m_timer.start(20);
-    }
-    QStringList texts;
-
-private:
-    QTimer m_timer;
-};
 
 bool processGone(qint64 pid)
 {
@@ -80,8 +46,6 @@ private slots:
     void manyDocumentsLeaveNothingBehind();
 
 private:
-    std::unique_ptr<MyDocument> open(const QString &path, bool waitForListing = true);
-    bool waitForRun(MyDocument &document, int timeout = 30000);
     QTemporaryDir m_settingsDir;
 };
 
@@ -94,23 +58,6 @@ void TestFaults::initTestCase()
         QSKIP("the unrar helper is not built");
     if (!QFile::exists(fixture("Rar5.rar")))
         QSKIP("the third-party fixture archives are not beside the project");
-}
-
-std::unique_ptr<MyDocument> TestFaults::open(const QString &path, bool waitForListing)
-{
-    auto document = std::make_unique<MyDocument>();
-    QSignalSpy finished(document.get(), &MyDocument::runFinished);
-    document->readFromFile(path, QStringLiteral("RAR archive"));
-    document->showWindows();
-    if (waitForListing && !finished.wait(30000))
-        return nullptr;
-    return document;
-}
-
-bool TestFaults::waitForRun(MyDocument &document, int timeout)
-{
-    QSignalSpy finished(&document, &MyDocument::runFinished);
-    return !document.isRunning() || finished.wait(timeout);
 }
 
 void TestFaults::listingPastItsBoundsIsStopped()
@@ -138,6 +85,7 @@ void TestFaults::listingPastItsBoundsIsStopped()
         const QString archive = folder.filePath(QStringLiteral("names.rar"));
         QVERIFY(QFile::copy(fixture("Rar5.rar"), archive));
         auto document = open(archive, false);
+        QVERIFY(document);
         QSignalSpy shown(document.get(), &MyDocument::alertShown);
         QTRY_VERIFY_WITH_TIMEOUT(!document->isRunning(), 30000);
         QTRY_COMPARE(shown.size(), 1);
@@ -158,6 +106,7 @@ void TestFaults::helperKilledDuringTheListing()
     // Encrypted names: the listing waits at the password prompt, so the
     // helper is certainly in the middle of its run when it is killed.
     auto document = open(fixture("Rar.encrypted_filesAndHeader.rar"), false);
+    QVERIFY(document);
     AlertAnswerer alerts;
     QTRY_VERIFY_WITH_TIMEOUT(document->passwordWindow()->isVisible(), 20000);
     const qint64 helper = document->helperProcessId(); // the shell execs the helper
@@ -185,14 +134,9 @@ void TestFaults::helperKilledDuringTheExtraction()
     // enough to be killed in the middle of, and one after it.
     constexpr qint64 bigSize = 128 << 20;
     QTemporaryDir work;
-    const QString archive = work.filePath(QStringLiteral("big.rar"));
-    QProcess writer;
-    writer.start(QStringLiteral(VORLO_RARWRITE), {archive, QStringLiteral("--names"), QStringLiteral("-"),
-                                                  QStringLiteral("--big-file"), QString::number(bigSize),
-                                                  QStringLiteral("--generate"), QStringLiteral("1")});
-    writer.write(QByteArrayLiteral("a.txt\0sub/\0sub/b.txt\0")); // each file holds its name and a line feed
-    writer.closeWriteChannel();
-    QVERIFY(writer.waitForFinished(60000) && writer.exitStatus() == QProcess::NormalExit && writer.exitCode() == 0);
+    const QString archive = writeRar(work, "big.rar", {{"a.txt", "a.txt\n"}, {"sub/b.txt", "sub/b.txt\n"}},
+                                     {"--big-file", QString::number(bigSize), "--generate", "1"});
+    QVERIFY(!archive.isEmpty());
 
     QTemporaryDir folder;
     const QDir destination(folder.path());

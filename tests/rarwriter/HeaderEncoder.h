@@ -17,7 +17,7 @@ public:
     virtual ~HeaderEncoder() = default;
 
     // The marker and main header that open volume `volumeIndex` (0 = first).
-    virtual std::string volumeStart(unsigned volumeIndex, bool multiVolume, bool numberedParts) const = 0;
+    virtual std::string volumeStart(unsigned volumeIndex, bool multiVolume) const = 0;
     // A file or folder header; its length never depends on part.crc, so a
     // header written with a placeholder checksum can be patched in place.
     virtual std::string entryHeader(const ArchiveEntry &entry, const DataPart &part) const = 0;

@@ -110,11 +110,11 @@ std::uint32_t dosTime(std::int64_t unixTime)
 
 } // namespace
 
-std::string Rar4HeaderEncoder::volumeStart(unsigned volumeIndex, bool multiVolume, bool numberedParts) const
+std::string Rar4HeaderEncoder::volumeStart(unsigned volumeIndex, bool multiVolume) const
 {
     int flags = 0;
     if (multiVolume)
-        flags = kVolume | (numberedParts ? kNumberedParts : 0) | (volumeIndex == 0 ? kFirstVolume : 0);
+        flags = kVolume | kNumberedParts | (volumeIndex == 0 ? kFirstVolume : 0);
     ByteWriter fields;
     fields.u16(0); // reserved
     fields.u32(0); // reserved

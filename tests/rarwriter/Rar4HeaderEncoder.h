@@ -10,7 +10,7 @@ namespace vorlo::rarwriter {
 // and non-ASCII names in the format's compact UTF-16 encoding.
 class Rar4HeaderEncoder final : public HeaderEncoder {
 public:
-    std::string volumeStart(unsigned volumeIndex, bool multiVolume, bool numberedParts) const override;
+    std::string volumeStart(unsigned volumeIndex, bool multiVolume) const override;
     std::string entryHeader(const ArchiveEntry &entry, const DataPart &part) const override;
     std::string volumeEnd(unsigned volumeIndex, bool multiVolume, bool moreVolumes) const override;
 };

@@ -36,7 +36,7 @@ std::string framed(const ByteWriter &body)
 
 } // namespace
 
-std::string Rar5HeaderEncoder::volumeStart(unsigned volumeIndex, bool multiVolume, bool) const
+std::string Rar5HeaderEncoder::volumeStart(unsigned volumeIndex, bool multiVolume) const
 {
     ByteWriter body;
     body.vint(kMainHeader);

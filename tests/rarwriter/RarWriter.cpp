@@ -24,12 +24,7 @@ std::filesystem::path volumePath(std::filesystem::path base, unsigned index, con
     if (base.extension() == ".rar")
         base.replace_extension();
     char number[32];
-    if (options.oldVolumeNames && index == 0)
-        return base.string() + ".rar";
-    if (options.oldVolumeNames)
-        std::snprintf(number, sizeof number, ".r%02u", index - 1);
-    else
-        std::snprintf(number, sizeof number, ".part%0*u.rar", static_cast<int>(options.volumeDigits), index + 1);
+    std::snprintf(number, sizeof number, ".part%0*u.rar", static_cast<int>(options.volumeDigits), index + 1);
     return base.string() + number;
 }
 
@@ -60,7 +55,7 @@ void RarWriter::openVolume()
 {
     const unsigned index = static_cast<unsigned>(volumePaths_.size());
     const bool multiVolume = options_.volumeSize > 0;
-    const std::string start = encoder_->volumeStart(index, multiVolume, !options_.oldVolumeNames);
+    const std::string start = encoder_->volumeStart(index, multiVolume);
     if (multiVolume && start.size() + endReserve_ >= options_.volumeSize)
         throw RarWriteError("the volume size is too small for the archive headers");
     volumePaths_.push_back(volumePath(archivePath_, index, options_));

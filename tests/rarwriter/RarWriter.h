@@ -24,8 +24,6 @@ struct WriterOptions {
     std::uint64_t volumeSize = 0;
     // Digits of the volume number: 1 gives name.part1.rar, 2 name.part01.rar.
     unsigned volumeDigits = 1;
-    // name.rar, name.r00, name.r01... instead of name.partN.rar.
-    bool oldVolumeNames = false;
 };
 
 // Writes a RAR archive of stored (uncompressed) entries, in the order they

@@ -32,9 +32,9 @@ const char kUsage[] =
     "                   reproducible data), in dirK of M files (--fan-out M)\n"
     "  --big-file SIZE  big.bin, SIZE bytes of reproducible data\n"
     "Options: -4 (RAR 4), -v SIZE (volumes ARCHIVE.partN.rar of at most SIZE bytes;\n"
-    "--volume-digits N digits of N; --old-volume-names: ARCHIVE.rar, .r00, .r01...),\n"
-    "--mtime SECONDS (default: the files' own, else 1700000000), --list (print the\n"
-    "volumes). SIZE takes k, m and g. Names are stored as given, \"../x\" included.\n";
+    "--volume-digits N: N digits in their numbers), --mtime SECONDS (default: the\n"
+    "files' own, else 1700000000), --list (print the volumes). SIZE takes k, m and g.\n"
+    "Names are stored as given, \"../x\" included.\n";
 
 struct Source {
     enum Kind { Tree, Names, Generate, BigFile } kind;
@@ -96,8 +96,6 @@ Options parseArguments(int argc, char **argv)
                 usageError("the volume size must be positive");
         } else if (arg == "--volume-digits") {
             options.writer.volumeDigits = static_cast<unsigned>(parseNumber(value()));
-        } else if (arg == "--old-volume-names") {
-            options.writer.oldVolumeNames = true;
         } else if (arg == "--mtime") {
             options.mtime = static_cast<std::int64_t>(parseNumber(value()));
         } else if (arg == "--list") {
