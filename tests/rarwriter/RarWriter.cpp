@@ -77,6 +77,8 @@ void RarWriter::closeVolume(bool moreVolumes)
 
 void RarWriter::append(const char *data, std::size_t size)
 {
+    if (size == 0)
+        return;  // a folder's empty data may come without a buffer
     check(std::fwrite(data, 1, size, volume_) == size, "write");
     written_ += size;
 }
