@@ -100,21 +100,6 @@ std::string utf16ToUtf8(const std::vector<uint16_t> &units)
     return out;
 }
 
-
-int64_t dosTimeToUnix(uint32_t dos)
-{
-    struct tm t{};
-    t.tm_sec = int(dos & 0x1F) * 2;
-    t.tm_min = int((dos >> 5) & 0x3F);
-    t.tm_hour = int((dos >> 11) & 0x1F);
-    t.tm_mday = int((dos >> 16) & 0x1F);
-    t.tm_mon = int((dos >> 21) & 0x0F) - 1;
-    t.tm_year = int((dos >> 25) & 0x7F) + 80;
-    t.tm_isdst = -1;
-    time_t v = mktime(&t);
-    return v == time_t(-1) ? 0 : int64_t(v);
-}
-
 int64_t fileTimeToUnix(uint64_t ft)
 {
     constexpr uint64_t epochDelta = 11644473600ull;
@@ -760,6 +745,24 @@ const char *describe(Status status)
     case Status::IoError: return "read error";
     }
     return "unknown error";
+}
+
+void readRar5Compression(const std::vector<uint8_t> &header, uint64_t &info, bool &sizeUnknown)
+{
+    ByteReader r(header.data(), header.size());
+    r.skip(4);
+    r.vint();  // header size
+    r.vint();  // type
+    const uint64_t flags = r.vint();
+    if (flags & 0x01) r.vint();
+    if (flags & 0x02) r.vint();
+    const uint64_t fileFlags = r.vint();
+    r.vint();  // unpacked size
+    r.vint();  // attributes
+    if (fileFlags & 0x02) r.u32();
+    if (fileFlags & 0x04) r.u32();
+    info = r.vint();
+    sizeUnknown = (fileFlags & 0x08) || !r.ok();
 }
 
 }  // namespace rarcontainer

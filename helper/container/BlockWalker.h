@@ -117,4 +117,9 @@ private:
 // code page, and 437 was the default of DOS.
 std::string decodeRar4Name(const uint8_t *data, size_t size, bool unicodeFlag, bool oemCodePage = false);
 
+// The compression field and the "size unknown" flag of a RAR 5 file header
+// (the whole header in clear), which sit behind fields the walk does not keep.
+// A header too short to hold them reads as of unknown size.
+void readRar5Compression(const std::vector<uint8_t> &header, uint64_t &info, bool &sizeUnknown);
+
 }  // namespace rarcontainer

@@ -12,20 +12,6 @@ namespace {
 constexpr uint32_t kDosDirectory = 0x10;
 constexpr uint32_t kDosReadOnly = 0x01;
 
-// DOS times are local times; mktime settles daylight saving itself.
-int64_t localDosTime(uint32_t dos)
-{
-    struct tm t{};
-    t.tm_sec = int(dos & 0x1F) * 2;
-    t.tm_min = int((dos >> 5) & 0x3F);
-    t.tm_hour = int((dos >> 11) & 0x1F);
-    t.tm_mday = int((dos >> 16) & 0x1F);
-    t.tm_mon = int((dos >> 21) & 0x0F) - 1;
-    t.tm_year = int((dos >> 25) & 0x7F) + 80;
-    t.tm_isdst = -1;
-    return int64_t(mktime(&t));
-}
-
 // RAR 4 host systems: MS-DOS, OS/2 and Windows store DOS attributes, the
 // Unix-like ones (Unix, Mac OS, BeOS) a Unix mode.
 void rar4Mode(uint8_t hostOs, uint32_t attributes, Entry &e)
@@ -60,11 +46,11 @@ bool readRar4Times(ByteReader &r, uint32_t dosModified, Entry &e)
     for (int slot = 3; slot >= 0; --slot) {
         const unsigned bits = flags >> (slot * 4);
         if (!(bits & 8)) continue;
-        int64_t seconds = localDosTime(dosModified);
+        int64_t seconds = dosTimeToUnix(dosModified);
         if (slot != 3) {
             const uint32_t dos = r.u32();
             if (!r.ok()) return false;
-            seconds = localDosTime(dos);
+            seconds = dosTimeToUnix(dos);
         }
         uint32_t units = 0;
         for (unsigned i = 0; i < (bits & 3); ++i) units = (uint32_t(r.u8()) << 16) | (units >> 8);
@@ -78,6 +64,21 @@ bool readRar4Times(ByteReader &r, uint32_t dosModified, Entry &e)
 }
 
 }  // namespace
+
+// DOS times are local times; mktime settles daylight saving itself.
+int64_t dosTimeToUnix(uint32_t dos)
+{
+    struct tm t{};
+    t.tm_sec = int(dos & 0x1F) * 2;
+    t.tm_min = int((dos >> 5) & 0x3F);
+    t.tm_hour = int((dos >> 11) & 0x1F);
+    t.tm_mday = int((dos >> 16) & 0x1F);
+    t.tm_mon = int((dos >> 21) & 0x0F) - 1;
+    t.tm_year = int((dos >> 25) & 0x7F) + 80;
+    t.tm_isdst = -1;
+    const time_t seconds = mktime(&t);
+    return seconds == time_t(-1) ? 0 : int64_t(seconds);
+}
 
 void readRar4Attributes(const std::vector<uint8_t> &header, uint32_t flags, Entry &e)
 {
@@ -94,7 +95,7 @@ void readRar4Attributes(const std::vector<uint8_t> &header, uint32_t flags, Entr
     if (flags & 0x0400) r.skip(8);
     if (!r.ok()) return;
     rar4Mode(hostOs, attributes, e);
-    e.modified = {true, localDosTime(dosTime), 0};
+    e.modified = {true, dosTimeToUnix(dosTime), 0};
     e.accessed = {true, 0, 0};
     if ((flags & 0x1000) && !readRar4Times(r, dosTime, e)) e.timesDamaged = true;
     if (e.modeKnown && (e.mode & S_IFMT) == S_IFLNK) {

@@ -72,28 +72,6 @@ struct RarStream::Segment {
     bool lastPart = true;        // no later part of the same file follows
 };
 
-namespace {
-// The compression field and the "size unknown" flag of a RAR 5 file header,
-// which sit behind fields the walker does not keep.
-void rar5Compression(const std::vector<uint8_t> &header, uint64_t &info, bool &sizeUnknown)
-{
-    ByteReader r(header.data(), header.size());
-    r.skip(4);
-    r.vint();  // header size
-    r.vint();  // type
-    const uint64_t flags = r.vint();
-    if (flags & 0x01) r.vint();
-    if (flags & 0x02) r.vint();
-    const uint64_t fileFlags = r.vint();
-    r.vint();  // unpacked size
-    r.vint();  // attributes
-    if (fileFlags & 0x02) r.u32();
-    if (fileFlags & 0x04) r.u32();
-    info = r.vint();
-    sizeUnknown = (fileFlags & 0x08) || !r.ok();
-}
-}  // namespace
-
 RarStream::RarStream(std::vector<std::string> volumes, PasswordPrompt *prompt, std::optional<std::string> password)
     : m_paths(std::move(volumes)), m_gate(prompt, std::move(password)), m_walker(m_volumes, m_gate)
 {
@@ -369,7 +347,7 @@ bool RarStream::startFilePart(const Block &block)
             bool sizeUnknown = false;
             if (rar4) m_file->decoded = DataDecoder::handlesRar4(e.unpackVersion);
             else {
-                rar5Compression(block.header, m_file->compressionInfo, sizeUnknown);
+                readRar5Compression(block.header, m_file->compressionInfo, sizeUnknown);
                 m_file->decoded = DataDecoder::handlesRar5(m_file->compressionInfo, sizeUnknown);
             }
             m_file->afterCompressed = m_anyCompressed;

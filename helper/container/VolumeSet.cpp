@@ -59,16 +59,26 @@ bool allDigits(const std::string &text, std::size_t begin, std::size_t end)
     return true;
 }
 
+// The digits just before a final ".rar" of `low` (the lower-cased `path`):
+// [begin, end), empty when there are none; false without ".rar".
+bool digitsBeforeRar(const std::string &path, const std::string &low, std::size_t &begin, std::size_t &end)
+{
+    if (!endsWith(low, ".rar"))
+        return false;
+    end = low.size() - 4;
+    begin = end;
+    while (begin > nameStart(path) && std::isdigit(static_cast<unsigned char>(low[begin - 1])))
+        --begin;
+    return true;
+}
+
 // "name.part7.rar" -> position and length of "7", or npos.
 std::size_t partNumberPosition(const std::string &path, std::size_t &length)
 {
     const std::string low = lower(path);
-    if (!endsWith(low, ".rar"))
+    std::size_t begin = 0, end = 0;
+    if (!digitsBeforeRar(path, low, begin, end))
         return std::string::npos;
-    const std::size_t end = low.size() - 4;
-    std::size_t begin = end;
-    while (begin > nameStart(path) && std::isdigit(static_cast<unsigned char>(low[begin - 1])))
-        --begin;
     if (begin == end || begin < 5 || low.compare(begin - 5, 5, ".part") != 0)
         return std::string::npos;
     length = end - begin;
@@ -81,12 +91,9 @@ std::size_t partNumberPosition(const std::string &path, std::size_t &length)
 std::size_t dottedNumberPosition(const std::string &path, std::size_t &length)
 {
     const std::string low = lower(path);
-    if (!endsWith(low, ".rar"))
+    std::size_t begin = 0, end = 0;
+    if (!digitsBeforeRar(path, low, begin, end))
         return std::string::npos;
-    const std::size_t end = low.size() - 4;
-    std::size_t begin = end;
-    while (begin > nameStart(path) && std::isdigit(static_cast<unsigned char>(low[begin - 1])))
-        --begin;
     if (end - begin < 2 || begin <= nameStart(path) + 1 || low[begin - 1] != '.')
         return std::string::npos;
     length = end - begin;

@@ -39,14 +39,7 @@ void SlidingWindow::copyLongMatch(uint64_t distance, uint64_t length)
             // the output from above.
             std::memmove(out, in, size_t(length));
         } else if (distance >= 8) {
-            // As in copyMatch().
-            uint64_t i = 0;
-            for (; i + 8 <= length; i += 8) {
-                uint64_t word;
-                std::memcpy(&word, in + i, 8);
-                std::memcpy(out + i, &word, 8);
-            }
-            for (; i < length; ++i) out[i] = in[i];
+            copyEightAtATime(out, in, length);
         } else if (distance == 1) {
             std::memset(out, *in, size_t(length));
         } else {

@@ -45,14 +45,7 @@ public:
         // behind those it writes, so an overlapping match repeats as it must).
         if (distance >= 8 && distance <= m_index && length <= 64 && m_index + length < m_size) {
             uint8_t *out = m_data.get() + m_index;
-            const uint8_t *in = out - distance;
-            uint64_t i = 0;
-            for (; i + 8 <= length; i += 8) {
-                uint64_t word;
-                std::memcpy(&word, in + i, 8);
-                std::memcpy(out + i, &word, 8);
-            }
-            for (; i < length; ++i) out[i] = in[i];
+            copyEightAtATime(out, out - distance, length);
             m_index += length;
             m_position += length;
             return;
@@ -64,6 +57,18 @@ public:
 
 private:
     void copyLongMatch(uint64_t distance, uint64_t length);
+    // Forwards, eight bytes a step: right for an overlapping match as long
+    // as `in` is at least eight bytes behind `out`.
+    static void copyEightAtATime(uint8_t *out, const uint8_t *in, uint64_t length)
+    {
+        uint64_t i = 0;
+        for (; i + 8 <= length; i += 8) {
+            uint64_t word;
+            std::memcpy(&word, in + i, 8);
+            std::memcpy(out + i, &word, 8);
+        }
+        for (; i < length; ++i) out[i] = in[i];
+    }
 
     struct Free {
         void operator()(uint8_t *p) const { std::free(p); }

@@ -126,26 +126,6 @@ struct PackedEntry {
     }
 };
 
-// The compression field and the "size unknown" flag of a RAR 5 file header
-// sit behind fields the walker does not keep.
-inline void readCompression(const std::vector<uint8_t> &header, PackedEntry &e)
-{
-    rarcontainer::ByteReader r(header.data(), header.size());
-    r.skip(4);
-    r.vint();  // header size
-    r.vint();  // type
-    const uint64_t flags = r.vint();
-    if (flags & 0x01) r.vint();
-    if (flags & 0x02) r.vint();
-    const uint64_t fileFlags = r.vint();
-    r.vint();  // unpacked size
-    r.vint();  // attributes
-    if (fileFlags & 0x02) r.u32();
-    if (fileFlags & 0x04) r.u32();
-    e.compressionInfo = r.vint();
-    e.sizeUnknown = fileFlags & 0x08;
-}
-
 // Every file entry in archive order, found with the container layer's block
 // walker; false (with error set) when the walk stops on an error.
 inline bool packedEntries(const rarcontainer::VolumeSet &volumes, std::vector<PackedEntry> &out, std::string &error)
@@ -166,7 +146,7 @@ inline bool packedEntries(const rarcontainer::VolumeSet &volumes, std::vector<Pa
         }
         PackedEntry e;
         e.entry = block.entry;
-        if (e.entry.formatVersion == 5) readCompression(block.header, e);
+        if (e.entry.formatVersion == 5) rarcontainer::readRar5Compression(block.header, e.compressionInfo, e.sizeUnknown);
         else e.rar4Flags = block.flags;
         e.parts.push_back({block.volume, block.dataOffset, block.dataSize});
         out.push_back(std::move(e));
