@@ -90,10 +90,12 @@ void writeOut(std::string_view text)
     if (text.empty())
         return;
     lineOpen = text.back() != '\n';
-    const Clock::time_point now = Clock::now();
-    if (gathered.empty() && now - lastWrite >= kGatherTime) {
-        writeAll(STDOUT_FILENO, text);
-        lastWrite = now;
+    // A line left open (a big file's name and its progress marks, a prompt)
+    // is what the reader shows while the helper works on: it goes out at
+    // once, with whatever was gathered before it.
+    if (lineOpen || (gathered.empty() && Clock::now() - lastWrite >= kGatherTime)) {
+        gathered.append(text);
+        writeGathered();
         return;
     }
     const bool wasEmpty = gathered.empty();
