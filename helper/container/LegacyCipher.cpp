@@ -153,32 +153,12 @@ uint32_t LegacyCipher::substitute(uint32_t t) const
 
 // 32 rounds over four words; decryption runs the rounds backwards. Each
 // block's ciphertext then changes the key for the next.
-void LegacyCipher::encryptBlock20(uint8_t block[16])
+void LegacyCipher::rounds20(const uint8_t in[16], uint8_t out[16], bool backwards) const
 {
-    uint32_t a = le32(block) ^ m_key20[0], b = le32(block + 4) ^ m_key20[1];
-    uint32_t c = le32(block + 8) ^ m_key20[2], d = le32(block + 12) ^ m_key20[3];
-    for (int i = 0; i < 32; ++i) {
-        const uint32_t ta = a ^ substitute((c + rotl(d, 11)) ^ m_key20[i & 3]);
-        const uint32_t tb = b ^ substitute((d ^ rotl(c, 17)) + m_key20[i & 3]);
-        a = c;
-        b = d;
-        c = ta;
-        d = tb;
-    }
-    putLe32(block, c ^ m_key20[0]);
-    putLe32(block + 4, d ^ m_key20[1]);
-    putLe32(block + 8, a ^ m_key20[2]);
-    putLe32(block + 12, b ^ m_key20[3]);
-    updateKey20(block);
-}
-
-void LegacyCipher::decryptBlock20(const uint8_t in[16], uint8_t out[16])
-{
-    uint8_t cipher[16];
-    std::memcpy(cipher, in, 16);
-    uint32_t a = le32(cipher) ^ m_key20[0], b = le32(cipher + 4) ^ m_key20[1];
-    uint32_t c = le32(cipher + 8) ^ m_key20[2], d = le32(cipher + 12) ^ m_key20[3];
-    for (int i = 31; i >= 0; --i) {
+    uint32_t a = le32(in) ^ m_key20[0], b = le32(in + 4) ^ m_key20[1];
+    uint32_t c = le32(in + 8) ^ m_key20[2], d = le32(in + 12) ^ m_key20[3];
+    for (int step = 0; step < 32; ++step) {
+        const int i = backwards ? 31 - step : step;
         const uint32_t ta = a ^ substitute((c + rotl(d, 11)) ^ m_key20[i & 3]);
         const uint32_t tb = b ^ substitute((d ^ rotl(c, 17)) + m_key20[i & 3]);
         a = c;
@@ -190,6 +170,19 @@ void LegacyCipher::decryptBlock20(const uint8_t in[16], uint8_t out[16])
     putLe32(out + 4, d ^ m_key20[1]);
     putLe32(out + 8, a ^ m_key20[2]);
     putLe32(out + 12, b ^ m_key20[3]);
+}
+
+void LegacyCipher::encryptBlock20(uint8_t block[16])
+{
+    rounds20(block, block, false);
+    updateKey20(block);
+}
+
+void LegacyCipher::decryptBlock20(const uint8_t in[16], uint8_t out[16])
+{
+    uint8_t cipher[16];
+    std::memcpy(cipher, in, 16);
+    rounds20(cipher, out, true);
     updateKey20(cipher);
 }
 

@@ -36,6 +36,7 @@ private:
     void decryptBlock20(const uint8_t in[16], uint8_t out[16]);
     void encryptBlock20(uint8_t block[16]);
     void updateKey20(const uint8_t block[16]);
+    void rounds20(const uint8_t in[16], uint8_t out[16], bool backwards) const;
     uint32_t substitute(uint32_t t) const;
 
     Kind m_kind = Kind::Rar20;

@@ -259,16 +259,8 @@ long RarStream::readData(const void **buffer)
         // The packed bytes are still walked past, so the next entry is found.
         for (;;) {
             if (skipSegment() < 0) return -1;
-            const size_t known = m_entries.size();
-            if (!nextSegment()) {
-                m_inEntry = false;
-                return m_status == Status::Ok ? 0 : -1;
-            }
-            if (m_segment->kind == Block::Kind::File && m_entries.size() > known) {
-                m_segmentPending = true;
-                m_inEntry = false;
-                return 0;
-            }
+            long result = 0;
+            if (!continueEntry(result)) return result;
         }
     }
     for (;;) {
@@ -286,17 +278,26 @@ long RarStream::readData(const void **buffer)
         }
         // This part is used up: the next part of a split file follows,
         // after the blocks that end one volume and start the next.
-        const size_t known = m_entries.size();
-        if (!nextSegment()) {
-            m_inEntry = false;
-            return m_status == Status::Ok ? 0 : -1;
-        }
-        if (m_segment->kind == Block::Kind::File && m_entries.size() > known) {
-            m_segmentPending = true;
-            m_inEntry = false;
-            return 0;
-        }
+        long result = 0;
+        if (!continueEntry(result)) return result;
     }
+}
+
+bool RarStream::continueEntry(long &result)
+{
+    const size_t known = m_entries.size();
+    if (!nextSegment()) {
+        m_inEntry = false;
+        result = m_status == Status::Ok ? 0 : -1;
+        return false;
+    }
+    if (m_segment->kind == Block::Kind::File && m_entries.size() > known) {
+        m_segmentPending = true;
+        m_inEntry = false;
+        result = 0;
+        return false;
+    }
+    return true;
 }
 
 bool RarStream::nextSegment()

@@ -69,6 +69,10 @@ private:
     struct Segment;
 
     bool nextSegment();
+    // Moves on to the next part of the entry under way; false when the entry
+    // ends there (at the archive's end, or at the next file's header), with
+    // what readData() returns then in `result`.
+    bool continueEntry(long &result);
     bool startFilePart(const Block &block);
     bool prepareKey(FileState &file, const Block &block);
     void walkCompressedBlocks(FileState &file);
